@@ -1,0 +1,81 @@
+#include "core/reader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "core/dispatcher.h"
+#include "core/intake.h"
+
+namespace tavren {
+namespace {
+
+void runRequest(Service& service, const AcceptedRequest& request) {
+  Outcome outcome = [&]() -> Outcome {
+    try {
+      return handle(service, request.request);
+    } catch (const std::exception& e) {
+      // A handler bug must cost one request, never the process.
+      return computerUseError(500, std::string("INTERNAL_ERROR: ") + e.what());
+    }
+  }();
+  if (outcome.ok()) {
+    service.output.response(request.id, outcome.value(), std::nullopt);
+  } else {
+    service.output.response(request.id, std::nullopt, errorDescription(outcome.error()));
+  }
+}
+
+}  // namespace
+
+void serveLine(Service& service, std::string_view line) {
+  IntakeResult taken = takeInLine(line);
+  if (auto* rejected = std::get_if<RejectedLine>(&taken)) {
+    service.output.response(rejected->id, std::nullopt, rejected->message);
+    return;
+  }
+  auto request = std::make_shared<AcceptedRequest>(std::move(std::get<AcceptedRequest>(taken)));
+  Work work = [&service, request] { runRequest(service, *request); };
+  if (runsOnRemoteInputQueue(request->method)) {
+    service.remoteInputQueue.submit(std::move(work));
+  } else {
+    service.workQueue.submit(std::move(work));
+  }
+}
+
+void readRequests(Service& service, int fd) {
+  std::string buffer;
+  size_t scanned = 0;  // bytes of `buffer` already known to hold no line feed
+  char chunk[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    buffer.append(chunk, static_cast<size_t>(n));
+    size_t start = 0;
+    for (;;) {
+      size_t end = buffer.find('\n', scanned);
+      if (end == std::string::npos) {
+        scanned = buffer.size();
+        break;
+      }
+      size_t stop = end;
+      if (stop > start && buffer[stop - 1] == '\r') --stop;
+      serveLine(service, std::string_view(buffer).substr(start, stop - start));
+      start = end + 1;
+      scanned = start;
+    }
+    if (start > 0) {
+      buffer.erase(0, start);
+      scanned -= start;
+    }
+  }
+  if (!buffer.empty()) {
+    std::string_view last(buffer);
+    if (last.back() == '\r') last.remove_suffix(1);
+    serveLine(service, last);
+  }
+}
+
+}  // namespace tavren

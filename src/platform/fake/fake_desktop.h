@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/json.h"
+#include "platform/platform.h"
+
+namespace tavren {
+
+// A desktop kept in memory, seeded from a JSON fixture. It applies what is done to it and keeps
+// a journal of it, so that tests assert on outcomes rather than on calls.
+//
+// Fixture shape (every member optional):
+//   "capabilities": {"display": true, ...}           names as in capabilityList()
+//   "apps": [{"pid", "bundleId", "name", "bundlePath", "executablePath", "regular",
+//             "launchTimeMs"}]                        in launch order
+//   "windows": [{"number", "ownerPid", "ownerName", "title", "bounds": {"x","y","w","h"},
+//               "layer", "onScreen"}]                 front to back
+//   "accessibility", "clipboard": kept as given for the subsystems that read them
+//   "delaysMs": {"runningApplications": 2000}        makes an operation slow, for timing tests
+class FakeDesktop final : public Platform, public Workspace, public WindowServer {
+ public:
+  explicit FakeDesktop(const Json& fixture);
+  static std::unique_ptr<FakeDesktop> fromFile(const std::string& path);
+
+  // Platform
+  const Capabilities& capabilities() const override { return capabilities_; }
+  Workspace& workspace() override { return *this; }
+  WindowServer& windowServer() override { return *this; }
+
+  // Workspace
+  std::vector<AppInfo> runningApplications() override;
+  std::optional<AppInfo> application(int32_t pid) override;
+  std::string executablePath(int32_t pid) override;
+
+  // WindowServer
+  std::vector<WindowInfo> windows() override;
+  std::optional<WindowInfo> window(uint32_t number) override;
+
+  // Changes made by tests, as the real desktop would change under the service.
+  void launch(const AppInfo& app);
+  void quit(int32_t pid);  // the app and its windows go away
+  void setBounds(uint32_t window, Rect bounds);
+  void closeWindow(uint32_t window);
+  void setDelay(const std::string& operation, std::chrono::milliseconds delay);
+
+  // What was done to the desktop, one line per change, oldest first.
+  std::vector<std::string> journal() const;
+  const Json& accessibilityFixture() const { return accessibility_; }
+  const Json& clipboardFixture() const { return clipboard_; }
+
+ private:
+  void delay(const std::string& operation) const;
+  void record(std::string entry);
+
+  Capabilities capabilities_;
+  mutable std::mutex mutex_;
+  std::vector<AppInfo> apps_;
+  std::vector<WindowInfo> windows_;
+  std::map<std::string, std::chrono::milliseconds> delays_;
+  std::vector<std::string> journal_;
+  Json accessibility_;
+  Json clipboard_;
+};
+
+}  // namespace tavren

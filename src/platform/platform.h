@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/capabilities.h"
+#include "platform/window_server.h"
+#include "platform/workspace.h"
+
+namespace tavren {
+
+// The root of a desktop backend: hands out the interfaces the service uses and tells which
+// optional pieces the desktop has. One instance lives for the whole process; every interface
+// it hands out is safe to call from any thread.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual const Capabilities& capabilities() const = 0;
+  virtual Workspace& workspace() = 0;
+  virtual WindowServer& windowServer() = 0;
+};
+
+// The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported
+// as a missing capability.
+std::unique_ptr<Platform> makeLinuxPlatform();
+
+}  // namespace tavren

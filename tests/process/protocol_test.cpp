@@ -1,0 +1,178 @@
+// The service binaries through their pipes, without a display: what a host sees on the wire.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "support/service_fixture.h"
+
+namespace tavren {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::call;
+using testing::startService;
+
+// The real binary with no display and no buses: only what needs no desktop works.
+std::unique_ptr<ServiceProcess> startHeadless() {
+  return startService({testing::serviceBinary()},
+                      {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"DBUS_SESSION_BUS_ADDRESS", ""},
+                       {"AT_SPI_BUS_ADDRESS", ""}});
+}
+
+void expectQuietExit(ServiceProcess& service) {
+  service.closeInput();
+  EXPECT_EQ(service.wait(10s), 0);
+  EXPECT_EQ(service.errorOutput(), "");
+  EXPECT_EQ(service.partialOutput(), "");
+}
+
+TEST(Protocol, PingWithoutAnyDisplay) {
+  auto service = startHeadless();
+  Json r = call(*service, "p1", "ping");
+  ASSERT_TRUE(r.is_object());
+  EXPECT_EQ(r["id"], "p1");
+  EXPECT_EQ(r["version"], 1);
+  EXPECT_EQ(r["ok"], true);
+  EXPECT_EQ(r["result"]["service"], "TavrenComputerUseService");
+  EXPECT_FALSE(r.contains("error"));
+  Json apps = call(*service, "p2", "listRunningApps");
+  EXPECT_EQ(apps["ok"], true);
+  EXPECT_TRUE(apps["result"].is_array());
+  expectQuietExit(*service);
+}
+
+TEST(Protocol, BadLinesAreAnsweredAndTheNextLineIsServed) {
+  auto service = startHeadless();
+  const std::string bad[] = {
+      "\n",
+      "[1,2,3]\n",
+      "42\n",
+      std::string("{\"id\":\"n\0ul\",\"version\":1}\n", 27),
+      "{\"id\":\"u\xff\",\"version\":\"1\"}\n",
+      "{\"id\":7,\"version\":1,\"method\":\"ping\"}\r\n",
+      "{\"id\":\"v\",\"method\":\"ping\"}\n",
+  };
+  for (const auto& line : bad) service->send(line);
+  std::vector<Json> answers;
+  for (size_t i = 0; i < std::size(bad); ++i) {
+    auto line = service->readLine(10s);
+    ASSERT_TRUE(line) << "answer " << i;
+    answers.push_back(Json::parse(*line));
+  }
+  // Intake failures are answered in order by the reader; the one good request runs on a
+  // worker and may overtake them, so compare as a multiset of (id, error) pairs.
+  std::multiset<std::pair<std::string, std::string>> seen;
+  for (auto& a : answers) seen.insert({a["id"], a.value("error", "<ok>")});
+  std::multiset<std::pair<std::string, std::string>> expected = {
+      {"", "Invalid JSON request"},
+      {"", "Invalid JSON request"},
+      {"", "Invalid JSON request"},
+      {"", "Invalid JSON request"},
+      {"u\xEF\xBF\xBD", "Unsupported protocol version"},
+      {"", "<ok>"},
+      {"v", "Unsupported protocol version"}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(call(*service, "after", "ping")["ok"], true);
+  expectQuietExit(*service);
+}
+
+TEST(Protocol, HugeLineIsAnsweredWithoutCrashing) {
+  auto service = startHeadless();
+  std::string big = R"({"id":"big","version":1,"method":"ping","params":{"blob":")";
+  big.append(64u << 20, 'x');
+  big += "\"}}\n";
+  ASSERT_TRUE(service->send(big));
+  auto line = service->responseFor("big", 60s);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(Json::parse(*line)["ok"], true);
+  std::string deep = R"({"id":"deep","version":1,"params":)" + std::string(100000, '[') +
+                     std::string(100000, ']') + "}\n";
+  service->send(deep);
+  auto deepLine = service->readLine(10s);
+  ASSERT_TRUE(deepLine);
+  EXPECT_EQ(Json::parse(*deepLine)["error"], "Invalid JSON request");
+  expectQuietExit(*service);
+}
+
+TEST(Protocol, EndOfInputInTheMiddleOfALineEndsCleanly) {
+  auto service = startHeadless();
+  service->send(R"({"id":"half","version":1,"meth)");
+  expectQuietExit(*service);
+  // The cut-off line is still answered as what it is.
+  auto line = service->readLine(1s);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(Json::parse(*line)["error"], "Invalid JSON request");
+}
+
+TEST(Protocol, ClosingInputWithNoRequestExitsZero) {
+  auto service = startHeadless();
+  expectQuietExit(*service);
+  EXPECT_FALSE(service->readLine(200ms));
+}
+
+// The in-memory desktop makes listing applications take 2 s, so requests are surely running.
+std::unique_ptr<ServiceProcess> startSlowFake() {
+  return startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_slow.json")});
+}
+
+TEST(Protocol, PingsAreNotHeldUpBySlowRequests) {
+  auto service = startSlowFake();
+  for (int i = 0; i < 8; ++i) service->send(requestLine("slow" + std::to_string(i), "listRunningApps"));
+  const auto start = std::chrono::steady_clock::now();
+  Json pong = call(*service, "quick", "ping");
+  EXPECT_EQ(pong["ok"], true);
+  // Generous: the point is that the ping did not wait 2 s behind the slow ones.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  std::set<std::string> slowAnswered;
+  for (int i = 0; i < 8; ++i) {
+    auto line = service->responseFor("slow" + std::to_string(i), 20s);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(Json::parse(*line)["result"].size(), 1u);
+  }
+  expectQuietExit(*service);
+}
+
+TEST(Protocol, ClosingInputWhileRequestsRunExitsAtOnceWithWholeLines) {
+  auto service = startSlowFake();
+  for (int i = 0; i < 8; ++i) service->send(requestLine("s" + std::to_string(i), "listRunningApps"));
+  for (int i = 0; i < 50; ++i) service->send(requestLine("p" + std::to_string(i), "ping"));
+  const auto start = std::chrono::steady_clock::now();
+  service->closeInput();
+  EXPECT_EQ(service->wait(10s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);  // the slow ones were abandoned
+  while (auto line = service->readLine(200ms)) {
+    Json v = Json::parse(*line, nullptr, false);
+    ASSERT_TRUE(v.is_object()) << *line;
+    EXPECT_EQ(v["ok"], true);
+    EXPECT_EQ(v["id"].get<std::string>()[0], 'p');
+  }
+  EXPECT_EQ(service->partialOutput(), "");
+  EXPECT_EQ(service->errorOutput(), "");
+}
+
+TEST(Protocol, ParallelRequestsGetTheirOwnAnswers) {
+  auto service = startSlowFake();
+  for (int i = 0; i < 500; ++i) {
+    service->send(requestLine("id" + std::to_string(i), i % 2 ? "appIdentity" : "ping",
+                              R"({"pid":101})"));
+  }
+  std::set<std::string> ids;
+  for (int i = 0; i < 500; ++i) {
+    auto line = service->readLine(10s);
+    ASSERT_TRUE(line);
+    Json v = Json::parse(*line);
+    const std::string id = v["id"];
+    ids.insert(id);
+    const int n = std::stoi(id.substr(2));
+    if (n % 2) {
+      EXPECT_EQ(v["result"]["id"], "org.example.Editor") << *line;
+    } else {
+      EXPECT_EQ(v["result"]["service"], "TavrenComputerUseService") << *line;
+    }
+  }
+  EXPECT_EQ(ids.size(), 500u);
+  expectQuietExit(*service);
+}
+
+}  // namespace
+}  // namespace tavren
