@@ -42,12 +42,13 @@ TEST(Protocol, PingWithoutAnyDisplay) {
 }
 
 TEST(Protocol, BadLinesAreAnsweredAndTheNextLineIsServed) {
+  using namespace std::string_literals;
   auto service = startHeadless();
   const std::string bad[] = {
       "\n",
       "[1,2,3]\n",
       "42\n",
-      std::string("{\"id\":\"n\0ul\",\"version\":1}\n", 27),
+      "{\"id\":\"n\0ul\",\"version\":1}\n"s,
       "{\"id\":\"u\xff\",\"version\":\"1\"}\n",
       "{\"id\":7,\"version\":1,\"method\":\"ping\"}\r\n",
       "{\"id\":\"v\",\"method\":\"ping\"}\n",

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/linux/workspace/app_identity.h"
+#include "platform/linux/workspace/bundle_path.h"
+#include "platform/linux/workspace/desktop_entries.h"
+#include "platform/linux/workspace/process_info.h"
+
+namespace tavren::workspace {
+namespace {
+
+TEST(LinuxBundlePath, SharedDirectoriesHaveNoBundle) {
+  for (const char* path : {"/usr/bin/gtk3-widget-factory", "/bin/sh", "/usr/sbin/cupsd",
+                           "/usr/games/sol", "/usr/libexec/at-spi-bus-launcher",
+                           "/usr/local/bin/tool", "/home/ann/.local/bin/tool",
+                           "/root/.local/bin/tool"}) {
+    EXPECT_EQ(bundlePathFor(path), "") << path;
+  }
+}
+
+TEST(LinuxBundlePath, PrivateDirectoryIsTheBundle) {
+  EXPECT_EQ(bundlePathFor("/usr/lib/firefox-esr/firefox-esr"), "/usr/lib/firefox-esr");
+  EXPECT_EQ(bundlePathFor("/opt/Editor/editor"), "/opt/Editor");
+  // An application's own bin directory stands for the directory above it.
+  EXPECT_EQ(bundlePathFor("/opt/jdk-17/bin/java"), "/opt/jdk-17");
+  EXPECT_EQ(bundlePathFor("/home/ann/apps/tool/bin/tool"), "/home/ann/apps/tool");
+}
+
+TEST(LinuxBundlePath, OddPathsHaveNoBundle) {
+  EXPECT_EQ(bundlePathFor(""), "");
+  EXPECT_EQ(bundlePathFor("relative/dir/tool"), "");
+  EXPECT_EQ(bundlePathFor("/tool"), "");
+  EXPECT_EQ(bundlePathFor("/bin/"), "");
+  // "bin" right under the root is not an install directory of "/".
+  EXPECT_EQ(bundlePathFor("/bin/tool"), "");
+}
+
+TEST(LinuxProcStat, ReadsCommStateAndStartTime) {
+  std::string text =
+      "4242 (gtk3-widget-fac) S 1 4242 4242 0 -1 4194560 4012 0 0 0 31 7 0 0 20 0 4 0 "
+      "123456789 812345344 9876 18446744073709551615 1 1 0 0 0 0 0 4096 17663 0 0 0 17 1 0 0\n";
+  auto stat = parseProcStat(text);
+  ASSERT_TRUE(stat);
+  EXPECT_EQ(stat->comm, "gtk3-widget-fac");
+  EXPECT_EQ(stat->state, 'S');
+  EXPECT_EQ(stat->startTicks, 123456789u);
+}
+
+TEST(LinuxProcStat, CommMayHoldSpacesAndParentheses) {
+  std::string text =
+      "77 (my (odd) app ) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555 0 0\n";
+  auto stat = parseProcStat(text);
+  ASSERT_TRUE(stat);
+  EXPECT_EQ(stat->comm, "my (odd) app ");
+  EXPECT_EQ(stat->state, 'R');
+  EXPECT_EQ(stat->startTicks, 555u);
+}
+
+TEST(LinuxProcStat, RejectsMalformedText) {
+  EXPECT_FALSE(parseProcStat(""));
+  EXPECT_FALSE(parseProcStat("12 comm S 1 2 3"));
+  EXPECT_FALSE(parseProcStat("12 (comm) S 1 2 3 4"));  // cut before the start time
+  EXPECT_FALSE(parseProcStat("12 (comm) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 x"));
+}
+
+TEST(LinuxProcStat, ReadsThisProcess) {
+  auto self = readProcess(getpid());
+  ASSERT_TRUE(self);
+  EXPECT_FALSE(self->comm.empty());
+  EXPECT_EQ(self->executablePath.front(), '/');
+  EXPECT_FALSE(readProcess(0));
+  EXPECT_FALSE(readProcess(-5));
+}
+
+TEST(LinuxLaunchTime, AddsTicksToBootTime) {
+  EXPECT_EQ(launchTimeMs(0, 100, 1'700'000'000'000), 1'700'000'000'000);
+  EXPECT_EQ(launchTimeMs(12345, 100, 1'700'000'000'000), 1'700'000'123'450);
+  // Large tick counts must not overflow on the way to milliseconds.
+  EXPECT_EQ(launchTimeMs(100ull * 3600 * 24 * 365 * 30, 100, 0), 946'080'000'000);
+  EXPECT_EQ(launchTimeMs(7, 0, 5), 5);
+}
+
+std::vector<DesktopEntry> installedEntries() {
+  return {
+      {"firefox-esr", "Firefox ESR", "Firefox-esr", "firefox-esr", "firefox-esr", false},
+      {"gtk3-widget-factory", "Widget Factory", "", "gtk3-widget-factory",
+       "gtk3-widget-factory", false},
+      {"org.gnome.Calculator", "Calculator", "", "gnome-calculator", "gnome-calculator", false},
+      {"python3.11", "Python (v3.11)", "", "python3.11", "python3.11", true},
+      {"vim", "Vim", "", "vim", "vim.basic", true},
+      {"x-browser", "Web Browser", "", "x-www-browser", "firefox-esr", false},
+  };
+}
+
+TEST(LinuxDesktopEntryMatch, GtkApplicationIdComesFirst) {
+  auto entries = installedEntries();
+  const DesktopEntry* entry = matchDesktopEntry(
+      entries, {"org.gnome.Calculator", "firefox-esr", "Firefox-esr", "/usr/bin/firefox-esr"});
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->id, "org.gnome.Calculator");
+}
+
+TEST(LinuxDesktopEntryMatch, StartupWmClassIgnoresCaseAndMatchesEitherHalf) {
+  auto entries = installedEntries();
+  for (AppClues clues : {AppClues{"", "x", "FIREFOX-ESR", ""}, AppClues{"", "firefox-esr", "", ""},
+                         AppClues{"org.unknown", "Navigator", "firefox-esr", "/opt/ff/ff"}}) {
+    const DesktopEntry* entry = matchDesktopEntry(entries, clues);
+    ASSERT_TRUE(entry) << clues.wmClass;
+    EXPECT_EQ(entry->id, "firefox-esr");
+  }
+}
+
+TEST(LinuxDesktopEntryMatch, ExecMatchesByBaseNameOrResolvedTarget) {
+  auto entries = installedEntries();
+  const DesktopEntry* entry = matchDesktopEntry(
+      entries, {"org.gtk.WidgetFactory", "gtk3-widget-factory", "Gtk3-widget-factory",
+                "/usr/bin/gtk3-widget-factory"});
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->id, "gtk3-widget-factory");
+  // "x-www-browser" resolves to firefox-esr, but firefox-esr's own entry sorts first.
+  entry = matchDesktopEntry(entries, {"", "", "", "/usr/lib/firefox-esr/firefox-esr"});
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->id, "firefox-esr");
+}
+
+TEST(LinuxDesktopEntryMatch, TerminalEntriesAndEmptyCluesNeverMatch) {
+  auto entries = installedEntries();
+  EXPECT_FALSE(matchDesktopEntry(entries, {"", "", "", "/usr/bin/python3.11"}));
+  EXPECT_FALSE(matchDesktopEntry(entries, {"", "", "", "/usr/bin/vim.basic"}));
+  EXPECT_FALSE(matchDesktopEntry(entries, {"", "", "", ""}));
+  EXPECT_FALSE(matchDesktopEntry(entries, {"", "", "", "/usr/bin/"}));
+  std::vector<DesktopEntry> blank{{"blank", "Blank", "", "", "", false}};
+  EXPECT_FALSE(matchDesktopEntry(blank, {"", "", "", "/usr/bin/tool"}));
+}
+
+TEST(LinuxAppIdentity, NameFallsBackInOrder) {
+  auto entries = installedEntries();
+  WindowClues factory{"org.gtk.WidgetFactory", "gtk3-widget-factory", "Gtk3-widget-factory"};
+  AppIdentity id =
+      identifyApp(factory, "/usr/bin/gtk3-widget-factory", "gtk3-widget-factory", "gtk3-w", entries);
+  EXPECT_EQ(id.bundleId, "org.gtk.WidgetFactory");
+  EXPECT_EQ(id.name, "Widget Factory");
+
+  WindowClues xterm{"", "xterm", "XTerm"};
+  EXPECT_EQ(identifyApp(xterm, "/usr/bin/xterm", "", "xterm", entries).name, "XTerm");
+  EXPECT_EQ(identifyApp(xterm, "/usr/bin/xterm", "Terminal", "xterm", entries).name, "Terminal");
+  AppIdentity bare = identifyApp({}, "/usr/bin/daemon", "", "daemon", entries);
+  EXPECT_EQ(bare.name, "daemon");
+  EXPECT_EQ(bare.bundleId, "");
+  EXPECT_EQ(identifyApp({}, "/usr/bin/gnome-calculator", "", "gnome-calc", entries).bundleId,
+            "org.gnome.Calculator");
+}
+
+x11::ListedWindow window(uint32_t id, int32_t pid, bool managed, const char* gtkId,
+                         const char* wmClass) {
+  x11::ListedWindow w;
+  w.facts.id = id;
+  w.facts.gtkApplicationId = gtkId;
+  w.facts.wmClass = wmClass;
+  w.pid = pid;
+  w.managed = managed;
+  return w;
+}
+
+TEST(LinuxAppIdentity, WindowCluesDoNotDependOnStacking) {
+  std::vector<x11::ListedWindow> windows{
+      window(0x500, 10, false, "", "Popup"),   // a pop-up in front
+      window(0x300, 10, true, "", "Second"),
+      window(0x200, 10, true, "org.app", "First"),
+      window(0x100, 0, true, "org.nobody", "Nobody"),  // pid unknown: no application
+  };
+  windows[1].facts.types = {x11::Atom::_NET_WM_WINDOW_TYPE_DIALOG};
+  auto clues = windowCluesByPid(windows);
+  ASSERT_EQ(clues.size(), 1u);
+  EXPECT_EQ(clues[10].wmClass, "First");
+  EXPECT_EQ(clues[10].gtkApplicationId, "org.app");
+  EXPECT_TRUE(clues[10].ownsNormalClient);
+  std::reverse(windows.begin(), windows.end());
+  EXPECT_EQ(windowCluesByPid(windows)[10].wmClass, "First");
+
+  // Only pop-ups and dialogs: present, but not a regular application.
+  std::vector<x11::ListedWindow> accessory{window(0x700, 20, false, "", "Tip"),
+                                           window(0x800, 20, true, "", "Dlg")};
+  accessory[1].facts.types = {x11::Atom::_NET_WM_WINDOW_TYPE_DIALOG};
+  auto other = windowCluesByPid(accessory)[20];
+  EXPECT_TRUE(other.ownsClient);
+  EXPECT_FALSE(other.ownsNormalClient);
+  EXPECT_EQ(other.wmClass, "Dlg");
+}
+
+}  // namespace
+}  // namespace tavren::workspace
