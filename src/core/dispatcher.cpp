@@ -3,20 +3,42 @@
 #include <algorithm>
 #include <array>
 
+#include "apps/app_resolution.h"
 #include "core/core_methods.h"
+#include "focus/window_guard.h"
 
 namespace tavren {
 namespace {
 
-constexpr auto kCatalogue = std::to_array<MethodRow>({
-    {"appIdentity", &appIdentityMethod},
-    {"listRunningApps", &listRunningAppsMethod},
-    {"ping", &pingMethod},
+MethodRow plain(std::string_view name, MethodHandler handler) {
+  return MethodRow{.name = name, .handler = handler};
+}
+
+MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode) {
+  return MethodRow{.name = name, .appHandler = handler, .noAppCode = noAppCode};
+}
+
+[[maybe_unused]] MethodRow guarded(MethodRow row) {
+  row.guarded = true;
+  return row;
+}
+
+const auto kCatalogue = std::to_array<MethodRow>({
+    plain("appIdentity", &appIdentityMethod),
+    plain("listRunningApps", &listRunningAppsMethod),
+    plain("ping", &pingMethod),
 });
 
-static_assert(std::is_sorted(kCatalogue.begin(), kCatalogue.end(),
-                             [](const MethodRow& a, const MethodRow& b) { return a.name < b.name; }),
-              "the catalogue must stay sorted by name");
+// Runs the row's handler, resolving the application first for rows that name one.
+Outcome runRow(const MethodRow& row, const Json& params, Service& service) {
+  if (row.appHandler == nullptr) return row.handler(params, service);
+  AppResolution resolved = appFromParams(params, service.platform.workspace());
+  if (auto* error = std::get_if<ServiceError>(&resolved)) return *error;
+  const auto& app = std::get<std::optional<AppInfo>>(resolved);
+  if (!app) return computerUseError(row.noAppCode, "No matching running app");
+  return row.appHandler(*app, params, service);
+}
+
 
 }  // namespace
 
@@ -41,10 +63,13 @@ Outcome handle(Service& service, const Json& request) {
 
   const MethodRow* row = findMethod(method);
   if (row == nullptr) return computerUseError(404, "Unknown method " + method);
-  if (row->runOn == RunOn::MainThread) {
-    return service.mainLoop.runSync([&] { return row->handler(*params, service); });
+  if (row->guarded && !observedWindowMatches(*params, service.platform.windowServer())) {
+    return staleWindowResult();
   }
-  return row->handler(*params, service);
+  if (row->runOn == RunOn::MainThread) {
+    return service.mainLoop.runSync([&] { return runRow(*row, *params, service); });
+  }
+  return runRow(*row, *params, service);
 }
 
 }  // namespace tavren

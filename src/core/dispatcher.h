@@ -6,16 +6,25 @@
 #include "core/json.h"
 #include "core/service.h"
 #include "core/service_error.h"
+#include "platform/workspace.h"
 
 namespace tavren {
 
 enum class RunOn { Worker, MainThread };
 
+using MethodHandler = Outcome (*)(const Json& params, Service& service);
+// For methods that act on one application, resolved from "app" and "pid" before the call.
+using AppMethodHandler = Outcome (*)(const AppInfo& app, const Json& params, Service& service);
+
 // One row of the method catalogue. Rows are sorted by name.
 struct MethodRow {
   std::string_view name;
-  Outcome (*handler)(const Json& params, Service& service);
+  MethodHandler handler = nullptr;        // set for methods that take the parameters only
+  AppMethodHandler appHandler = nullptr;  // set for methods that name an application
+  int noAppCode = 0;                      // code of "No matching running app" for appHandler rows
   RunOn runOn = RunOn::Worker;
+  bool guarded = false;                   // refused with the stale-window result when the
+                                          // observed window changed
 };
 
 std::span<const MethodRow> methodCatalogue();

@@ -1,0 +1,36 @@
+#include "focus/window_guard.h"
+
+#include <cmath>
+
+#include "core/params.h"
+
+namespace tavren {
+
+Json staleWindowResult() {
+  return {{"status", "stale-window"}, {"posted", false}, {"windowChanged", true}};
+}
+
+bool observedWindowMatches(const Json& params, WindowServer& windows) {
+  const Json* expected = objectParam(params, "expectedWindow");
+  if (expected == nullptr) return true;
+
+  // A number that is not a window number (negative, fractional beyond truncation, 2^32 or more,
+  // not finite) cannot name the observed window.
+  const auto number = truncatedInteger<uint32_t>(tavren::number(*expected, "windowId"));
+  const double pid = tavren::number(*expected, "pid");
+  if (!number || *number == 0 || !(pid > 0)) return false;
+
+  const auto window = windows.window(*number);
+  if (!window || window->number != *number || window->ownerPid == 0) return false;
+  if (static_cast<double>(window->ownerPid) != pid) return false;
+  if (!window->bounds) return false;
+
+  // Whole points, halves away from zero; width and height are never negative.
+  const Rect& r = *window->bounds;
+  return std::round(r.x) == tavren::number(*expected, "x") &&
+         std::round(r.y) == tavren::number(*expected, "y") &&
+         std::round(std::fabs(r.width)) == tavren::number(*expected, "w") &&
+         std::round(std::fabs(r.height)) == tavren::number(*expected, "h");
+}
+
+}  // namespace tavren

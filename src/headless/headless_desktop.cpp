@@ -1,0 +1,330 @@
+#include "headless/headless_desktop.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "headless/a11y_bus.h"
+#include "headless/child_process.h"
+#include "headless/desktop_environment.h"
+#include "headless/process_tree.h"
+#include "headless/x11_waits.h"
+
+namespace tavren::headless {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using std::chrono::steady_clock;
+
+constexpr const char* kMarkerKey = "TAVREN_DESKTOP_SESSION";
+
+// Window management and nothing else: no key bindings that would swallow keys sent to
+// applications, no menus, one desktop, click to focus.
+constexpr const char* kOpenboxConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy><center>yes</center></placement>
+  <desktops><number>1</number><popupTime>0</popupTime></desktops>
+  <margins><top>0</top><bottom>0</bottom><left>0</left><right>0</right></margins>
+  <keyboard></keyboard>
+  <mouse>
+    <context name="Client Titlebar Frame">
+      <mousebind button="Left" action="Press"><action name="Focus"/><action name="Raise"/></mousebind>
+    </context>
+    <context name="Titlebar"><mousebind button="Left" action="Drag"><action name="Move"/></mousebind></context>
+    <context name="Close"><mousebind button="Left" action="Click"><action name="Close"/></mousebind></context>
+    <context name="Maximize"><mousebind button="Left" action="Click"><action name="ToggleMaximize"/></mousebind></context>
+    <context name="Iconify"><mousebind button="Left" action="Click"><action name="Iconify"/></mousebind></context>
+  </mouse>
+</openbox_config>
+)";
+
+// Where Debian, Fedora and older Ubuntu install the AT-SPI bus launcher.
+std::string busLauncherPath() {
+  for (const char* path :
+       {"/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher"}) {
+    if (access(path, X_OK) == 0) return path;
+  }
+  return "at-spi-bus-launcher";
+}
+
+// The a11y bus socket goes in here and a unix socket path is limited to 107 bytes, so a long
+// TMPDIR is not used.
+std::string makeRuntimeDir(std::string* error) {
+  const char* tmp = getenv("TMPDIR");
+  std::string base = (tmp != nullptr && tmp[0] == '/' && strlen(tmp) < 48) ? tmp : "/tmp";
+  std::string path = base + "/tavren-desktop-XXXXXX";
+  if (mkdtemp(path.data()) == nullptr || chmod(path.c_str(), 0700) != 0 ||
+      mkdir((path + "/log").c_str(), 0700) != 0) {
+    *error = "cannot create a runtime directory in " + base + ": " + strerror(errno);
+    return {};
+  }
+  return path;
+}
+
+// One line written by a child to a pipe, up to the newline. False when the child closed the
+// pipe (it exited) or the deadline passed; *timedOut tells which.
+bool readLineFrom(int fd, Deadline deadline, std::string* line, bool* timedOut) {
+  line->clear();
+  *timedOut = false;
+  for (;;) {
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) {
+      *timedOut = true;
+      return false;
+    }
+    pollfd pfd = {fd, POLLIN, 0};
+    int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    char buf[256];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    line->append(buf, static_cast<size_t>(n));
+    size_t newline = line->find('\n');
+    if (newline != std::string::npos) {
+      line->resize(newline);
+      return true;
+    }
+  }
+}
+
+bool writeFile(const std::string& path, const char* text) {
+  std::ofstream out(path, std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out.flush());
+}
+
+std::string baseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::unique_ptr<HeadlessDesktop> HeadlessDesktop::start(const DesktopOptions& options,
+                                                        std::string* error) {
+  std::unique_ptr<HeadlessDesktop> desktop(new HeadlessDesktop());
+  if (!desktop->startAll(options, error)) {
+    desktop->stop();
+    return nullptr;
+  }
+  return desktop;
+}
+
+HeadlessDesktop::~HeadlessDesktop() {
+  stop();
+}
+
+bool HeadlessDesktop::startAll(const DesktopOptions& options, std::string* error) {
+  if (options.width < 1 || options.height < 1 || options.width > 32767 || options.height > 32767) {
+    *error = "invalid screen size " + std::to_string(options.width) + "x" +
+             std::to_string(options.height);
+    return false;
+  }
+  runtimeDir_ = makeRuntimeDir(error);
+  if (runtimeDir_.empty()) return false;
+  marker_ = std::string(kMarkerKey) + "=" + runtimeDir_;
+  dropped_ = variablesToDrop(options.accessibility);
+  DesktopAddresses addresses;
+  addresses.runtimeDir = runtimeDir_;
+  addresses.accessibility = options.accessibility;
+  std::string line;
+  bool timedOut = false;
+
+  // Xvfb picks a free display number itself and reports it, so parallel desktops never race
+  // for one; it writes the number once it accepts connections. -noreset: by default the server
+  // resets when its last client leaves, which the readiness probe below is, and a program
+  // connecting during that reset fails (openbox did, one start in three).
+  int pipe[2];
+  if (!makePipe(pipe)) {
+    *error = std::string("cannot create a pipe: ") + strerror(errno);
+    return false;
+  }
+  std::string screen = std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+  pid_t xvfb =
+      spawn("xvfb",
+            {"Xvfb", "-displayfd", std::to_string(pipe[1]), "-screen", "0", screen, "+extension",
+             "Composite", "+extension", "RECORD", "-nolisten", "tcp", "-noreset"},
+            {}, pipe[1], SIGTERM, error);
+  close(pipe[1]);
+  bool reported =
+      xvfb > 0 && readLineFrom(pipe[0], steady_clock::now() + seconds(10), &line, &timedOut);
+  close(pipe[0]);
+  if (xvfb <= 0) return false;
+  if (!reported || line.empty() || line.find_first_not_of("0123456789") != std::string::npos) {
+    *error = withLogTail(timedOut ? "Xvfb reported no display within 10 s"
+                                  : "Xvfb exited before reporting a display",
+                         "xvfb");
+    return false;
+  }
+  display_ = ":" + line;
+  addresses.display = display_;
+  if (!waitForXServer(
+          display_, steady_clock::now() + seconds(5), [&] { return exited(xvfb); }, error)) {
+    *error = withLogTail(*error, "xvfb");
+    return false;
+  }
+  environment_ = desktopVariables(addresses);
+
+  // The bus socket lives in the runtime directory, which stop() removes, rather than in /tmp.
+  if (!makePipe(pipe)) {
+    *error = std::string("cannot create a pipe: ") + strerror(errno);
+    return false;
+  }
+  pid_t bus = spawn(
+      "dbus",
+      {"dbus-daemon", "--session", "--nofork", "--nosyslog",
+       "--print-address=" + std::to_string(pipe[1]), "--address=unix:path=" + runtimeDir_ + "/bus"},
+      {}, pipe[1], SIGTERM, error);
+  close(pipe[1]);
+  reported = bus > 0 && readLineFrom(pipe[0], steady_clock::now() + seconds(5), &line, &timedOut);
+  close(pipe[0]);
+  if (bus <= 0) return false;
+  if (!reported || line.empty()) {
+    *error = withLogTail("the session bus reported no address", "dbus");
+    return false;
+  }
+  addresses.sessionBus = line;
+  environment_ = desktopVariables(addresses);
+
+  // The launcher and openbox start side by side; each only needs the display and the bus.
+  // The desktop's own programs get SIGTERM, not SIGKILL, if the caller dies: they all clean up
+  // on it, and the launcher ends its accessibility bus, which would otherwise outlive us.
+  pid_t launcher = 0;
+  if (options.accessibility) {
+    // With the dconf backend, switching accessibility on would be written to the user's own
+    // settings database; this desktop's settings live and die with it.
+    launcher = spawn("at-spi", {busLauncherPath(), "--launch-immediately"},
+                     {{"GSETTINGS_BACKEND", "memory"}}, -1, SIGTERM, error);
+    if (launcher <= 0) return false;
+  }
+  pid_t openbox = 0;
+  if (options.windowManager) {
+    std::string config = runtimeDir_ + "/openbox-rc.xml";
+    if (!writeFile(config, kOpenboxConfig)) {
+      *error = "cannot write " + config;
+      return false;
+    }
+    // Its log goes to XDG_CACHE_HOME: keep it out of the user's home.
+    openbox = spawn("openbox", {"openbox", "--sm-disable", "--config-file", config},
+                    {{"XDG_CACHE_HOME", runtimeDir_ + "/cache"}}, -1, SIGTERM, error);
+    if (openbox <= 0) return false;
+  }
+  if (options.accessibility) {
+    if (!enableAccessibility(
+            addresses.sessionBus, steady_clock::now() + seconds(5),
+            [&] { return exited(launcher); }, &addresses.a11yBus, error)) {
+      *error = withLogTail(*error, "at-spi");
+      return false;
+    }
+    environment_ = desktopVariables(addresses);
+  }
+  if (options.windowManager &&
+      !waitForWindowManager(
+          display_, steady_clock::now() + seconds(5), [&] { return exited(openbox); }, error)) {
+    *error = withLogTail(*error, "openbox");
+    return false;
+  }
+
+  for (const std::vector<std::string>& app : options.apps) {
+    if (launch(app, error) <= 0) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> HeadlessDesktop::childEnvironment() const {
+  return overlayEnvironment(processEnvironment(), environment_, dropped_);
+}
+
+pid_t HeadlessDesktop::launch(const std::vector<std::string>& argv, std::string* error) {
+  if (runtimeDir_.empty()) {
+    *error = "the desktop is stopped";
+    return -1;
+  }
+  if (argv.empty()) {
+    *error = "empty command line";
+    return -1;
+  }
+  int number;
+  {
+    std::lock_guard<std::mutex> lock(childrenMutex_);
+    number = ++appCount_;
+  }
+  return spawn("app" + std::to_string(number) + "-" + baseName(argv[0]), argv, {}, -1, SIGKILL,
+               error);
+}
+
+bool HeadlessDesktop::waitForWindow(pid_t pid, const std::string& text, milliseconds timeout) {
+  if (display_.empty() || runtimeDir_.empty()) return false;
+  return waitForClientWindow(display_, pid, text, steady_clock::now() + timeout);
+}
+
+void HeadlessDesktop::stop() {
+  std::vector<pid_t> children;
+  {
+    std::lock_guard<std::mutex> lock(childrenMutex_);
+    children.swap(children_);
+  }
+  if (!children.empty()) endProcessTree(children, marker_, seconds(2));
+  if (!runtimeDir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeDir_, ignored);
+    runtimeDir_.clear();
+  }
+}
+
+pid_t HeadlessDesktop::spawn(const std::string& name, const std::vector<std::string>& argv,
+                             const std::map<std::string, std::string>& extra, int inheritedFd,
+                             int deathSignal, std::string* error) {
+  std::map<std::string, std::string> overlay = environment_;
+  for (const auto& [key, value] : extra) overlay[key] = value;
+  // Carried into every descendant, including the daemons D-Bus activates, which are orphaned
+  // and would otherwise outlive the desktop.
+  overlay[kMarkerKey] = runtimeDir_;
+  SpawnRequest request;
+  request.argv = argv;
+  request.environment = overlayEnvironment(processEnvironment(), overlay, dropped_);
+  request.logPath = runtimeDir_ + "/log/" + name + ".log";
+  request.inheritedFd = inheritedFd;
+  request.deathSignal = deathSignal;
+  pid_t pid = spawnChild(request, error);
+  if (pid > 0) {
+    std::lock_guard<std::mutex> lock(childrenMutex_);
+    children_.push_back(pid);
+  }
+  return pid;
+}
+
+std::string HeadlessDesktop::withLogTail(const std::string& reason, const std::string& name) const {
+  std::ifstream log(runtimeDir_ + "/log/" + name + ".log");
+  std::string line, last;
+  while (std::getline(log, line)) {
+    if (line.find_first_not_of(" \t\r") != std::string::npos) last = line;
+  }
+  if (last.empty()) return reason;
+  if (last.size() > 200) last = last.substr(0, 200) + "...";
+  return reason + " (" + name + ": " + last + ")";
+}
+
+// Without reaping: the pid must stay ours until stop() has ended its group.
+bool HeadlessDesktop::exited(pid_t pid) const {
+  siginfo_t info = {};
+  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    return true;
+  }
+  return info.si_pid != 0;
+}
+
+}  // namespace tavren::headless

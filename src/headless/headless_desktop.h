@@ -1,0 +1,76 @@
+// A private X11 desktop: Xvfb, a session bus, the AT-SPI bus with accessibility on, openbox,
+// and the applications asked for. Used when there is no display and by every integration test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tavren::headless {
+
+struct DesktopOptions {
+  int width = 1920, height = 1080;
+  bool windowManager = true;  // openbox
+  // The AT-SPI bus with accessibility switched on. The session bus is started either way, so
+  // that no child falls back to the caller's bus or autolaunches one nobody stops.
+  bool accessibility = true;
+  std::vector<std::vector<std::string>> apps;  // argv of applications to start once it is up
+};
+
+// Owns the processes it starts. start() and stop() belong to one thread, and that thread must
+// outlive the desktop: children are killed when the thread that started them exits.
+class HeadlessDesktop {
+ public:
+  // Starts everything; on failure returns nullptr and sets *error to a one-line reason. Never
+  // prints: the programs' output goes to log files in the runtime directory.
+  static std::unique_ptr<HeadlessDesktop> start(const DesktopOptions& options, std::string* error);
+  ~HeadlessDesktop();  // stop()
+  HeadlessDesktop(const HeadlessDesktop&) = delete;
+  HeadlessDesktop& operator=(const HeadlessDesktop&) = delete;
+
+  const std::string& display() const { return display_; }  // ":N"
+  // What a child needs to live on this desktop: DISPLAY, DBUS_SESSION_BUS_ADDRESS,
+  // AT_SPI_BUS_ADDRESS (when known), XDG_RUNTIME_DIR, and the toolkit and accessibility
+  // switches. Read-only once start() has returned.
+  const std::map<std::string, std::string>& environment() const { return environment_; }
+  // This process's environment overlaid with environment(), as "K=V" strings for execve.
+  // Variables that would send a program to another desktop (WAYLAND_DISPLAY, ...) are left out.
+  std::vector<std::string> childEnvironment() const;
+
+  // Starts a program on this desktop; stop() ends it and whatever it starts. -1 and *error when
+  // it cannot be executed.
+  pid_t launch(const std::vector<std::string>& argv, std::string* error);
+
+  // Waits, bounded by `timeout`, until a viewable client top-level window matches: _NET_WM_PID
+  // equal to `pid` when pid > 0, and `text` (when not empty) contained in its WM_CLASS or title.
+  // pid 0 with empty text waits for any client window.
+  bool waitForWindow(pid_t pid, const std::string& text, std::chrono::milliseconds timeout);
+
+  // Ends everything it started, by process id, and removes the runtime directory. Idempotent.
+  void stop();
+
+ private:
+  HeadlessDesktop() = default;
+  bool startAll(const DesktopOptions& options, std::string* error);
+  pid_t spawn(const std::string& name, const std::vector<std::string>& argv,
+              const std::map<std::string, std::string>& extra, int inheritedFd, int deathSignal,
+              std::string* error);
+  std::string withLogTail(const std::string& reason, const std::string& name) const;
+  bool exited(pid_t pid) const;
+
+  std::string runtimeDir_;
+  std::string display_;
+  std::map<std::string, std::string> environment_;
+  std::vector<std::string> dropped_;
+  std::string marker_;  // "K=V" carried by every child, to find their daemons at stop()
+  mutable std::mutex childrenMutex_;
+  std::vector<pid_t> children_;
+  int appCount_ = 0;
+};
+
+}  // namespace tavren::headless

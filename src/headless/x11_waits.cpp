@@ -1,0 +1,222 @@
+#include "headless/x11_waits.h"
+
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace tavren::headless {
+namespace {
+
+struct XcbDisconnect {
+  void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
+};
+using Connection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> own(T* reply) {
+  return Reply<T>(reply, &std::free);
+}
+
+struct Desktop {
+  Connection connection;
+  xcb_window_t root = XCB_NONE;
+};
+
+std::optional<Desktop> connect(const std::string& display) {
+  int screenNumber = 0;
+  Connection c(xcb_connect(display.c_str(), &screenNumber));
+  if (xcb_connection_has_error(c.get())) return std::nullopt;
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c.get()));
+  for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
+  if (it.rem == 0) return std::nullopt;
+  Desktop desktop;
+  desktop.root = it.data->root;
+  desktop.connection = std::move(c);
+  return desktop;
+}
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+  auto reply = own(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr));
+  return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+void listenTo(xcb_connection_t* c, xcb_window_t window, uint32_t mask) {
+  xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+}
+
+xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t a) {
+  return xcb_get_property(c, 0, w, a, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
+}
+
+// The property's bytes; nullopt when the window or the property does not exist.
+std::optional<std::string> propertyBytes(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
+  auto reply = own(xcb_get_property_reply(c, cookie, nullptr));
+  if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
+  const char* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
+  return std::string(data, static_cast<size_t>(xcb_get_property_value_length(reply.get())));
+}
+
+std::vector<uint32_t> asCardinals(const std::optional<std::string>& bytes) {
+  std::vector<uint32_t> values;
+  if (!bytes) return values;
+  values.resize(bytes->size() / 4);
+  std::copy_n(bytes->data(), values.size() * 4, reinterpret_cast<char*>(values.data()));
+  return values;
+}
+
+std::optional<uint32_t> windowProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t a) {
+  std::vector<uint32_t> values = asCardinals(propertyBytes(c, askProperty(c, w, a)));
+  if (values.empty()) return std::nullopt;
+  return values[0];
+}
+
+// Sleeps until the server sends something or `tick` passes, whichever is first. Events that an
+// earlier reply pulled into xcb's queue do not make the socket readable, so those end the wait
+// at once. Returns false once the deadline has passed.
+bool awaitChange(xcb_connection_t* c, Deadline deadline, std::chrono::milliseconds tick) {
+  bool queued = false;
+  while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) {
+    std::free(event);
+    queued = true;
+  }
+  auto now = std::chrono::steady_clock::now();
+  if (now >= deadline) return false;
+  if (queued) return true;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+  pollfd pfd = {xcb_get_file_descriptor(c), POLLIN, 0};
+  poll(&pfd, 1, static_cast<int>(std::min(left, tick).count()) + 1);
+  while (xcb_generic_event_t* event = xcb_poll_for_event(c)) std::free(event);
+  return true;
+}
+
+bool containsText(const std::optional<std::string>& value, const std::string& text) {
+  return value && value->find(text) != std::string::npos;
+}
+
+// WM_CLASS is "instance\0class\0"; a match must not straddle the two.
+bool classContains(const std::optional<std::string>& value, const std::string& text) {
+  if (!value) return false;
+  size_t split = value->find('\0');
+  if (split == std::string::npos) return containsText(value, text);
+  return value->substr(0, split).find(text) != std::string::npos ||
+         value->substr(split + 1).find(text) != std::string::npos;
+}
+
+struct WindowAtoms {
+  xcb_atom_t clientList, pid, netName;
+};
+
+// Top-level client windows: the manager's list when there is one, else the root's children.
+std::vector<xcb_window_t> clientWindows(xcb_connection_t* c, xcb_window_t root,
+                                        const WindowAtoms& atoms) {
+  auto listed = propertyBytes(c, askProperty(c, root, atoms.clientList));
+  if (listed) return asCardinals(listed);
+  auto tree = own(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+  if (!tree) return {};
+  xcb_window_t* children = xcb_query_tree_children(tree.get());
+  return {children, children + xcb_query_tree_children_length(tree.get())};
+}
+
+}  // namespace
+
+bool waitForXServer(const std::string& display, Deadline deadline, const GiveUp& giveUp,
+                    std::string* error) {
+  for (;;) {
+    if (connect(display)) return true;
+    if (giveUp && giveUp()) {
+      *error = "the X server exited before accepting connections";
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      *error = "the X server on " + display + " does not accept connections";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool waitForWindowManager(const std::string& display, Deadline deadline, const GiveUp& giveUp,
+                          std::string* error) {
+  auto desktop = connect(display);
+  if (!desktop) {
+    *error = "cannot connect to " + display;
+    return false;
+  }
+  xcb_connection_t* c = desktop->connection.get();
+  xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
+  listenTo(c, desktop->root, XCB_EVENT_MASK_PROPERTY_CHANGE);
+  xcb_flush(c);
+  for (;;) {
+    std::optional<uint32_t> window = windowProperty(c, desktop->root, check);
+    if (window && windowProperty(c, *window, check) == window) return true;
+    if (giveUp && giveUp()) {
+      *error = "the window manager exited during start-up";
+      return false;
+    }
+    if (!awaitChange(c, deadline, std::chrono::milliseconds(100))) {
+      *error = "no window manager announced itself on " + display;
+      return false;
+    }
+  }
+}
+
+bool waitForClientWindow(const std::string& display, pid_t pid, const std::string& text,
+                         Deadline deadline) {
+  auto desktop = connect(display);
+  if (!desktop) return false;
+  xcb_connection_t* c = desktop->connection.get();
+  WindowAtoms atoms = {atom(c, "_NET_CLIENT_LIST"), atom(c, "_NET_WM_PID"),
+                       atom(c, "_NET_WM_NAME")};
+  // Map notifications of top-levels (frames, with a manager) and client list changes wake the
+  // loop; title and pid changes of each window seen so far do too.
+  listenTo(c, desktop->root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+  std::set<xcb_window_t> watched;
+  struct Pending {
+    xcb_window_t window;
+    xcb_get_window_attributes_cookie_t attributes;
+    xcb_get_property_cookie_t pid, wmClass, netName, wmName;
+  };
+  for (;;) {
+    std::vector<Pending> pending;
+    for (xcb_window_t w : clientWindows(c, desktop->root, atoms)) {
+      if (watched.insert(w).second) {
+        listenTo(c, w, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+      }
+      pending.push_back({w, xcb_get_window_attributes(c, w), askProperty(c, w, atoms.pid),
+                         askProperty(c, w, XCB_ATOM_WM_CLASS), askProperty(c, w, atoms.netName),
+                         askProperty(c, w, XCB_ATOM_WM_NAME)});
+    }
+    bool found = false;
+    for (const Pending& p : pending) {
+      auto attributes = own(xcb_get_window_attributes_reply(c, p.attributes, nullptr));
+      std::vector<uint32_t> pids = asCardinals(propertyBytes(c, p.pid));
+      auto wmClass = propertyBytes(c, p.wmClass);
+      auto netName = propertyBytes(c, p.netName);
+      auto wmName = propertyBytes(c, p.wmName);
+      if (found || !attributes || attributes->override_redirect ||
+          attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
+        continue;
+      }
+      bool pidMatches = pid <= 0 || (!pids.empty() && pids[0] == static_cast<uint32_t>(pid));
+      bool textMatches = text.empty() || classContains(wmClass, text) ||
+                         containsText(netName, text) || containsText(wmName, text);
+      found = pidMatches && textMatches;
+    }
+    if (found) return true;
+    if (!awaitChange(c, deadline, std::chrono::milliseconds(100))) return false;
+  }
+}
+
+}  // namespace tavren::headless
