@@ -83,7 +83,8 @@ TEST(Protocol, HugeLineIsAnsweredWithoutCrashing) {
   big.append(64u << 20, 'x');
   big += "\"}}\n";
   ASSERT_TRUE(service->send(big));
-  auto line = service->responseFor("big", 60s);
+  // Generous: sanitizer builds parse 64 MiB slowly. Only a hang or a crash fails here.
+  auto line = service->responseFor("big", 300s);
   ASSERT_TRUE(line);
   EXPECT_EQ(Json::parse(*line)["ok"], true);
   std::string deep = R"({"id":"deep","version":1,"params":)" + std::string(100000, '[') +
@@ -111,36 +112,30 @@ TEST(Protocol, ClosingInputWithNoRequestExitsZero) {
   EXPECT_FALSE(service->readLine(200ms));
 }
 
-// The in-memory desktop makes listing applications take 2 s, so requests are surely running.
-std::unique_ptr<ServiceProcess> startSlowFake() {
-  return startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_slow.json")});
+// On this in-memory desktop listing applications takes a minute: such requests are surely still
+// running whenever the test looks.
+std::unique_ptr<ServiceProcess> startStuckFake() {
+  return startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_stuck.json")});
 }
 
 TEST(Protocol, PingsAreNotHeldUpBySlowRequests) {
-  auto service = startSlowFake();
+  auto service = startStuckFake();
   for (int i = 0; i < 8; ++i) service->send(requestLine("slow" + std::to_string(i), "listRunningApps"));
-  const auto start = std::chrono::steady_clock::now();
-  Json pong = call(*service, "quick", "ping");
-  EXPECT_EQ(pong["ok"], true);
-  // Generous: the point is that the ping did not wait 2 s behind the slow ones.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
-  std::set<std::string> slowAnswered;
-  for (int i = 0; i < 8; ++i) {
-    auto line = service->responseFor("slow" + std::to_string(i), 20s);
-    ASSERT_TRUE(line);
-    EXPECT_EQ(Json::parse(*line)["result"].size(), 1u);
+  for (int i = 0; i < 20; ++i) {
+    Json pong = call(*service, "quick" + std::to_string(i), "ping");
+    EXPECT_EQ(pong["ok"], true);
   }
+  EXPECT_TRUE(service->otherLines().empty());  // no slow answer came first
   expectQuietExit(*service);
 }
 
 TEST(Protocol, ClosingInputWhileRequestsRunExitsAtOnceWithWholeLines) {
-  auto service = startSlowFake();
+  auto service = startStuckFake();
   for (int i = 0; i < 8; ++i) service->send(requestLine("s" + std::to_string(i), "listRunningApps"));
   for (int i = 0; i < 50; ++i) service->send(requestLine("p" + std::to_string(i), "ping"));
-  const auto start = std::chrono::steady_clock::now();
   service->closeInput();
-  EXPECT_EQ(service->wait(10s), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);  // the slow ones were abandoned
+  // Well within the minute the running requests would need: they were abandoned, not awaited.
+  EXPECT_EQ(service->wait(30s), 0);
   while (auto line = service->readLine(200ms)) {
     Json v = Json::parse(*line, nullptr, false);
     ASSERT_TRUE(v.is_object()) << *line;
@@ -151,8 +146,19 @@ TEST(Protocol, ClosingInputWhileRequestsRunExitsAtOnceWithWholeLines) {
   EXPECT_EQ(service->errorOutput(), "");
 }
 
+TEST(Protocol, SlowRequestsAreAnsweredWithTheirOwnResults) {
+  auto service = startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_slow.json")});
+  for (int i = 0; i < 8; ++i) service->send(requestLine("slow" + std::to_string(i), "listRunningApps"));
+  for (int i = 0; i < 8; ++i) {
+    auto line = service->responseFor("slow" + std::to_string(i), 60s);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(Json::parse(*line)["result"][0]["pid"], 101);
+  }
+  expectQuietExit(*service);
+}
+
 TEST(Protocol, ParallelRequestsGetTheirOwnAnswers) {
-  auto service = startSlowFake();
+  auto service = startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_basic.json")});
   for (int i = 0; i < 500; ++i) {
     service->send(requestLine("id" + std::to_string(i), i % 2 ? "appIdentity" : "ping",
                               R"({"pid":101})"));

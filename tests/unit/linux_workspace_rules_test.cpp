@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/linux/workspace/app_identity.h"
+#include "platform/linux/workspace/atspi_name_memo.h"
 #include "platform/linux/workspace/bundle_path.h"
 #include "platform/linux/workspace/desktop_entries.h"
 #include "platform/linux/workspace/process_info.h"
@@ -11,10 +12,10 @@ namespace tavren::workspace {
 namespace {
 
 TEST(LinuxBundlePath, SharedDirectoriesHaveNoBundle) {
-  for (const char* path : {"/usr/bin/gtk3-widget-factory", "/bin/sh", "/usr/sbin/cupsd",
-                           "/usr/games/sol", "/usr/libexec/at-spi-bus-launcher",
-                           "/usr/local/bin/tool", "/home/ann/.local/bin/tool",
-                           "/root/.local/bin/tool"}) {
+  for (const char* path :
+       {"/usr/bin/gtk3-widget-factory", "/bin/sh", "/usr/sbin/cupsd", "/usr/games/sol",
+        "/usr/libexec/at-spi-bus-launcher", "/usr/local/bin/tool", "/home/ann/.local/bin/tool",
+        "/root/.local/bin/tool"}) {
     EXPECT_EQ(bundlePathFor(path), "") << path;
   }
 }
@@ -48,8 +49,7 @@ TEST(LinuxProcStat, ReadsCommStateAndStartTime) {
 }
 
 TEST(LinuxProcStat, CommMayHoldSpacesAndParentheses) {
-  std::string text =
-      "77 (my (odd) app ) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555 0 0\n";
+  std::string text = "77 (my (odd) app ) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555 0 0\n";
   auto stat = parseProcStat(text);
   ASSERT_TRUE(stat);
   EXPECT_EQ(stat->comm, "my (odd) app ");
@@ -84,8 +84,8 @@ TEST(LinuxLaunchTime, AddsTicksToBootTime) {
 std::vector<DesktopEntry> installedEntries() {
   return {
       {"firefox-esr", "Firefox ESR", "Firefox-esr", "firefox-esr", "firefox-esr", false},
-      {"gtk3-widget-factory", "Widget Factory", "", "gtk3-widget-factory",
-       "gtk3-widget-factory", false},
+      {"gtk3-widget-factory", "Widget Factory", "", "gtk3-widget-factory", "gtk3-widget-factory",
+       false},
       {"org.gnome.Calculator", "Calculator", "", "gnome-calculator", "gnome-calculator", false},
       {"python3.11", "Python (v3.11)", "", "python3.11", "python3.11", true},
       {"vim", "Vim", "", "vim", "vim.basic", true},
@@ -113,9 +113,9 @@ TEST(LinuxDesktopEntryMatch, StartupWmClassIgnoresCaseAndMatchesEitherHalf) {
 
 TEST(LinuxDesktopEntryMatch, ExecMatchesByBaseNameOrResolvedTarget) {
   auto entries = installedEntries();
-  const DesktopEntry* entry = matchDesktopEntry(
-      entries, {"org.gtk.WidgetFactory", "gtk3-widget-factory", "Gtk3-widget-factory",
-                "/usr/bin/gtk3-widget-factory"});
+  const DesktopEntry* entry =
+      matchDesktopEntry(entries, {"org.gtk.WidgetFactory", "gtk3-widget-factory",
+                                  "Gtk3-widget-factory", "/usr/bin/gtk3-widget-factory"});
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->id, "gtk3-widget-factory");
   // "x-www-browser" resolves to firefox-esr, but firefox-esr's own entry sorts first.
@@ -137,8 +137,8 @@ TEST(LinuxDesktopEntryMatch, TerminalEntriesAndEmptyCluesNeverMatch) {
 TEST(LinuxAppIdentity, NameFallsBackInOrder) {
   auto entries = installedEntries();
   WindowClues factory{"org.gtk.WidgetFactory", "gtk3-widget-factory", "Gtk3-widget-factory"};
-  AppIdentity id =
-      identifyApp(factory, "/usr/bin/gtk3-widget-factory", "gtk3-widget-factory", "gtk3-w", entries);
+  AppIdentity id = identifyApp(factory, "/usr/bin/gtk3-widget-factory", "gtk3-widget-factory",
+                               "gtk3-w", entries);
   EXPECT_EQ(id.bundleId, "org.gtk.WidgetFactory");
   EXPECT_EQ(id.name, "Widget Factory");
 
@@ -165,9 +165,8 @@ x11::ListedWindow window(uint32_t id, int32_t pid, bool managed, const char* gtk
 
 TEST(LinuxAppIdentity, WindowCluesDoNotDependOnStacking) {
   std::vector<x11::ListedWindow> windows{
-      window(0x500, 10, false, "", "Popup"),   // a pop-up in front
-      window(0x300, 10, true, "", "Second"),
-      window(0x200, 10, true, "org.app", "First"),
+      window(0x500, 10, false, "", "Popup"),  // a pop-up in front
+      window(0x300, 10, true, "", "Second"), window(0x200, 10, true, "org.app", "First"),
       window(0x100, 0, true, "org.nobody", "Nobody"),  // pid unknown: no application
   };
   windows[1].facts.types = {x11::Atom::_NET_WM_WINDOW_TYPE_DIALOG};
@@ -187,6 +186,34 @@ TEST(LinuxAppIdentity, WindowCluesDoNotDependOnStacking) {
   EXPECT_TRUE(other.ownsClient);
   EXPECT_FALSE(other.ownsNormalClient);
   EXPECT_EQ(other.wmClass, "Dlg");
+}
+
+}  // namespace
+}  // namespace tavren::workspace
+
+namespace tavren::workspace {
+namespace {
+
+TEST(LinuxAtspiNameMemo, ReusedPidIsAnotherProcess) {
+  AtspiNameMemo memo;
+  memo.remember(42, 1000, "Editor");
+  EXPECT_EQ(memo.find(42, 1000), "Editor");
+  EXPECT_FALSE(memo.find(42, 2000));
+  memo.remember(42, 2000, "Viewer");
+  memo.keepOnly({{42, 2000}});
+  EXPECT_FALSE(memo.find(42, 1000));
+  EXPECT_EQ(memo.find(42, 2000), "Viewer");
+}
+
+TEST(LinuxAtspiNameMemo, SilentApplicationIsAskedAgainOnlyLater) {
+  AtspiNameMemo patient;  // the default memory
+  patient.remember(43, 1000, "");
+  EXPECT_EQ(patient.find(43, 1000), "");  // known silent: not asked, named otherwise
+  AtspiNameMemo forgetful(std::chrono::seconds(0));
+  forgetful.remember(43, 1000, "");
+  EXPECT_FALSE(forgetful.find(43, 1000));  // time to ask again
+  forgetful.remember(43, 1000, "Late");
+  EXPECT_EQ(forgetful.find(43, 1000), "Late");
 }
 
 }  // namespace

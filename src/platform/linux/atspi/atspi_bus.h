@@ -1,0 +1,56 @@
+#pragma once
+
+#include <gio/gio.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/linux/atspi/glib_ref.h"
+
+namespace tavren::atspi {
+
+// The process's one connection to the accessibility bus, shared by every thread (GDBus
+// connections are thread-safe). The bus is found, in order, from $AT_SPI_BUS_ADDRESS, from
+// org.a11y.Bus.GetAddress on the session bus when $DBUS_SESSION_BUS_ADDRESS names one (a session
+// bus is never auto-launched), and from the AT_SPI_BUS property of the X root window.
+class AtspiBus {
+ public:
+  // rootAddress reads AT_SPI_BUS from the X root window; it may be empty.
+  explicit AtspiBus(std::function<std::string()> rootAddress = {});
+  AtspiBus(const AtspiBus&) = delete;
+  AtspiBus& operator=(const AtspiBus&) = delete;
+
+  // The connection, or null when the bus cannot be reached. Opened on first use; after a
+  // failure it is tried again no sooner than kRetryInterval later; reopened once it closed.
+  // While one thread opens it, the others get null at once rather than wait.
+  ObjectRef<GDBusConnection> connection();
+
+  // org.a11y.Status.IsEnabled as the session bus told it when the connection was last opened;
+  // nothing when no session bus answered.
+  std::optional<bool> enabled();
+
+  static constexpr std::chrono::seconds kRetryInterval{2};
+  static constexpr int kConnectTimeoutMs = 1500;
+
+ private:
+  // The bus address; also reads the enabled status when a session bus answers.
+  std::string findAddress(std::optional<bool>& enabled) const;
+
+  std::mutex mutex_;
+  ObjectRef<GDBusConnection> connection_;
+  std::chrono::steady_clock::time_point nextAttempt_{};
+  bool connecting_ = false;
+  std::optional<bool> enabled_;
+  std::function<std::string()> rootAddress_;
+  std::string envAddress_;
+  std::string sessionAddress_;
+};
+
+// A private connection to the message bus at this address (not the process-wide singletons of
+// GIO, which may exit the process when the bus goes away), given up after timeoutMs.
+ObjectRef<GDBusConnection> openBusConnection(const std::string& address, int timeoutMs);
+
+}  // namespace tavren::atspi

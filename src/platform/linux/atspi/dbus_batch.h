@@ -1,0 +1,40 @@
+#pragma once
+
+#include <gio/gio.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/linux/atspi/glib_ref.h"
+
+namespace tavren::atspi {
+
+// Default bound on any one D-Bus call: an application that hangs must not hang a request.
+inline constexpr int kCallTimeoutMs = 1500;
+
+// One method call. parameters may be floating; the batch takes it.
+struct DbusCall {
+  std::string destination;
+  std::string path;
+  std::string interface;
+  std::string method;
+  GVariant* parameters = nullptr;
+  const GVariantType* replyType = nullptr;  // checked by GDBus; null accepts any reply
+};
+
+// Sends every call at once and waits until each has been answered, has failed or has timed out
+// (each after timeoutMs), so the whole batch costs about one round trip to the slowest peer.
+// Replies come back in call order; a failed call gives null. Callable from any thread: the
+// replies are dispatched on a private main context that this call iterates itself.
+std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCall> calls,
+                                int timeoutMs = kCallTimeoutMs);
+
+// One call, same rules.
+VariantRef callOne(GDBusConnection* connection, DbusCall call, int timeoutMs = kCallTimeoutMs);
+
+// The parameters of org.freedesktop.DBus.Properties.Get, and the value out of its reply.
+DbusCall propertyGet(std::string destination, std::string path, const char* interface,
+                     const char* property);
+VariantRef propertyValue(const VariantRef& reply);
+
+}  // namespace tavren::atspi

@@ -1,0 +1,147 @@
+#include "platform/linux/workspace/linux_workspace.h"
+
+#include <algorithm>
+#include <map>
+
+#include "platform/linux/atspi/registered_apps.h"
+#include "platform/linux/workspace/app_identity.h"
+#include "platform/linux/workspace/bundle_path.h"
+#include "platform/linux/workspace/process_info.h"
+
+namespace tavren::workspace {
+
+namespace {
+
+struct Candidate {
+  ProcessInfo process;
+  WindowClues windows;
+  const atspi::RegisteredApp* registered = nullptr;
+  std::string atspiName;
+};
+
+AppInfo appInfoOf(const Candidate& c, std::span<const DesktopEntry> entries, int64_t bootMs) {
+  AppIdentity identity =
+      identifyApp(c.windows, c.process.executablePath, c.atspiName, c.process.comm, entries);
+  AppInfo info;
+  info.pid = c.process.pid;
+  info.bundleId = std::move(identity.bundleId);
+  info.name = std::move(identity.name);
+  info.executablePath = c.process.executablePath;
+  info.bundlePath = bundlePathFor(c.process.executablePath);
+  info.regular = c.windows.ownsNormalClient;
+  info.launchTimeMs = launchTimeMs(c.process.startTicks, clockTicksPerSecond(), bootMs);
+  return info;
+}
+
+bool launchedBefore(const Candidate& a, const Candidate& b) {
+  if (a.process.startTicks != b.process.startTicks) {
+    return a.process.startTicks < b.process.startTicks;
+  }
+  return a.process.pid < b.process.pid;
+}
+
+bool hasEntry(std::span<const DesktopEntry> entries, const WindowClues& w,
+              const std::string& executable) {
+  return matchDesktopEntry(entries, {w.gtkApplicationId, w.wmInstance, w.wmClass, executable});
+}
+
+// Applications without a desktop entry are named by their accessible root, asked all at once
+// and remembered.
+void nameFromAccessibility(GDBusConnection* bus, std::vector<Candidate>& alive,
+                           std::span<const DesktopEntry> entries, AtspiNameMemo& memo) {
+  std::vector<Candidate*> asking;
+  std::vector<atspi::RegisteredApp> roots;
+  for (Candidate& c : alive) {
+    if (!c.registered || hasEntry(entries, c.windows, c.process.executablePath)) continue;
+    if (auto known = memo.find(c.process.pid, c.process.startTicks)) {
+      c.atspiName = std::move(*known);
+      continue;
+    }
+    asking.push_back(&c);
+    roots.push_back(*c.registered);
+  }
+  if (roots.empty()) return;
+  std::vector<std::string> names = atspi::applicationNames(bus, roots);
+  for (size_t i = 0; i < asking.size(); ++i) {
+    asking[i]->atspiName = names[i];
+    memo.remember(asking[i]->process.pid, asking[i]->process.startTicks, names[i]);
+  }
+}
+
+}  // namespace
+
+LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, atspi::AtspiBus& bus,
+                               DesktopEntryCache& entries, AtspiNameMemo& names)
+    : x_(x), bus_(bus), entries_(entries), names_(names) {}
+
+std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
+  auto wanted = [&](int32_t pid) { return pid > 0 && (!onlyPid || *onlyPid == pid); };
+  std::vector<x11::ListedWindow> windows;
+  if (x_) windows = x11::listWindows(*x_);
+  std::map<int32_t, WindowClues> clues = windowCluesByPid(windows);
+  std::map<int32_t, Candidate> candidates;
+  for (const auto& [pid, windowClues] : clues) {
+    if (windowClues.ownsClient && wanted(pid)) candidates[pid].windows = windowClues;
+  }
+  DesktopEntryList entries;  // read only once there is an application to name
+  auto entryList = [&]() -> std::span<const DesktopEntry> {
+    if (!entries) entries = entries_.entries();
+    return *entries;
+  };
+
+  // The registry is needed for applications without windows and for the names of those
+  // without a desktop entry: one window owner with an entry needs nothing from it.
+  bool askRegistry =
+      !onlyPid || candidates.empty() ||
+      !hasEntry(entryList(), candidates.begin()->second.windows, readExecutablePath(*onlyPid));
+  std::vector<atspi::RegisteredApp> registered;
+  atspi::ObjectRef<GDBusConnection> bus = askRegistry ? bus_.connection() : nullptr;
+  if (bus) registered = atspi::registeredApps(bus.get());
+  for (const atspi::RegisteredApp& app : registered) {
+    if (!wanted(app.pid)) continue;
+    Candidate& c = candidates[app.pid];
+    if (!c.registered) c.registered = &app;
+    if (auto it = clues.find(app.pid); it != clues.end() && !c.windows.ownsClient) {
+      c.windows = it->second;  // only pop-ups of its own
+    }
+  }
+
+  std::vector<Candidate> alive;
+  for (auto& [pid, c] : candidates) {
+    std::optional<ProcessInfo> process = readProcess(pid);
+    if (!process) continue;
+    c.process = std::move(*process);
+    alive.push_back(std::move(c));
+  }
+  if (alive.empty()) return {};
+  nameFromAccessibility(bus.get(), alive, entryList(), names_);
+  if (!onlyPid) {
+    std::vector<std::pair<int32_t, uint64_t>> live;
+    for (const Candidate& c : alive) live.emplace_back(c.process.pid, c.process.startTicks);
+    names_.keepOnly(live);
+  }
+
+  std::sort(alive.begin(), alive.end(), launchedBefore);
+  int64_t bootMs = bootTimeMs();
+  std::vector<AppInfo> apps;
+  apps.reserve(alive.size());
+  for (const Candidate& c : alive) apps.push_back(appInfoOf(c, entryList(), bootMs));
+  return apps;
+}
+
+std::vector<AppInfo> LinuxWorkspace::runningApplications() {
+  return collect(std::nullopt);
+}
+
+std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
+  if (pid <= 0) return std::nullopt;
+  std::vector<AppInfo> apps = collect(pid);
+  if (apps.empty()) return std::nullopt;
+  return std::move(apps.front());
+}
+
+std::string LinuxWorkspace::executablePath(int32_t pid) {
+  return readExecutablePath(pid);
+}
+
+}  // namespace tavren::workspace

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavren::x11 {
+
+enum class TextEncoding { Utf8, Latin1, CompoundText };
+
+// Text of a window property as valid UTF-8. Invalid UTF-8 sequences become U+FFFD; Latin-1
+// is converted; compound text keeps its ASCII and Latin-1 parts and drops its escape sequences
+// (switching to another character set is rare in window titles and cannot be decoded here).
+// A trailing NUL terminator, which some clients include, is dropped.
+std::string decodeText(std::string_view bytes, TextEncoding encoding);
+
+// The two NUL-separated strings of WM_CLASS: instance name and class name.
+struct WmClass {
+  std::string instance;
+  std::string className;
+};
+WmClass splitWmClass(std::string_view bytes);
+
+}  // namespace tavren::x11

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include "platform/linux/x11/atoms.h"
+
+namespace tavren::x11 {
+
+// What the X server and the desktop on it offer beyond the core protocol, at the versions the
+// backend needs.
+struct XExtensions {
+  bool xtest = false;          // any XTEST
+  bool composite = false;      // Composite >= 0.2 (NameWindowPixmap)
+  bool clientIds = false;      // X-Resource >= 1.2 (QueryClientIds)
+  bool record = false;         // RECORD
+  bool xinput2 = false;        // XInputExtension 2.x
+  bool randrMonitors = false;  // RandR >= 1.5 (GetMonitors)
+  // The EWMH window manager's check window, or none when no such manager runs.
+  xcb_window_t wmCheckWindow = XCB_WINDOW_NONE;
+};
+
+// Asks for every extension and version at once, then reads the answers.
+XExtensions probeExtensions(xcb_connection_t* connection, xcb_window_t root,
+                            const AtomTable& atoms);
+
+// The window a running EWMH manager names on the root and on itself, or none.
+xcb_window_t findWmCheckWindow(xcb_connection_t* connection, xcb_window_t root,
+                               const AtomTable& atoms);
+
+}  // namespace tavren::x11

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/atspi/atspi_bus.h"
+#include "platform/linux/atspi/dbus_batch.h"
+
+namespace tavren::atspi {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kInterfaceXml =
+    "<node><interface name='org.tavren.Test'>"
+    "<method name='Echo'><arg type='s' direction='in'/><arg type='s' direction='out'/></method>"
+    "<method name='Never'/>"
+    "</interface></node>";
+
+// A peer-to-peer D-Bus server on its own thread: Echo answers at once, Never never answers.
+class TestServer {
+ public:
+  TestServer() {
+    std::promise<std::string> address;
+    auto ready = address.get_future();
+    thread_ = std::thread([this, &address] { run(address); });
+    address_ = ready.get();
+  }
+  ~TestServer() {
+    g_main_context_invoke(
+        context_,
+        [](gpointer loop) {
+          g_main_loop_quit(static_cast<GMainLoop*>(loop));
+          return G_SOURCE_REMOVE;
+        },
+        loop_);
+    thread_.join();
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  void run(std::promise<std::string>& address) {
+    context_ = g_main_context_new();
+    g_main_context_push_thread_default(context_);
+    loop_ = g_main_loop_new(context_, FALSE);
+    info_ = g_dbus_node_info_new_for_xml(kInterfaceXml, nullptr);
+    gchar* guid = g_dbus_generate_guid();
+    GDBusServer* server = g_dbus_server_new_sync("unix:tmpdir=/tmp", G_DBUS_SERVER_FLAGS_NONE, guid,
+                                                 nullptr, nullptr, nullptr);
+    g_free(guid);
+    g_signal_connect(server, "new-connection", G_CALLBACK(onConnection), this);
+    g_dbus_server_start(server);
+    address.set_value(g_dbus_server_get_client_address(server));
+    g_main_loop_run(loop_);
+    g_dbus_server_stop(server);
+    g_object_unref(server);
+    for (GDBusMethodInvocation* held : held_) {
+      g_dbus_method_invocation_return_dbus_error(held, "org.tavren.Test.Gone", "");
+    }
+    for (GDBusConnection* c : connections_) g_object_unref(c);
+    g_dbus_node_info_unref(info_);
+    g_main_loop_unref(loop_);
+    g_main_context_pop_thread_default(context_);
+    g_main_context_unref(context_);
+  }
+
+  static gboolean onConnection(GDBusServer*, GDBusConnection* connection, gpointer self) {
+    auto* server = static_cast<TestServer*>(self);
+    static const GDBusInterfaceVTable vtable{onCall, nullptr, nullptr, {}};
+    g_dbus_connection_register_object(connection, "/test", server->info_->interfaces[0], &vtable,
+                                      server, nullptr, nullptr);
+    server->connections_.push_back(G_DBUS_CONNECTION(g_object_ref(connection)));
+    return TRUE;
+  }
+
+  static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                     const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                     gpointer self) {
+    if (std::string(method) == "Never") {
+      static_cast<TestServer*>(self)->held_.push_back(invocation);
+      return;
+    }
+    const gchar* text = nullptr;
+    g_variant_get(parameters, "(&s)", &text);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", text));
+  }
+
+  std::thread thread_;
+  std::string address_;
+  GMainContext* context_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  GDBusNodeInfo* info_ = nullptr;
+  std::vector<GDBusConnection*> connections_;
+  std::vector<GDBusMethodInvocation*> held_;
+};
+
+class LinuxDbusBatch : public ::testing::Test {
+ protected:
+  LinuxDbusBatch()
+      : connection(g_dbus_connection_new_for_address_sync(
+            server.address().c_str(), G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr,
+            nullptr, nullptr)) {}
+
+  static DbusCall echo(const char* text) {
+    return {"org.tavren.Test",    "/test", "org.tavren.Test", "Echo", g_variant_new("(s)", text),
+            G_VARIANT_TYPE("(s)")};
+  }
+  static DbusCall never() {
+    return {"org.tavren.Test", "/test", "org.tavren.Test", "Never", nullptr, nullptr};
+  }
+  static std::string text(const VariantRef& reply) {
+    if (!reply) return "<none>";
+    const gchar* value = nullptr;
+    g_variant_get(reply.get(), "(&s)", &value);
+    return value;
+  }
+
+  TestServer server;
+  ObjectRef<GDBusConnection> connection;
+};
+
+TEST_F(LinuxDbusBatch, RepliesComeBackInCallOrder) {
+  ASSERT_TRUE(connection);
+  std::vector<DbusCall> calls;
+  for (int i = 0; i < 50; ++i) calls.push_back(echo(std::to_string(i).c_str()));
+  std::vector<VariantRef> replies = callAll(connection.get(), std::move(calls));
+  ASSERT_EQ(replies.size(), 50u);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(text(replies[i]), std::to_string(i));
+  EXPECT_TRUE(callAll(connection.get(), {}).empty());
+}
+
+TEST_F(LinuxDbusBatch, SilentPeerCostsOneTimeoutNotOnePerCall) {
+  std::vector<DbusCall> calls;
+  calls.push_back(never());
+  calls.push_back(echo("a"));
+  calls.push_back(never());
+  calls.push_back(never());
+  calls.push_back(echo("b"));
+  auto start = Clock::now();
+  std::vector<VariantRef> replies = callAll(connection.get(), std::move(calls), 300);
+  auto elapsed = Clock::now() - start;
+  EXPECT_EQ(text(replies[0]), "<none>");
+  EXPECT_EQ(text(replies[1]), "a");
+  EXPECT_EQ(text(replies[3]), "<none>");
+  EXPECT_EQ(text(replies[4]), "b");
+  EXPECT_GE(elapsed, std::chrono::milliseconds(250));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(800));
+}
+
+TEST_F(LinuxDbusBatch, MalformedCallsFailWithoutWaiting) {
+  std::vector<DbusCall> calls;
+  calls.push_back(echo("ok"));
+  DbusCall badName = echo("x");
+  badName.destination = "not a bus name";
+  DbusCall badPath = echo("x");
+  badPath.path = "relative/path";
+  DbusCall badArgs = echo("x");
+  g_variant_unref(g_variant_ref_sink(badArgs.parameters));
+  badArgs.parameters = g_variant_new_string("not a tuple");
+  calls.push_back(std::move(badName));
+  calls.push_back(std::move(badPath));
+  calls.push_back(std::move(badArgs));
+  auto start = Clock::now();
+  std::vector<VariantRef> replies = callAll(connection.get(), std::move(calls), 5000);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(text(replies[0]), "ok");
+  for (size_t i = 1; i < replies.size(); ++i) EXPECT_FALSE(replies[i]) << i;
+  EXPECT_FALSE(callOne(nullptr, echo("no connection")));
+}
+
+TEST_F(LinuxDbusBatch, ThreadsShareOneConnection) {
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        std::string mine = std::to_string(t) + "/" + std::to_string(round);
+        std::vector<DbusCall> calls;
+        calls.push_back(echo(mine.c_str()));
+        calls.push_back(echo((mine + "+").c_str()));
+        auto replies = callAll(connection.get(), std::move(calls));
+        if (text(replies[0]) != mine || text(replies[1]) != mine + "+") ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(LinuxBusConnection, PeerThatNeverAuthenticatesIsGivenUp) {
+  // A socket that accepts connections (through its backlog) but never says a word.
+  std::string path = "/tmp/tavren-mute-" + std::to_string(getpid());
+  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  unlink(path.c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  auto start = Clock::now();
+  EXPECT_FALSE(openBusConnection("unix:path=" + path, 300));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(openBusConnection("", 300));
+  EXPECT_FALSE(openBusConnection("nonsense", 300));
+  close(listener);
+  unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace tavren::atspi
