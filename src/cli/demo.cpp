@@ -38,15 +38,18 @@ int runDemo(const std::string& serviceBinary, const std::string& outDir) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') {
     std::cout << "No DISPLAY: starting a headless desktop with gtk3-widget-factory...\n";
-    headless::DesktopOptions options;
-    options.apps.push_back({"gtk3-widget-factory"});
     std::string error;
-    desktop = headless::HeadlessDesktop::start(options, &error);
+    desktop = headless::HeadlessDesktop::start(headless::DesktopOptions{}, &error);
     if (!desktop) {
       std::cerr << "tavren demo: cannot start the headless desktop: " << error << "\n";
       return 1;
     }
-    if (!desktop->waitForWindow(0, "Widget Factory", 20s)) {
+    const pid_t factory = desktop->launch({"gtk3-widget-factory"}, &error);
+    if (factory <= 0) {
+      std::cerr << "tavren demo: cannot start gtk3-widget-factory: " << error << "\n";
+      return 1;
+    }
+    if (!desktop->waitForWindow(factory, "", 30s)) {
       std::cerr << "tavren demo: gtk3-widget-factory did not show a window\n";
       return 1;
     }
