@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/geometry.h"
+
+namespace tavren {
+
+// Key and pointer input in the protocol's terms: macOS virtual key codes and modifier masks
+// (shift 0x20000, control 0x40000, option 0x80000, command 0x100000). Backends map them.
+enum class PointerAction { Move, Down, Up, Drag };
+
+struct PointerEvent {
+  PointerAction action = PointerAction::Move;
+  int button = 0;       // 0 left, 1 right, 2 middle
+  int clickCount = 1;
+  Point location;       // global coordinates
+  uint64_t flags = 0;
+};
+
+struct KeyEvent {
+  uint16_t keyCode = 0;
+  bool down = true;
+  uint64_t flags = 0;
+  std::string text;     // characters to type instead of the key's own, when not empty
+};
+
+struct ScrollEvent {
+  Point location;
+  int32_t lines[2] = {0, 0};  // vertical, horizontal
+};
+
+// Where an addressed event lands: the window and the point inside it.
+struct EventWindow {
+  uint32_t window = 0;
+  Point local;
+};
+
+// Posting input: addressed to one window of a process, possibly in the background, or to the
+// whole desktop as if from the devices.
+class EventPoster {
+ public:
+  virtual ~EventPoster() = default;
+  virtual bool postToWindow(int32_t pid, const EventWindow& target, const PointerEvent& e) = 0;
+  virtual bool postToWindow(int32_t pid, const EventWindow& target, const KeyEvent& e) = 0;
+  virtual bool postToWindow(int32_t pid, const EventWindow& target, const ScrollEvent& e) = 0;
+  virtual bool postGlobal(const PointerEvent& e) = 0;
+  virtual bool postGlobal(const KeyEvent& e) = 0;
+  virtual bool postGlobal(const ScrollEvent& e) = 0;
+  virtual std::optional<Point> pointerLocation() = 0;
+  virtual std::chrono::milliseconds doubleClickInterval() = 0;
+};
+
+}  // namespace tavren
