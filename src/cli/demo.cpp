@@ -23,6 +23,9 @@ struct Step {
 constexpr Step kSteps[] = {
     {"ping", "{}", "is the service there, and which protocol does it speak"},
     {"listRunningApps", "{}", "the ordinary applications on this desktop"},
+    {"windowCatalog", "{}", "every usable window, front to back, with its X id and owner"},
+    {"axTree", "{\"app\":\"Widget Factory\",\"maxElements\":12,\"maxDepth\":3}",
+     "the first rows of the widget factory's interface, depth first, with element paths"},
 };
 
 void printStep(const Step& step, const Json& response) {

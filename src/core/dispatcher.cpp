@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <array>
 
+#include "accessibility/ax_tree_method.h"
 #include "apps/app_resolution.h"
+#include "capture/capture_request.h"
 #include "core/core_methods.h"
 #include "focus/window_guard.h"
+#include "windows/window_methods.h"
 
 namespace tavren {
 namespace {
@@ -25,9 +28,28 @@ MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode)
 
 const auto kCatalogue = std::to_array<MethodRow>({
     plain("appIdentity", &appIdentityMethod),
+    forApp("appWindows", &appWindowsMethod, 8),
+    forApp("axTree", &axTreeMethod, 11),
+    plain("captureWindow",
+          [](const Json& params, Service& service) {
+            return captureWindowRequest(params, service.platform);
+          }),
     plain("listRunningApps", &listRunningAppsMethod),
     plain("ping", &pingMethod),
+    forApp("restoreAppWindows", &restoreAppWindowsMethod, 9),
+    plain("windowCatalog", &windowCatalogMethod),
+    forApp("windowServerWindows", &windowServerWindowsMethod, 10),
 });
+
+// The acting methods whose observed window is checked before anything else runs, ahead of the
+// catalogue lookup, so that they are guarded whether or not their row is in the catalogue yet.
+constexpr std::string_view kGuardedMethods[] = {"performAXAction", "postKey", "postMouse",
+                                                "postScroll", "setAXValue"};
+
+bool isGuardedMethod(std::string_view method) {
+  return std::find(std::begin(kGuardedMethods), std::end(kGuardedMethods), method) !=
+         std::end(kGuardedMethods);
+}
 
 // Runs the row's handler, resolving the application first for rows that name one.
 Outcome runRow(const MethodRow& row, const Json& params, Service& service) {
@@ -62,10 +84,11 @@ Outcome handle(Service& service, const Json& request) {
   if (auto it = request.find("params"); it != request.end() && it->is_object()) params = &*it;
 
   const MethodRow* row = findMethod(method);
-  if (row == nullptr) return computerUseError(404, "Unknown method " + method);
-  if (row->guarded && !observedWindowMatches(*params, service.platform.windowServer())) {
+  const bool guard = isGuardedMethod(method) || (row != nullptr && row->guarded);
+  if (guard && !observedWindowMatches(*params, service.platform.windowServer())) {
     return staleWindowResult();
   }
+  if (row == nullptr) return computerUseError(404, "Unknown method " + method);
   if (row->runOn == RunOn::MainThread) {
     return service.mainLoop.runSync([&] { return runRow(*row, *params, service); });
   }

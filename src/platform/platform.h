@@ -2,7 +2,10 @@
 
 #include <memory>
 
+#include "platform/application_windows.h"
+#include "platform/accessibility.h"
 #include "platform/capabilities.h"
+#include "platform/capture.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 
@@ -17,6 +20,9 @@ class Platform {
   virtual const Capabilities& capabilities() const = 0;
   virtual Workspace& workspace() = 0;
   virtual WindowServer& windowServer() = 0;
+  virtual Accessibility& accessibility() = 0;
+  virtual ApplicationWindows& applicationWindows() = 0;
+  virtual Capture& capture() = 0;
 };
 
 // The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported

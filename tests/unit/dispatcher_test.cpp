@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/dispatcher.h"
+#include "focus/window_guard.h"
 #include "platform/fake/fake_desktop.h"
 #include "support/service_fixture.h"
 
@@ -107,6 +108,21 @@ TEST_F(DispatcherTest, ParamsOfWrongTypesActLikeNone) {
     Json request = {{"version", 1}, {"method", "appIdentity"}, {"params", params}};
     EXPECT_EQ(errorOf(handle(service, request)), "No running app for pid 0") << params;
   }
+}
+
+TEST_F(DispatcherTest, ActingMethodsAreGuardedBeforeAnythingElse) {
+  // The editor window of the fixture, observed before it moved by one point.
+  const Json moved = {{"expectedWindow",
+                       {{"windowId", 4194307}, {"pid", 101}, {"x", 99}, {"y", 201}, {"w", 300}, {"h", 400}}}};
+  for (const char* method : {"postKey", "postScroll", "postMouse", "performAXAction", "setAXValue"}) {
+    Outcome o = run(method, moved);
+    ASSERT_TRUE(o.ok()) << method;
+    EXPECT_EQ(o.value(), staleWindowResult()) << method;
+  }
+  // Other methods ignore the observation.
+  Outcome windows = run("appWindows", Json{{"pid", 101}, {"expectedWindow", moved["expectedWindow"]}});
+  ASSERT_TRUE(windows.ok());
+  EXPECT_EQ(windows.value()["pid"], 101);
 }
 
 TEST(ServiceError, DefaultDescriptionNamesDomainAndCode) {

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "core/json.h"
+#include "platform/fake/fake_accessibility.h"
+#include "platform/fake/fake_app_windows.h"
+#include "platform/fake/fake_capture.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -22,6 +25,9 @@ namespace tavren {
 //               "layer", "onScreen"}]                 front to back
 //   "accessibility", "clipboard": kept as given for the subsystems that read them
 //   "delaysMs": {"runningApplications": 2000}        makes an operation slow, for timing tests
+//   window "pixels" and "captureError", "delaysMs.windowPixels": see FakeCapture
+//   "appWindows": applications' accessible windows, see FakeAppWindows
+//   "accessibility": applications' accessibility trees, see FakeAccessibility
 class FakeDesktop final : public Platform, public Workspace, public WindowServer {
  public:
   explicit FakeDesktop(const Json& fixture);
@@ -31,6 +37,12 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   const Capabilities& capabilities() const override { return capabilities_; }
   Workspace& workspace() override { return *this; }
   WindowServer& windowServer() override { return *this; }
+  Capture& capture() override { return capture_; }
+  FakeCapture& fakeCapture() { return capture_; }
+  ApplicationWindows& applicationWindows() override { return appWindows_; }
+  FakeAppWindows& fakeAppWindows() { return appWindows_; }
+  Accessibility& accessibility() override { return axTrees_; }
+  FakeAccessibility& fakeAccessibility() { return axTrees_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -65,6 +77,9 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   std::vector<std::string> journal_;
   Json accessibility_;
   Json clipboard_;
+  FakeAppWindows appWindows_;
+  FakeAccessibility axTrees_;
+  FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 
 }  // namespace tavren

@@ -1,6 +1,9 @@
 #include <glib.h>
 
+#include "platform/linux/atspi/atspi_accessibility.h"
 #include "platform/linux/atspi/atspi_bus.h"
+#include "platform/linux/capture/x11_capture.h"
+#include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/workspace/desktop_entry_cache.h"
 #include "platform/linux/workspace/linux_workspace.h"
 #include "platform/linux/x11/text_property.h"
@@ -53,7 +56,10 @@ class LinuxPlatform final : public Platform {
                 : std::function<std::string()>()),
         capabilities_(probe(x_.get(), bus_)),
         workspace_(x_.get(), bus_, entries_, names_),
-        windowServer_(x_.get(), entries_, names_) {
+        windowServer_(x_.get(), entries_, names_),
+        appWindows_(x_.get(), bus_),
+        accessibility_(bus_),
+        capture_(x_.get()) {
     // Reading every desktop entry is the slowest part of naming applications: do it before
     // the first request rather than during it.
     if (x_) entries_.entries();
@@ -62,6 +68,9 @@ class LinuxPlatform final : public Platform {
   const Capabilities& capabilities() const override { return capabilities_; }
   Workspace& workspace() override { return workspace_; }
   WindowServer& windowServer() override { return windowServer_; }
+  ApplicationWindows& applicationWindows() override { return appWindows_; }
+  Accessibility& accessibility() override { return accessibility_; }
+  Capture& capture() override { return capture_; }
 
  private:
   std::unique_ptr<x11::XConnection> x_;
@@ -71,6 +80,9 @@ class LinuxPlatform final : public Platform {
   workspace::AtspiNameMemo names_;
   workspace::LinuxWorkspace workspace_;
   x11::X11WindowServer windowServer_;
+  appwindows::LinuxApplicationWindows appWindows_;
+  atspi::AtspiAccessibility accessibility_;
+  x11::X11Capture capture_;  // after what its capture threads use, so they end first
 };
 
 }  // namespace

@@ -1,0 +1,145 @@
+// "axTree" figures through the service binary on a headless desktop, against a node-by-node
+// pyatspi walk of the same application in the same run: whole-tree snapshot times of
+// gtk3-widget-factory, and row throughput on a window of 5,000 labels.
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "bench_util.h"
+#include "cli/service_process.h"
+#include "core/json.h"
+#include "headless/headless_desktop.h"
+
+namespace tavren::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Reads role, name, states and extents of every node, one call at a time, as a script would.
+constexpr const char* kPyatspiWalk = R"(
+import json, sys, time
+import pyatspi
+pid, runs = int(sys.argv[1]), int(sys.argv[2])
+app = None
+for _ in range(100):
+    for a in pyatspi.Registry.getDesktop(0):
+        try:
+            if a is not None and a.get_process_id() == pid: app = a
+        except Exception: pass
+    if app: break
+    time.sleep(0.1)
+def walk(acc):
+    n = 1
+    acc.getRole(); acc.name; acc.getState()
+    try: acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    except NotImplementedError: pass
+    for child in acc:
+        if child is not None: n += walk(child)
+    return n
+times, nodes = [], 0
+for _ in range(runs):
+    t = time.perf_counter(); nodes = walk(app); times.append((time.perf_counter() - t) * 1000)
+times.sort()
+print(json.dumps({"medianMs": times[len(times) // 2], "nodes": nodes}))
+)";
+
+[[noreturn]] void fail(const std::string& why) {
+  std::cerr << "axtree bench: " << why << "\n";
+  std::exit(1);
+}
+
+Json pyatspiWalk(const headless::HeadlessDesktop& desktop, pid_t pid, int runs) {
+  const std::string script = "/tmp/tavren-pyatspi-walk-" + std::to_string(getpid()) + ".py";
+  std::ofstream(script) << kPyatspiWalk;
+  std::string error;
+  auto walker = ServiceProcess::start({"/usr/bin/python3", script, std::to_string(pid),
+                                       std::to_string(runs)},
+                                      desktop.environment(), &error);
+  if (!walker) fail(error);
+  auto line = walker->readLine(600s);
+  walker->wait(10s);
+  unlink(script.c_str());
+  if (!line) fail("the pyatspi walk gave no figures: " + walker->errorOutput());
+  return Json::parse(*line);
+}
+
+struct Snapshots {
+  double medianMs = 0;
+  double p90Ms = 0;
+  size_t rows = 0;
+};
+
+Snapshots axTrees(ServiceProcess& service, pid_t pid, int runs) {
+  const std::string params =
+      "{\"pid\":" + std::to_string(pid) + ",\"maxElements\":2000,\"maxDepth\":30}";
+  std::vector<double> samples;
+  size_t rows = 0;
+  for (int i = -3; i < runs; ++i) {  // three to warm up
+    const std::string id = "t" + std::to_string(i);
+    auto t0 = Clock::now();
+    service.send(requestLine(id, "axTree", params));
+    auto line = service.responseFor(id, 60s);
+    const double ms = micros(Clock::now() - t0) / 1000;
+    if (!line) fail("no answer to axTree");
+    Json r = Json::parse(*line);
+    rows = r["result"]["elements"].size();
+    if (i >= 0) samples.push_back(ms);
+  }
+  return {quantile(samples, 0.5), quantile(samples, 0.9), rows};
+}
+
+// Waits until the application's tree is readable through the service.
+void awaitRows(ServiceProcess& service, pid_t pid) {
+  for (int i = 0; i < 200; ++i) {
+    const std::string id = "w" + std::to_string(i);
+    service.send(requestLine(id, "axTree", "{\"pid\":" + std::to_string(pid) + "}"));
+    auto line = service.responseFor(id, 30s);
+    if (line && !Json::parse(*line)["result"]["elements"].empty()) return;
+    std::this_thread::sleep_for(100ms);
+  }
+  fail("application never became readable");
+}
+
+}  // namespace
+}  // namespace tavren::bench
+
+int main() {
+  using namespace tavren;
+  using namespace tavren::bench;
+  std::string error;
+  headless::DesktopOptions options;
+  auto desktop = headless::HeadlessDesktop::start(options, &error);
+  if (!desktop) fail(error);
+  const pid_t factory = desktop->launch({"gtk3-widget-factory"}, &error);
+  const pid_t labels = desktop->launch({sibling("tavren-fixture-many-labels"), "5000"}, &error);
+  if (factory <= 0 || labels <= 0) fail(error);
+  if (!desktop->waitForWindow(factory, "", 30s) || !desktop->waitForWindow(labels, "", 30s)) {
+    fail("the applications showed no window");
+  }
+  auto service = ServiceProcess::start({sibling("tavren-service")}, desktop->environment(), &error);
+  if (!service) fail(error);
+  awaitRows(*service, factory);
+  awaitRows(*service, labels);
+
+  const Snapshots factoryTrees = axTrees(*service, factory, 30);
+  const Json walk = pyatspiWalk(*desktop, factory, 10);
+  const Snapshots labelTrees = axTrees(*service, labels, 10);
+  const double walkMs = walk["medianMs"].get<double>();
+
+  Json out = {{"bench", "axtree"},
+              {"widgetFactoryRows", factoryTrees.rows},
+              {"widgetFactoryAxTreeMsMedian", factoryTrees.medianMs},
+              {"widgetFactoryAxTreeMsP90", factoryTrees.p90Ms},
+              {"pyatspiWalkNodes", walk["nodes"]},
+              {"pyatspiWalkMsMedian", walkMs},
+              {"speedupOverPyatspiWalk", walkMs / factoryTrees.medianMs},
+              {"manyLabelsRows", labelTrees.rows},
+              {"manyLabelsAxTreeMsMedian", labelTrees.medianMs},
+              {"manyLabelsRowsPerSecond", labelTrees.rows / (labelTrees.medianMs / 1000)}};
+  service->closeInput();
+  service->wait(10s);
+  desktop->stop();
+  std::cout << out.dump(2) << "\n";
+}

@@ -1,0 +1,143 @@
+// Window inventory figures with 50 windows open (5 processes of 10 windows each): "windowCatalog"
+// through the service binary, beside `wmctrl -l -G -p` on the same desktop in the same run, and
+// the two per-application views. Starts its own headless desktop.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "bench_util.h"
+#include "cli/service_process.h"
+#include "core/json.h"
+#include "headless/headless_desktop.h"
+
+namespace tavren::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kProcesses = 5;
+constexpr int kWindowsEach = 10;
+
+[[noreturn]] void fail(const std::string& why) {
+  std::cerr << "windows bench: " << why << "\n";
+  std::exit(1);
+}
+
+std::vector<pid_t> openWindows(headless::HeadlessDesktop& desktop) {
+  std::vector<pid_t> pids;
+  for (int p = 1; p <= kProcesses; ++p) {
+    const std::string title = "Bench " + std::to_string(p);
+    std::string error;
+    pid_t pid = desktop.launch({sibling("tavren-fixture-titled-window"), "--title", title,
+                                "--size", "240x160", "--count", std::to_string(kWindowsEach)},
+                               &error);
+    if (pid <= 0) fail(error);
+    // Windows are shown in order: the last one up means all are.
+    if (!desktop.waitForWindow(pid, title + " " + std::to_string(kWindowsEach), 30s)) {
+      fail("the windows of " + title + " did not show");
+    }
+    pids.push_back(pid);
+  }
+  return pids;
+}
+
+Json call(ServiceProcess& service, const std::string& method, const std::string& params) {
+  service.send(requestLine("b", method, params));
+  auto line = service.responseFor("b", 10s);
+  if (!line) fail("no answer to " + method);
+  Json response = Json::parse(*line);
+  if (!response.value("ok", false)) fail(method + " failed: " + *line);
+  return response["result"];
+}
+
+// Milliseconds per request, measured by the host: write, then the whole response line read.
+std::vector<double> requestSamples(ServiceProcess& service, const std::string& method,
+                                   const std::string& params, int count) {
+  for (int i = 0; i < 20; ++i) call(service, method, params);  // warm up
+  std::vector<double> samples;
+  for (int i = 0; i < count; ++i) {
+    auto t0 = Clock::now();
+    call(service, method, params);
+    samples.push_back(micros(Clock::now() - t0) / 1000.0);
+  }
+  return samples;
+}
+
+// Milliseconds for `wmctrl -l -G -p` to run to its end, output read.
+std::vector<double> wmctrlSamples(const headless::HeadlessDesktop& desktop, int count,
+                                  size_t* lines) {
+  std::vector<std::string> env = desktop.childEnvironment();
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<double> samples;
+  for (int i = 0; i < count; ++i) {
+    int out[2];
+    if (pipe(out) != 0) fail("pipe");
+    auto t0 = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      const char* argv[] = {"wmctrl", "-l", "-G", "-p", nullptr};
+      execvpe("wmctrl", const_cast<char**>(argv), envp.data());
+      _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    samples.push_back(micros(Clock::now() - t0) / 1000.0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("wmctrl failed");
+    *lines = size_t(std::count(text.begin(), text.end(), '\n'));
+  }
+  return samples;
+}
+
+Json figures(const std::string& name, const std::vector<double>& samples) {
+  return {{name + "MsP50", quantile(samples, 0.5)}, {name + "MsP99", quantile(samples, 0.99)}};
+}
+
+}  // namespace
+}  // namespace tavren::bench
+
+int main() {
+  using namespace tavren::bench;
+  std::string error;
+  tavren::headless::DesktopOptions options;
+  auto desktop = tavren::headless::HeadlessDesktop::start(options, &error);
+  if (!desktop) fail(error);
+  std::vector<pid_t> pids = openWindows(*desktop);
+  auto service = tavren::ServiceProcess::start({sibling("tavren-service")},
+                                               desktop->environment(), &error);
+  if (!service) fail(error);
+
+  tavren::Json out = {{"bench", "windows"}};
+  out["catalogWindows"] = call(*service, "windowCatalog", "{}").size();
+  size_t wmctrlLines = 0;
+  // Interleaved in one run, so both see the same machine load.
+  std::vector<double> catalog, wmctrl;
+  for (int round = 0; round < 5; ++round) {
+    auto c = requestSamples(*service, "windowCatalog", "{}", 100);
+    auto w = wmctrlSamples(*desktop, 20, &wmctrlLines);
+    catalog.insert(catalog.end(), c.begin(), c.end());
+    wmctrl.insert(wmctrl.end(), w.begin(), w.end());
+  }
+  out["wmctrlWindows"] = wmctrlLines;
+  out.update(figures("windowCatalog", catalog));
+  out.update(figures("wmctrl", wmctrl));
+  out["wmctrlOverWindowCatalogP50"] = quantile(wmctrl, 0.5) / quantile(catalog, 0.5);
+
+  const std::string onePid = "{\"pid\":" + std::to_string(pids.front()) + "}";
+  out.update(figures("windowServerWindows", requestSamples(*service, "windowServerWindows", onePid, 200)));
+  out.update(figures("appWindows", requestSamples(*service, "appWindows", onePid, 200)));
+  std::cout << out.dump(2) << "\n";
+  service->closeInput();
+  service->wait(5s);
+  desktop->stop();
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <gio/gio.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/linux/atspi/dbus_batch.h"
+
+namespace tavren::atspi {
+
+// Where an accessible lives: its application's bus name and its object path.
+struct AccessibleRef {
+  std::string bus;
+  std::string path;
+  bool operator==(const AccessibleRef&) const = default;
+};
+
+// Optional AT-SPI interfaces an accessible implements, as bits.
+enum InterfaceBit : uint32_t {
+  kComponentInterface = 1,
+  kActionInterface = 2,
+  kTextInterface = 4,
+  kValueInterface = 8,
+};
+
+// What AT-SPI tells of one accessible without calling its optional interfaces.
+struct AccessibleNode {
+  AccessibleRef ref;
+  bool read = false;          // false: the accessible did not answer
+  uint32_t role = 0;          // AtspiRole
+  uint64_t states = 0;        // bit n for AtspiStateType n
+  uint32_t interfaces = 0;    // InterfaceBit
+  std::string name;
+  std::string description;
+  int32_t childCount = -1;    // -1 when unknown
+  AccessibleRef parent;       // as the cache reports it; empty when not from the cache
+  int32_t indexInParent = -1;
+};
+
+// One request's line to one application. Once a batch failed by running into its timeout the
+// application is taken as not answering, and later batches are not sent: a hung application
+// costs one timeout per request, not one per batch.
+struct AppLink {
+  GDBusConnection* bus = nullptr;
+  std::string busName;
+  bool answering = true;
+};
+
+// Sends the calls together (in slices, to stay within the bus's limit of pending replies).
+std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls);
+
+// The application's cached accessibles (org.a11y.atspi.Cache.GetItems), and its root's
+// children, in one batch. No cache (older toolkits, or a bridge not yet activated) gives none.
+struct RootRead {
+  std::optional<std::vector<AccessibleNode>> cache;
+  std::optional<std::vector<AccessibleRef>> rootChildren;
+};
+RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache);
+
+// Role, states, interfaces, name, description and child count of each accessible.
+std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleRef> refs);
+
+// The children of each node, at most `atMost` each; none where the read failed. Nodes that
+// manage their descendants are asked child by child (they may have very many).
+std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
+    AppLink& link, std::span<const AccessibleNode* const> nodes, size_t atMost);
+
+// Screen extents (x, y, width, height) and action names of each node. A node without the
+// Component or Action interface is not asked for what it lacks: no extents, no actions.
+struct NodeDetails {
+  std::optional<std::array<int32_t, 4>> extents;
+  std::optional<std::vector<std::string>> actions;
+};
+std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes);
+
+// The value of each node: its text (Text interface) or current value (Value interface).
+// Secret text roles are never asked.
+struct NodeValue {
+  std::optional<std::string> text;
+  std::optional<double> number;
+};
+std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes);
+
+// Registers this connection as an AT-SPI client, once per connection: toolkits build their
+// accessible cache and answer GetItems only while some client listens for events.
+void announceClient(GDBusConnection* bus);
+
+}  // namespace tavren::atspi

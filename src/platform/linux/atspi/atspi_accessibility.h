@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/accessibility.h"
+#include "platform/linux/atspi/atspi_bus.h"
+
+namespace tavren::atspi {
+
+// How a snapshot reads an application: the toolkit's cache first, or every node on its own.
+enum class TreeReading { Bulk, NodeByNode };
+
+// Accessibility over AT-SPI, on the process's one connection to the accessibility bus.
+class AtspiAccessibility final : public Accessibility {
+ public:
+  explicit AtspiAccessibility(AtspiBus& bus, TreeReading reading = TreeReading::Bulk)
+      : bus_(bus), reading_(reading) {}
+
+  // The bus answers and accessibility is switched on.
+  bool trusted() override;
+  std::unique_ptr<AccessibilitySnapshot> snapshot(int32_t pid) override;
+
+ private:
+  AtspiBus& bus_;
+  TreeReading reading_;
+};
+
+}  // namespace tavren::atspi

@@ -1,0 +1,265 @@
+#include "platform/linux/atspi/atspi_snapshot.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "platform/linux/atspi/atspi_roles.h"
+
+namespace tavren::atspi {
+namespace {
+
+// Deeper than any real interface: cached parent links that loop stop here and are read
+// instead, where the walk's own depth limit ends them.
+constexpr int kCachedDepthLimit = 256;
+// How far a hit test reads what shows on screen: deeper than real interfaces nest, and more
+// children than one surface shows.
+constexpr size_t kShownLevels = 64;
+constexpr size_t kShownChildren = 2000;
+
+std::string keyOf(const AccessibleRef& ref) { return ref.bus + '\n' + ref.path; }
+
+// GTK answers INT_MIN for the position of what it has not placed on screen, and a negative
+// size for no size: both mean unreadable, not a place far off screen.
+ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& node, bool topLevel) {
+  ElementDetails d;
+  if (read.extents) {
+    const auto [x, y, w, h] = *read.extents;
+    if (x != INT32_MIN && y != INT32_MIN) d.position = Point{double(x), double(y)};
+    if (w >= 0 && h >= 0) d.size = Size{double(w), double(h)};
+  }
+  if (read.actions) {
+    d.actions.emplace();
+    for (std::string& name : protocolActionNames(*read.actions)) d.actions->push_back(std::move(name));
+    if (isSteppedRole(node.role) && (node.interfaces & kValueInterface)) {
+      d.actions->push_back(std::string("AXIncrement"));
+      d.actions->push_back(std::string("AXDecrement"));
+    }
+    if (topLevel) d.actions->push_back(std::string("AXRaise"));
+  }
+  return d;
+}
+
+}  // namespace
+
+AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, std::string busName,
+                             const std::string& rootPath, bool useCache)
+    : connection_(std::move(bus)) {
+  link_.bus = connection_.get();
+  link_.busName = std::move(busName);
+  if (!link_.bus || link_.busName.empty()) return;
+  RootRead root = readRoot(link_, rootPath, useCache);
+  if (root.cache) {
+    cache_ = std::move(*root.cache);
+    for (size_t i = 0; i < cache_.size(); ++i) {
+      cacheIndex_[keyOf(cache_[i].ref)] = i;
+      if (cache_[i].indexInParent >= 0) cacheChildren_[keyOf(cache_[i].parent)].push_back(i);
+    }
+    for (auto& [parent, kids] : cacheChildren_) {
+      std::sort(kids.begin(), kids.end(), [&](size_t a, size_t b) {
+        return cache_[a].indexInParent < cache_[b].indexInParent;
+      });
+    }
+  }
+  if (root.rootChildren) {
+    appChildren_ = addChildren(*root.rootChildren, std::nullopt, true, 0);
+  }
+  for (ElementIndex e : appChildren_) {
+    if (isWindowRole(nodes_[e].role)) windows_.push_back(e);
+  }
+}
+
+std::optional<std::vector<const AccessibleNode*>> AtspiSnapshot::cachedChildren(
+    const AccessibleNode& node) const {
+  if (!node.read || node.childCount < 0 || hasState(node.states, kStateManagesDescendants)) {
+    return std::nullopt;
+  }
+  std::vector<const AccessibleNode*> kids;
+  if (auto it = cacheChildren_.find(keyOf(node.ref)); it != cacheChildren_.end()) {
+    for (size_t i : it->second) kids.push_back(&cache_[i]);
+  }
+  if (kids.size() != static_cast<size_t>(node.childCount)) return std::nullopt;
+  for (size_t i = 0; i < kids.size(); ++i) {
+    if (kids[i]->indexInParent != static_cast<int32_t>(i)) return std::nullopt;
+  }
+  return kids;
+}
+
+ElementIndex AtspiSnapshot::add(AccessibleNode node, std::optional<ElementIndex> parent,
+                                bool topLevel, int depth) {
+  AccessibilityElement element;
+  if (node.read) {
+    const ProtocolRole role = protocolRole(node.role, node.states, topLevel);
+    element.role = std::string(role.role);
+    element.subrole = std::string(role.subrole);
+    element.title = node.name;
+    element.description = node.description;
+  }
+  element.parent = parent;
+  if (!node.read) element.children.emplace();  // gone: nothing below it either
+  const auto index = static_cast<ElementIndex>(elements_.size());
+  elements_.push_back(std::move(element));
+  nodes_.push_back(std::move(node));
+  topLevel_.push_back(topLevel);
+  depth_.push_back(depth);
+  details_.emplace_back();
+  if (depth < kCachedDepthLimit && !elements_[index].children) {
+    if (auto kids = cachedChildren(nodes_[index])) {
+      std::vector<ElementIndex> children;
+      children.reserve(kids->size());
+      for (const AccessibleNode* kid : *kids) children.push_back(add(*kid, index, false, depth + 1));
+      elements_[index].children = std::move(children);
+    }
+  }
+  return index;
+}
+
+std::vector<ElementIndex> AtspiSnapshot::addChildren(const std::vector<AccessibleRef>& refs,
+                                                     std::optional<ElementIndex> parent,
+                                                     bool topLevel, int depth) {
+  std::vector<AccessibleRef> unknown;
+  for (const AccessibleRef& ref : refs) {
+    if (!cacheIndex_.contains(keyOf(ref))) unknown.push_back(ref);
+  }
+  std::vector<AccessibleNode> read = readNodes(link_, unknown);
+  std::unordered_map<std::string, size_t> readIndex;
+  for (size_t i = 0; i < read.size(); ++i) readIndex[keyOf(read[i].ref)] = i;
+  std::vector<ElementIndex> children;
+  children.reserve(refs.size());
+  for (const AccessibleRef& ref : refs) {
+    const std::string key = keyOf(ref);
+    auto cached = cacheIndex_.find(key);
+    const AccessibleNode& node =
+        cached != cacheIndex_.end() ? cache_[cached->second] : read[readIndex[key]];
+    children.push_back(add(node, parent, topLevel, depth));
+  }
+  return children;
+}
+
+void AtspiSnapshot::readChildren(std::span<const ElementIndex> which, size_t atMost) {
+  std::vector<ElementIndex> asked;
+  std::vector<const AccessibleNode*> nodes;
+  for (ElementIndex e : which) {
+    if (elements_[e].children) continue;
+    asked.push_back(e);
+    nodes.push_back(&nodes_[e]);
+  }
+  if (asked.empty()) return;
+  auto lists = readChildLists(link_, nodes, atMost);
+  // Every child list of this round is read before any element is added, so the unknown
+  // children of all of them go out in one batch.
+  std::vector<AccessibleRef> all;
+  for (const auto& list : lists) {
+    if (list) all.insert(all.end(), list->begin(), list->end());
+  }
+  std::vector<AccessibleRef> unknown;
+  for (const AccessibleRef& ref : all) {
+    if (!cacheIndex_.contains(keyOf(ref))) unknown.push_back(ref);
+  }
+  std::vector<AccessibleNode> read = readNodes(link_, unknown);
+  // Nodes read now join the cache's index for the rest of this snapshot.
+  for (AccessibleNode& node : read) {
+    const std::string key = keyOf(node.ref);
+    if (cacheIndex_.contains(key)) continue;
+    cacheIndex_[key] = cache_.size();
+    cache_.push_back(std::move(node));
+  }
+  for (size_t k = 0; k < asked.size(); ++k) {
+    std::vector<ElementIndex> children;
+    if (lists[k]) {
+      for (const AccessibleRef& ref : *lists[k]) {
+        children.push_back(add(cache_[cacheIndex_.at(keyOf(ref))], asked[k], false,
+                               depth_[asked[k]] + 1));
+      }
+    }
+    elements_[asked[k]].children = std::move(children);
+  }
+}
+
+std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex> which) {
+  std::vector<ElementIndex> missing;
+  std::vector<const AccessibleNode*> nodes;
+  for (ElementIndex e : which) {
+    if (details_[e] || !nodes_[e].read) continue;
+    details_[e] = ElementDetails{};  // also marks it as asked, so duplicates go out once
+    missing.push_back(e);
+    nodes.push_back(&nodes_[e]);
+  }
+  std::vector<NodeDetails> read = readDetails(link_, nodes);
+  for (size_t k = 0; k < missing.size(); ++k) {
+    details_[missing[k]] = elementDetails(read[k], nodes_[missing[k]], topLevel_[missing[k]]);
+  }
+  std::vector<ElementDetails> out;
+  out.reserve(which.size());
+  for (ElementIndex e : which) out.push_back(details_[e].value_or(ElementDetails{}));
+  return out;
+}
+
+std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> which) {
+  std::vector<AttributeValue> out(which.size());
+  std::vector<size_t> asked;
+  std::vector<const AccessibleNode*> nodes;
+  for (size_t i = 0; i < which.size(); ++i) {
+    const AccessibleNode& node = nodes_[which[i]];
+    if (!node.read) continue;
+    if (isToggleRole(node.role)) {
+      // A toggle's value is its state, already known: 1 checked, 2 mixed, 0 otherwise.
+      out[i] = int64_t{hasState(node.states, kStateIndeterminate) ? 2
+                       : hasState(node.states, kStateChecked)     ? 1
+                                                                  : 0};
+      continue;
+    }
+    asked.push_back(i);
+    nodes.push_back(&node);
+  }
+  std::vector<NodeValue> read = readValues(link_, nodes);
+  for (size_t k = 0; k < asked.size(); ++k) {
+    if (read[k].text) {
+      out[asked[k]] = std::move(*read[k].text);
+    } else if (read[k].number) {
+      out[asked[k]] = *read[k].number;
+    }
+  }
+  return out;
+}
+
+std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& window) {
+  // AT-SPI cannot hit-test across surfaces: a pop-up's items answer for points that the window
+  // below also covers. So: among the showing elements, the deepest whose extents hold the
+  // point and lie inside the pop-up window's frame.
+  // Menus hang below items whose cached child lists GTK gets wrong, so what shows is read out
+  // first, level by level. Lists of managed descendants (table cells) hold no pop-up: skipped.
+  for (size_t level = 0; level < kShownLevels; ++level) {
+    std::vector<ElementIndex> unread;
+    for (ElementIndex e = 0; e < elements_.size(); ++e) {
+      const AccessibleNode& node = nodes_[e];
+      if (!elements_[e].children && hasState(node.states, kStateShowing) &&
+          !hasState(node.states, kStateManagesDescendants)) {
+        unread.push_back(e);
+      }
+    }
+    if (unread.empty()) break;
+    readChildren(unread, kShownChildren);
+  }
+  std::vector<ElementIndex> showing;
+  for (ElementIndex e = 0; e < elements_.size(); ++e) {
+    if (nodes_[e].read && hasState(nodes_[e].states, kStateShowing)) showing.push_back(e);
+  }
+  const std::vector<ElementDetails> frames = details(showing);
+  constexpr double kSlack = 2;
+  std::optional<ElementIndex> best;
+  for (size_t k = 0; k < showing.size(); ++k) {
+    const Point* at = std::get_if<Point>(&frames[k].position);
+    const Size* size = std::get_if<Size>(&frames[k].size);
+    if (!at || !size) continue;
+    const bool holds = point.x >= at->x && point.y >= at->y && point.x < at->x + size->width &&
+                       point.y < at->y + size->height;
+    const bool inside = at->x >= window.x - kSlack && at->y >= window.y - kSlack &&
+                        at->x + size->width <= window.x + window.width + kSlack &&
+                        at->y + size->height <= window.y + window.height + kSlack;
+    if (holds && inside && (!best || depth_[showing[k]] > depth_[*best])) best = showing[k];
+  }
+  return best;
+}
+
+}  // namespace tavren::atspi

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/accessibility.h"
+#include "platform/linux/atspi/accessible_reads.h"
+#include "platform/linux/atspi/glib_ref.h"
+
+namespace tavren::atspi {
+
+// One application's accessibles for one request. The toolkit's cache (one GetItems call)
+// supplies every node and child list it holds correctly; what it lacks or gets wrong is read
+// node by node, in batches, only where a walk asks for it.
+class AtspiSnapshot final : public AccessibilitySnapshot {
+ public:
+  // A null connection or an empty bus name gives a snapshot of nothing. Without the cache
+  // every node is read on its own, as a plain walk would (tests compare the two).
+  AtspiSnapshot(ObjectRef<GDBusConnection> bus, std::string busName, const std::string& rootPath,
+                bool useCache = true);
+
+  const std::vector<AccessibilityElement>& elements() const override { return elements_; }
+  std::vector<ElementIndex> windows() const override { return windows_; }
+  std::vector<ElementIndex> applicationChildren() const override { return appChildren_; }
+  void readChildren(std::span<const ElementIndex> which, size_t atMost) override;
+  std::vector<ElementDetails> details(std::span<const ElementIndex> which) override;
+  std::vector<AttributeValue> values(std::span<const ElementIndex> which) override;
+  std::optional<ElementIndex> elementAt(Point point, const Rect& window) override;
+
+ private:
+  ElementIndex add(AccessibleNode node, std::optional<ElementIndex> parent, bool topLevel,
+                   int depth);
+  // The node's children from the cache, when the cache holds exactly the list the node reports.
+  std::optional<std::vector<const AccessibleNode*>> cachedChildren(const AccessibleNode& node) const;
+  // Elements for these children of `parent`, reading those the cache lacks in one batch.
+  std::vector<ElementIndex> addChildren(const std::vector<AccessibleRef>& refs,
+                                        std::optional<ElementIndex> parent, bool topLevel,
+                                        int depth);
+
+  ObjectRef<GDBusConnection> connection_;
+  AppLink link_;
+  std::vector<AccessibleNode> cache_;
+  std::unordered_map<std::string, size_t> cacheIndex_;                  // key → cache_
+  std::unordered_map<std::string, std::vector<size_t>> cacheChildren_;  // parent key → cache_
+
+  std::vector<AccessibilityElement> elements_;
+  std::vector<AccessibleNode> nodes_;  // what each element was made from
+  std::vector<bool> topLevel_;
+  std::vector<int> depth_;
+  std::vector<std::optional<ElementDetails>> details_;
+  std::vector<ElementIndex> appChildren_;
+  std::vector<ElementIndex> windows_;
+};
+
+}  // namespace tavren::atspi

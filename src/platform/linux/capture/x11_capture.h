@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/capture.h"
+#include "platform/capture_threads.h"
+#include "platform/linux/capture/window_pixels_reader.h"
+#include "platform/linux/x11/x_connection.h"
+
+namespace tavren::x11 {
+
+// Window pixels on an X display. With Composite, every top-level is redirected off screen (the
+// server still draws the screen itself), so a covered window keeps its whole picture; the
+// redirection is made once, when this object is created, because a freshly redirected window
+// has no picture until it repaints. Without Composite, a capture shows what the screen shows
+// where the window is.
+class X11Capture final : public Capture {
+ public:
+  // x may be null (no display): then nothing can be captured. It must outlive this object.
+  explicit X11Capture(const XConnection* x);
+
+  bool available() const override;
+  WindowPixels windowPixels(uint32_t window) override;
+  void startTask(std::function<void()> task) override { threads_.submit(std::move(task)); }
+
+  bool readsWindowPixmaps() const { return method_.windowPixmaps; }
+
+ private:
+  const XConnection* x_;
+  ScreenFormats formats_;
+  std::unique_ptr<ShmSegments> segments_;
+  ReadMethod method_;
+  CaptureThreads threads_;  // last: its threads end before the members they use
+};
+
+}  // namespace tavren::x11

@@ -1,0 +1,116 @@
+#include "platform/linux/windows/accessible_windows.h"
+
+#include <climits>
+
+#include "platform/linux/atspi/atspi_roles.h"
+#include "platform/linux/atspi/dbus_batch.h"
+#include "platform/linux/atspi/registered_apps.h"
+
+namespace tavren::appwindows {
+
+namespace {
+
+using atspi::DbusCall;
+using atspi::VariantRef;
+
+constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
+constexpr const char* kComponent = "org.a11y.atspi.Component";
+constexpr uint32_t kScreenCoordinates = 0;  // ATSPI_COORD_TYPE_SCREEN
+
+struct Child {
+  std::string busName;
+  std::string path;
+};
+
+std::vector<Child> childrenOf(GDBusConnection* bus, const std::vector<atspi::RegisteredApp>& apps) {
+  std::vector<DbusCall> calls;
+  for (const atspi::RegisteredApp& app : apps) {
+    calls.push_back({app.busName, app.path, kAccessible, "GetChildren", nullptr,
+                     G_VARIANT_TYPE("(a(so))")});
+  }
+  std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
+  std::vector<Child> children;
+  for (const VariantRef& reply : replies) {
+    if (!reply) continue;
+    GVariantIter* iter = nullptr;
+    g_variant_get(reply.get(), "(a(so))", &iter);
+    const gchar* name = nullptr;
+    const gchar* path = nullptr;
+    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) children.push_back({name, path});
+    g_variant_iter_free(iter);
+  }
+  return children;
+}
+
+uint64_t statesOf(const VariantRef& reply) {
+  if (!reply) return 0;
+  GVariantIter* iter = nullptr;
+  g_variant_get(reply.get(), "(au)", &iter);
+  uint64_t states = 0;
+  guint32 word = 0;
+  for (int i = 0; i < 2 && g_variant_iter_next(iter, "u", &word); ++i) {
+    states |= static_cast<uint64_t>(word) << (32 * i);
+  }
+  g_variant_iter_free(iter);
+  return states;
+}
+
+std::string nameOf(const VariantRef& reply) {
+  VariantRef value = atspi::propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
+}  // namespace
+
+std::string protocolWindowRole(uint32_t role, uint64_t states) {
+  return std::string(atspi::protocolRole(role, states, /*topLevel=*/true).role);
+}
+
+void setExtents(AccessibleWindow& window, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (x != INT32_MIN && y != INT32_MIN) window.position = Point{double(x), double(y)};
+  if (width >= 0 && height >= 0) window.size = Size{double(width), double(height)};
+}
+
+std::vector<AccessibleWindow> accessibleWindows(GDBusConnection* bus, int32_t pid) {
+  if (bus == nullptr || pid <= 0) return {};
+  std::vector<atspi::RegisteredApp> apps;
+  for (atspi::RegisteredApp& app : atspi::registeredApps(bus)) {
+    if (app.pid == pid) apps.push_back(std::move(app));
+  }
+  if (apps.empty()) return {};
+  std::vector<Child> children = childrenOf(bus, apps);
+
+  // Role, states, name and extents of every child at once.
+  constexpr size_t kPerChild = 4;
+  std::vector<DbusCall> calls;
+  calls.reserve(children.size() * kPerChild);
+  for (const Child& c : children) {
+    calls.push_back({c.busName, c.path, kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
+    calls.push_back({c.busName, c.path, kAccessible, "GetState", nullptr, G_VARIANT_TYPE("(au)")});
+    calls.push_back(atspi::propertyGet(c.busName, c.path, kAccessible, "Name"));
+    calls.push_back({c.busName, c.path, kComponent, "GetExtents",
+                     g_variant_new("(u)", kScreenCoordinates), G_VARIANT_TYPE("((iiii))")});
+  }
+  std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
+
+  std::vector<AccessibleWindow> windows;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const VariantRef* r = &replies[i * kPerChild];
+    if (!r[0]) continue;  // a child that cannot say its role cannot be told to be a window
+    AccessibleWindow window;
+    g_variant_get(r[0].get(), "(u)", &window.role);
+    if (!atspi::isWindowRole(window.role)) continue;
+    window.states = statesOf(r[1]);
+    window.name = nameOf(r[2]);
+    if (r[3]) {
+      gint32 x = 0, y = 0, width = 0, height = 0;
+      g_variant_get(r[3].get(), "((iiii))", &x, &y, &width, &height);
+      setExtents(window, x, y, width, height);
+    }
+    windows.push_back(std::move(window));
+  }
+  return windows;
+}
+
+}  // namespace tavren::appwindows

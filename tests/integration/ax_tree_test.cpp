@@ -1,0 +1,284 @@
+// "axTree" on real GTK 3 applications: our fixture applications for exact cases and
+// gtk3-widget-factory for the real world.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "accessibility/tree_snapshot.h"
+#include "platform/linux/atspi/atspi_accessibility.h"
+#include "platform/platform.h"
+#include "support/desktop_fixture.h"
+
+namespace tavren {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::call;
+using testing::DesktopEnvironment;
+
+const std::string kBin = TAVREN_BIN_DIR;
+
+// Fixture applications started for one test and ended with it.
+class Launched {
+ public:
+  ~Launched() {
+    for (pid_t pid : pids_) kill(pid, SIGKILL);
+  }
+  pid_t start(const std::vector<std::string>& argv, const std::string& title) {
+    std::string error;
+    pid_t pid = DesktopEnvironment::desktop().launch(argv, &error);
+    EXPECT_GT(pid, 0) << error;
+    if (pid <= 0) return pid;
+    pids_.push_back(pid);
+    EXPECT_TRUE(DesktopEnvironment::desktop().waitForWindow(pid, title, 30s)) << title;
+    return pid;
+  }
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+std::string params(pid_t pid, const std::string& more = "") {
+  return "{\"pid\":" + std::to_string(pid) + more + "}";
+}
+
+// The application registers with the accessibility bus a little after its window shows.
+Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& more) {
+  Json r;
+  for (int i = 0; i < 100; ++i) {
+    r = call(service, "t" + std::to_string(i), "axTree", params(pid, more));
+    if (r["ok"] == true && !r["result"]["elements"].empty()) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  return r;
+}
+
+const Json* rowLabelled(const Json& result, const std::string& label, const std::string& role) {
+  for (const Json& row : result["elements"]) {
+    if (row["label"] == label && row["role"] == role) return &row;
+  }
+  return nullptr;
+}
+
+TEST(AxTree, PasswordNeverAppearsInAnyForm) {
+  Launched apps;
+  const std::string secret = "Tr0ub4dor-Secret";
+  pid_t pid = apps.start({kBin + "/tavren-fixture-login-form", secret}, "Tavren Login");
+  auto service = DesktopEnvironment::startService();
+  Json r = treeOnceRegistered(*service, pid, ",\"maxElements\":2000,\"maxDepth\":30");
+  ASSERT_EQ(r["ok"], true) << r;
+  const Json& result = r["result"];
+  EXPECT_EQ(result["trusted"], true);
+  EXPECT_EQ(result["elements"][0]["path"], "w0");
+  EXPECT_EQ(result["elements"][0]["role"], "AXWindow");
+
+  const Json* password = rowLabelled(result, "Password", "AXTextField");
+  ASSERT_NE(password, nullptr) << result;
+  EXPECT_EQ((*password)["subrole"], "AXSecureTextField");
+  EXPECT_EQ((*password)["valueRedacted"], true);
+  EXPECT_EQ((*password)["value"], "[protected]");
+  const Json* code = rowLabelled(result, "Verification code", "AXTextField");
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ((*code)["value"], "[protected]");
+  const Json* user = rowLabelled(result, "User name", "AXTextField");
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ((*user)["value"], "alice");
+  EXPECT_GT((*user)["w"].get<int64_t>(), 0);
+  EXPECT_EQ(rowLabelled(result, "Sign in", "AXButton")->at("actions"), Json::array({"AXPress"}));
+
+  // The raw line, not just the parsed rows: no part of the secret anywhere.
+  service->send(requestLine("raw", "axTree", params(pid, ",\"maxElements\":2000,\"maxDepth\":30")));
+  auto line = service->responseFor("raw", 30s);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->find("Tr0ub4dor"), std::string::npos);
+  EXPECT_EQ(line->find("Secret"), std::string::npos);
+}
+
+TEST(AxTree, OpenMenuInItsPopupWindowIsProbed) {
+  Launched apps;
+  pid_t pid = apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar");
+  auto service = DesktopEnvironment::startService();
+  Json r;
+  const Json* menu = nullptr;
+  for (int i = 0; i < 50 && menu == nullptr; ++i) {  // the menu opens shortly after the window
+    r = treeOnceRegistered(*service, pid, ",\"maxElements\":200,\"maxDepth\":10");
+    for (const Json& row : r["result"]["elements"]) {
+      if (row["path"].get<std::string>()[0] == 'p' && row["role"] == "AXMenu") menu = &row;
+    }
+    if (menu == nullptr) std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_NE(menu, nullptr) << r;
+  EXPECT_EQ((*menu)["label"], "File");
+  EXPECT_EQ(r["result"]["elements"][0]["path"], (*menu)["path"]);  // pop-ups before windows
+  std::vector<std::string> items;
+  for (const Json& row : r["result"]["elements"]) {
+    if (row["path"].get<std::string>().rfind((*menu)["path"].get<std::string>() + ".", 0) == 0) {
+      items.push_back(row["label"]);
+    }
+  }
+  EXPECT_EQ(items, (std::vector<std::string>{"New", "Open", "Save", "Quit"}));
+}
+
+TEST(AxTree, LimitsOnADeepTree) {
+  Launched apps;
+  pid_t pid = apps.start({kBin + "/tavren-fixture-deep-nesting", "40"}, "Tavren Deep Nesting");
+  auto service = DesktopEnvironment::startService();
+  auto deepest = [](const Json& r) {
+    size_t most = 0;
+    for (const Json& row : r["result"]["elements"]) {
+      const std::string path = row["path"];
+      most = std::max<size_t>(most, std::count(path.begin(), path.end(), '.') + 1);
+    }
+    return most;
+  };
+  Json full = treeOnceRegistered(*service, pid, ",\"maxElements\":2000,\"maxDepth\":100");
+  EXPECT_EQ(deepest(full), 31u);  // depth 0 to 30
+  EXPECT_EQ(full["result"]["elements"].size(), 31u);
+  for (const char* limits : {",\"maxElements\":0,\"maxDepth\":0", ",\"maxElements\":-3,\"maxDepth\":-3",
+                             ",\"maxElements\":0.7,\"maxDepth\":1.9"}) {
+    Json r = treeOnceRegistered(*service, pid, limits);
+    EXPECT_EQ(r["result"]["elements"].size(), 1u) << limits;
+  }
+  Json two = treeOnceRegistered(*service, pid, ",\"maxElements\":2.9,\"maxDepth\":1e300");
+  EXPECT_EQ(two["result"]["elements"].size(), 2u);
+  Json shallow = treeOnceRegistered(*service, pid, ",\"maxElements\":1e300,\"maxDepth\":1");
+  EXPECT_EQ(deepest(shallow), 2u);
+}
+
+TEST(AxTree, TreeViewCellsAreReadUpToTheBudget) {
+  Launched apps;
+  pid_t pid = apps.start({kBin + "/tavren-fixture-tree-rows", "1500"}, "Tavren Tree Rows");
+  auto service = DesktopEnvironment::startService();
+  Json r = treeOnceRegistered(*service, pid, ",\"maxElements\":2000,\"maxDepth\":30");
+  ASSERT_EQ(r["ok"], true);
+  EXPECT_EQ(r["result"]["elements"].size(), 2000u);
+  EXPECT_NE(rowLabelled(r["result"], "Row 0", "AXCell"), nullptr);
+  EXPECT_NE(rowLabelled(r["result"], "Name", "AXButton"), nullptr);  // a column header
+}
+
+TEST(AxTree, BadApplicationNames) {
+  Launched apps;
+  pid_t first = apps.start({kBin + "/tavren-fixture-login-form", "a"}, "Tavren Login");
+  pid_t second = apps.start({kBin + "/tavren-fixture-login-form", "b"}, "Tavren Login");
+  auto service = DesktopEnvironment::startService();
+  Json unknown = call(*service, "1", "axTree", "{\"app\":\"no-such-app\"}");
+  EXPECT_EQ(unknown["error"], "No matching running app");
+  Json ambiguous = call(*service, "2", "axTree", "{\"app\":\"tavren-fixture-login-form\"}");
+  const std::string message = ambiguous.value("error", "");
+  EXPECT_EQ(message.rfind("COMPUTER_APP_IDENTITY_AMBIGUOUS: tavren-fixture-login-form. ", 0), 0u)
+      << ambiguous;
+  EXPECT_NE(message.find("pid=" + std::to_string(first)), std::string::npos);
+  EXPECT_NE(message.find("pid=" + std::to_string(second)), std::string::npos);
+
+  // A pid names one of them; a dead one nothing.
+  Json chosen = treeOnceRegistered(*service, second, ",\"app\":\"tavren-fixture-login-form\"");
+  EXPECT_EQ(chosen["result"]["pid"], second);
+  kill(first, SIGKILL);
+  Json dead;
+  for (int i = 0; i < 100; ++i) {  // its window goes away asynchronously
+    dead = call(*service, "d" + std::to_string(i), "axTree", params(first));
+    if (dead["ok"] == false) break;
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(dead["error"], "No matching running app");
+}
+
+TEST(AxTree, StoppedApplicationCostsOneTimeoutAndBlocksNothingElse) {
+  Launched apps;
+  pid_t pid = apps.start({kBin + "/tavren-fixture-deep-nesting", "5"}, "Tavren Deep Nesting");
+  auto service = DesktopEnvironment::startService();
+  ASSERT_EQ(treeOnceRegistered(*service, pid, "")["ok"], true);
+  kill(pid, SIGSTOP);
+  service->send(requestLine("stopped", "axTree", params(pid, ",\"maxElements\":50")));
+  for (int i = 0; i < 5; ++i) {
+    Json ping = call(*service, "p" + std::to_string(i), "ping");
+    EXPECT_EQ(ping["ok"], true);
+  }
+  auto line = service->responseFor("stopped", 30s);
+  kill(pid, SIGCONT);
+  ASSERT_TRUE(line) << "no answer while the application was stopped";
+  Json r = Json::parse(*line);
+  EXPECT_EQ(r["ok"], true) << *line;
+}
+
+TEST(AxTree, ApplicationExitingDuringTheReadIsAnsweredAll) {
+  auto service = DesktopEnvironment::startService();
+  for (int delayMs : {0, 5, 20, 60}) {
+    Launched apps;
+    pid_t pid = apps.start({kBin + "/tavren-fixture-many-labels", "3000"}, "Tavren Many Labels");
+    ASSERT_EQ(treeOnceRegistered(*service, pid, "")["ok"], true);
+    const std::string id = "exit" + std::to_string(delayMs);
+    service->send(requestLine(id, "axTree", params(pid, ",\"maxElements\":2000,\"maxDepth\":30")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    kill(pid, SIGKILL);
+    auto line = service->responseFor(id, 30s);
+    ASSERT_TRUE(line) << delayMs;
+    Json r = Json::parse(*line);
+    EXPECT_TRUE(r["ok"] == true || r["error"] == "No matching running app") << *line;
+  }
+  service->closeInput();
+  EXPECT_EQ(service->wait(10s), 0);
+  EXPECT_EQ(service->errorOutput(), "");
+}
+
+// The bulk read (the toolkit's cache plus batches) must give exactly the rows of a plain
+// node-by-node walk. Read in process, on the shared desktop's bus.
+class BulkAgainstWalk : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (const auto& [key, value] : DesktopEnvironment::desktop().environment()) {
+      setenv(key.c_str(), value.c_str(), 1);
+    }
+    platform = makeLinuxPlatform().release();
+    walkBus = new atspi::AtspiBus();
+  }
+  static void TearDownTestSuite() {
+    delete walkBus;
+    delete platform;
+  }
+
+  // Rows of both reads; applications that animate may change between two reads, so a few
+  // tries are allowed for one identical pair.
+  static void expectSameRows(pid_t pid) {
+    atspi::AtspiAccessibility walk(*walkBus, atspi::TreeReading::NodeByNode);
+    const Json limits = {{"maxElements", 2000}, {"maxDepth", 30}};
+    AppInfo app{.pid = pid};
+    Json bulkRows, walkRows;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      bulkRows = nativeAXTree(app, limits, platform->accessibility(), platform->windowServer())["elements"];
+      walkRows = nativeAXTree(app, limits, walk, platform->windowServer())["elements"];
+      if (!bulkRows.empty() && bulkRows == walkRows) break;
+      std::this_thread::sleep_for(200ms);
+    }
+    ASSERT_FALSE(bulkRows.empty());
+    ASSERT_EQ(bulkRows.size(), walkRows.size());
+    for (size_t i = 0; i < bulkRows.size(); ++i) EXPECT_EQ(bulkRows[i], walkRows[i]) << i;
+  }
+
+  static Platform* platform;
+  static atspi::AtspiBus* walkBus;
+};
+Platform* BulkAgainstWalk::platform = nullptr;
+atspi::AtspiBus* BulkAgainstWalk::walkBus = nullptr;
+
+TEST_F(BulkAgainstWalk, WidgetFactory) { expectSameRows(DesktopEnvironment::widgetFactoryPid()); }
+
+TEST_F(BulkAgainstWalk, FixtureApplications) {
+  Launched apps;
+  std::vector<pid_t> pids = {
+      apps.start({kBin + "/tavren-fixture-login-form", "x"}, "Tavren Login"),
+      apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar"),
+      apps.start({kBin + "/tavren-fixture-tree-rows", "300"}, "Tavren Tree Rows"),
+      apps.start({kBin + "/tavren-fixture-many-labels", "1000"}, "Tavren Many Labels")};
+  std::this_thread::sleep_for(1s);  // registration with the accessibility bus
+  for (pid_t pid : pids) {
+    SCOPED_TRACE(pid);
+    expectSameRows(pid);
+  }
+}
+
+}  // namespace
+}  // namespace tavren

@@ -1,0 +1,51 @@
+// The AT-SPI role and action vocabulary mapped to the protocol's.
+#include <gtest/gtest.h>
+
+#include "platform/linux/atspi/atspi_roles.h"
+
+namespace tavren::atspi {
+namespace {
+
+std::pair<std::string, std::string> role(uint32_t atspi, uint64_t states = 0, bool top = false) {
+  ProtocolRole r = protocolRole(atspi, states, top);
+  return {std::string(r.role), std::string(r.subrole)};
+}
+
+using Pair = std::pair<std::string, std::string>;
+
+TEST(AtspiRoles, StatesAndPlaceDecideSomeRoles) {
+  EXPECT_EQ(role(40), (Pair{"AXTextField", "AXSecureTextField"}));  // password text
+  EXPECT_EQ(role(61), (Pair{"AXTextField", ""}));                    // single-line text
+  EXPECT_EQ(role(61, uint64_t{1} << kStateMultiLine), (Pair{"AXTextArea", ""}));
+  EXPECT_EQ(role(62), (Pair{"AXCheckBox", "AXToggle"}));
+  EXPECT_EQ(role(23, 0, true), (Pair{"AXWindow", "AXStandardWindow"}));  // frame
+  EXPECT_EQ(role(16, 0, true), (Pair{"AXWindow", "AXDialog"}));
+  EXPECT_EQ(role(23, 0, false), (Pair{"AXGroup", ""}));  // a frame inside something is no window
+  EXPECT_EQ(role(43, 0, true), (Pair{"AXButton", ""}));  // a top-level button stays a button
+}
+
+TEST(AtspiRoles, TableAndFallback) {
+  EXPECT_EQ(role(43), (Pair{"AXButton", ""}));
+  EXPECT_EQ(role(29), (Pair{"AXStaticText", ""}));
+  EXPECT_EQ(role(33), (Pair{"AXMenu", ""}));
+  EXPECT_EQ(role(35), (Pair{"AXMenuItem", ""}));
+  EXPECT_EQ(role(11), (Pair{"AXComboBox", ""}));
+  EXPECT_EQ(role(37), (Pair{"AXRadioButton", "AXTabButton"}));
+  EXPECT_EQ(role(0), (Pair{"AXUnknown", ""}));
+  EXPECT_EQ(role(67), (Pair{"AXUnknown", ""}));
+  EXPECT_EQ(role(100000), (Pair{"AXUnknown", ""}));
+  EXPECT_TRUE(isWindowRole(69));
+  EXPECT_FALSE(isWindowRole(43));
+}
+
+TEST(AtspiRoles, ActionNames) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(protocolActionNames(V{"activate", "click"}), (V{"activate", "AXPress"}));
+  EXPECT_EQ(protocolActionNames(V{"toggle", "popup"}), (V{"AXPress", "AXShowMenu"}));
+  EXPECT_EQ(protocolActionNames(V{"expand or contract", "activate", "activate"}),
+            (V{"expand or contract", "AXPress", "activate"}));
+  EXPECT_EQ(protocolActionNames(V{}), V{});
+}
+
+}  // namespace
+}  // namespace tavren::atspi
