@@ -137,7 +137,11 @@ Json treeRows(AccessibilitySnapshot& snapshot, const std::vector<PlannedRow>& ro
   std::vector<ElementIndex> readable;
   for (size_t i = 0; i < rows.size(); ++i) {
     const AccessibilityElement& e = snapshot.elements()[rows[i].element];
-    redacted[i] = isSensitiveAXField(axString(e.role), axString(e.subrole), rowLabel(e));
+    // The row keeps its plain label (a blank title wins), but a blank title must not hide a
+    // description that names a secret: the first non-blank text is tested as well.
+    const std::string role = axString(e.role), subrole = axString(e.subrole);
+    redacted[i] = isSensitiveAXField(role, subrole, rowLabel(e)) ||
+                  isSensitiveAXField(role, subrole, summaryLabel(e));
     if (!redacted[i]) readable.push_back(rows[i].element);
   }
   const std::vector<AttributeValue> values = snapshot.values(readable);

@@ -127,14 +127,16 @@ TEST_F(AxTreeTest, RowsCarryTheirAttributesWithDefaults) {
 
 TEST_F(AxTreeTest, SecretsAreWithheldAndNeverRead) {
   Json r = tree(201, {{"maxElements", 2000}, {"maxDepth", 30}});
-  for (const char* path : {"w0.1", "w0.2", "w0.3", "w0.9"}) {
+  // w0.11: a blank title would be the row's label and hide the description "Password".
+  EXPECT_EQ((*row(r, "w0.11"))["label"], "   ");
+  for (const char* path : {"w0.1", "w0.2", "w0.3", "w0.9", "w0.11"}) {
     EXPECT_EQ((*row(r, path))["valueRedacted"], true) << path;
     EXPECT_EQ((*row(r, path))["value"], "[protected]") << path;
   }
   EXPECT_EQ((*row(r, "w0.4"))["value"], "listed");        // "Passwords" is not the word
   EXPECT_EQ((*row(r, "w0.0.1"))["value"], "visible text");  // static text is never a field
   const std::string line = compactJson(r);
-  for (const char* secret : {"123456", "s3cret-pin", "999111", "code-zh"}) {
+  for (const char* secret : {"123456", "s3cret-pin", "999111", "code-zh", "blank-title-secret"}) {
     EXPECT_EQ(line.find(secret), std::string::npos) << secret;
   }
   for (const std::string& title : desktop->fakeAccessibility().valueReads()) {
