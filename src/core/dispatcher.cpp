@@ -21,11 +21,6 @@ MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode)
   return MethodRow{.name = name, .appHandler = handler, .noAppCode = noAppCode};
 }
 
-[[maybe_unused]] MethodRow guarded(MethodRow row) {
-  row.guarded = true;
-  return row;
-}
-
 const auto kCatalogue = std::to_array<MethodRow>({
     plain("appIdentity", &appIdentityMethod),
     forApp("appWindows", &appWindowsMethod, 8),
@@ -84,8 +79,7 @@ Outcome handle(Service& service, const Json& request) {
   if (auto it = request.find("params"); it != request.end() && it->is_object()) params = &*it;
 
   const MethodRow* row = findMethod(method);
-  const bool guard = isGuardedMethod(method) || (row != nullptr && row->guarded);
-  if (guard && !observedWindowMatches(*params, service.platform.windowServer())) {
+  if (isGuardedMethod(method) && !observedWindowMatches(*params, service.platform.windowServer())) {
     return staleWindowResult();
   }
   if (row == nullptr) return computerUseError(404, "Unknown method " + method);

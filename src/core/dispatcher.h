@@ -23,8 +23,6 @@ struct MethodRow {
   AppMethodHandler appHandler = nullptr;  // set for methods that name an application
   int noAppCode = 0;                      // code of "No matching running app" for appHandler rows
   RunOn runOn = RunOn::Worker;
-  bool guarded = false;                   // refused with the stale-window result when the
-                                          // observed window changed
 };
 
 std::span<const MethodRow> methodCatalogue();
