@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,7 +167,16 @@ std::optional<int> ServiceProcess::wait(std::chrono::milliseconds timeout) {
       return status_;
     }
     if (r < 0 || Clock::now() >= deadline) return std::nullopt;
-    usleep(2000);
+    // Sleep until the child exits (its pidfd becomes readable) or the deadline passes; on a
+    // kernel without pidfds, fall back to short naps.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd >= 0) {
+      pollfd pfd{pidfd, POLLIN, 0};
+      poll(&pfd, 1, remainingMs(deadline));
+      close(pidfd);
+    } else {
+      usleep(2000);
+    }
   }
 }
 
