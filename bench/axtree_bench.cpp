@@ -54,9 +54,9 @@ Json pyatspiWalk(const headless::HeadlessDesktop& desktop, pid_t pid, int runs) 
   const std::string script = "/tmp/tavren-pyatspi-walk-" + std::to_string(getpid()) + ".py";
   std::ofstream(script) << kPyatspiWalk;
   std::string error;
-  auto walker = ServiceProcess::start({"/usr/bin/python3", script, std::to_string(pid),
-                                       std::to_string(runs)},
-                                      desktop.environment(), &error);
+  auto walker =
+      ServiceProcess::start({"/usr/bin/python3", script, std::to_string(pid), std::to_string(runs)},
+                            desktop.environment(), &error);
   if (!walker) fail(error);
   auto line = walker->readLine(600s);
   walker->wait(10s);
@@ -69,6 +69,8 @@ struct Snapshots {
   double medianMs = 0;
   double p90Ms = 0;
   size_t rows = 0;
+  double appCpuMs = 0;      // the application's CPU time per tree
+  double serviceCpuMs = 0;  // the service's
 };
 
 Snapshots axTrees(ServiceProcess& service, pid_t pid, int runs) {
@@ -76,7 +78,12 @@ Snapshots axTrees(ServiceProcess& service, pid_t pid, int runs) {
       "{\"pid\":" + std::to_string(pid) + ",\"maxElements\":2000,\"maxDepth\":30}";
   std::vector<double> samples;
   size_t rows = 0;
+  double appCpu = 0, serviceCpu = 0;
   for (int i = -3; i < runs; ++i) {  // three to warm up
+    if (i == 0) {
+      appCpu = cpuMillis(pid);
+      serviceCpu = cpuMillis(service.pid());
+    }
     const std::string id = "t" + std::to_string(i);
     auto t0 = Clock::now();
     service.send(requestLine(id, "axTree", params));
@@ -87,7 +94,8 @@ Snapshots axTrees(ServiceProcess& service, pid_t pid, int runs) {
     rows = r["result"]["elements"].size();
     if (i >= 0) samples.push_back(ms);
   }
-  return {quantile(samples, 0.5), quantile(samples, 0.9), rows};
+  return {quantile(samples, 0.5), quantile(samples, 0.9), rows, (cpuMillis(pid) - appCpu) / runs,
+          (cpuMillis(service.pid()) - serviceCpu) / runs};
 }
 
 // Waits until the application's tree is readable through the service.
@@ -123,6 +131,11 @@ int main() {
   awaitRows(*service, factory);
   awaitRows(*service, labels);
 
+  // What the application spends with nobody asking (its animations), for the CPU figures.
+  const double idleCpu = cpuMillis(factory);
+  std::this_thread::sleep_for(2s);
+  const double idleCpuPerSecond = (cpuMillis(factory) - idleCpu) / 2;
+
   const Snapshots factoryTrees = axTrees(*service, factory, 30);
   const Json walk = pyatspiWalk(*desktop, factory, 10);
   const Snapshots labelTrees = axTrees(*service, labels, 10);
@@ -132,11 +145,16 @@ int main() {
               {"widgetFactoryRows", factoryTrees.rows},
               {"widgetFactoryAxTreeMsMedian", factoryTrees.medianMs},
               {"widgetFactoryAxTreeMsP90", factoryTrees.p90Ms},
+              {"widgetFactoryAppCpuMsPerTree", factoryTrees.appCpuMs},
+              {"widgetFactoryServiceCpuMsPerTree", factoryTrees.serviceCpuMs},
+              {"widgetFactoryIdleCpuMsPerSecond", idleCpuPerSecond},
               {"pyatspiWalkNodes", walk["nodes"]},
               {"pyatspiWalkMsMedian", walkMs},
               {"speedupOverPyatspiWalk", walkMs / factoryTrees.medianMs},
               {"manyLabelsRows", labelTrees.rows},
               {"manyLabelsAxTreeMsMedian", labelTrees.medianMs},
+              {"manyLabelsAppCpuMsPerTree", labelTrees.appCpuMs},
+              {"manyLabelsServiceCpuMsPerTree", labelTrees.serviceCpuMs},
               {"manyLabelsRowsPerSecond", labelTrees.rows / (labelTrees.medianMs / 1000)}};
   service->closeInput();
   service->wait(10s);

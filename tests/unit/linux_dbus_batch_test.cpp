@@ -3,6 +3,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
@@ -43,6 +44,30 @@ class TestServer {
     thread_.join();
   }
   const std::string& address() const { return address_; }
+
+  // Ends every client connection from this side, leaving calls in progress unanswered.
+  void hangUp() {
+    // The server travels as an atomic: GLib hands the job over with locks thread checkers
+    // do not see.
+    struct Job {
+      std::atomic<TestServer*> server{nullptr};
+      std::promise<void> done;
+    } job;
+    auto finished = job.done.get_future();
+    job.server.store(this, std::memory_order_release);
+    g_main_context_invoke(
+        context_,
+        [](gpointer data) {
+          auto* job = static_cast<Job*>(data);
+          for (GDBusConnection* c : job->server.load(std::memory_order_acquire)->connections_) {
+            g_dbus_connection_close_sync(c, nullptr, nullptr);
+          }
+          job->done.set_value();
+          return G_SOURCE_REMOVE;
+        },
+        &job);
+    finished.wait();
+  }
 
  private:
   void run(std::promise<std::string>& address) {
@@ -191,6 +216,41 @@ TEST_F(LinuxDbusBatch, ThreadsShareOneConnection) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(LinuxDbusBatch, PeerConnectionAddressesThePeerWithoutADestination) {
+  ObjectRef<GDBusConnection> peer = openPeerConnection(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  DbusCall call = echo("direct");
+  call.destination.clear();
+  EXPECT_EQ(text(callOne(peer.get(), std::move(call))), "direct");
+}
+
+TEST_F(LinuxDbusBatch, ConnectionThatEndsFailsWaitingCallsAtOnce) {
+  // Connections opened here learn of their end from GDBus itself, not from the timeout.
+  ObjectRef<GDBusConnection> peer = openPeerConnection(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  auto start = Clock::now();
+  std::thread hangUp([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    server.hangUp();
+  });
+  std::vector<DbusCall> calls;
+  for (int i = 0; i < 3; ++i) calls.push_back(never());
+  std::vector<VariantRef> replies = callAll(peer.get(), std::move(calls), 10000);
+  hangUp.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  for (const VariantRef& reply : replies) EXPECT_FALSE(reply);
+  // Later batches on the ended connection fail without waiting.
+  start = Clock::now();
+  EXPECT_FALSE(callOne(peer.get(), echo("late"), 10000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(LinuxDbusBatch, WrongReplyTypeCountsAsFailed) {
+  DbusCall call = echo("typed");
+  call.replyType = G_VARIANT_TYPE("(u)");
+  EXPECT_FALSE(callOne(connection.get(), std::move(call)));
 }
 
 TEST(LinuxBusConnection, PeerThatNeverAuthenticatesIsGivenUp) {

@@ -17,15 +17,13 @@ constexpr auto kTimeoutSlack = std::chrono::milliseconds(100);
 
 DbusCall accessibleCall(const AccessibleRef& ref, const char* interface, const char* method,
                         GVariant* parameters, const char* replyType) {
-  return {ref.bus, ref.path, interface, method, parameters,
-          replyType ? G_VARIANT_TYPE(replyType) : nullptr};
+  return {ref.bus, ref.path,   interface,
+          method,  parameters, replyType ? G_VARIANT_TYPE(replyType) : nullptr};
 }
 
-void dropParameters(std::vector<DbusCall>& calls, size_t from) {
-  for (size_t i = from; i < calls.size(); ++i) {
-    if (calls[i].parameters) g_variant_unref(g_variant_ref_sink(calls[i].parameters));
-    calls[i].parameters = nullptr;
-  }
+void dropParameters(DbusCall& call) {
+  if (call.parameters) g_variant_unref(g_variant_ref_sink(call.parameters));
+  call.parameters = nullptr;
 }
 
 uint32_t interfaceBit(const char* name) {
@@ -36,22 +34,6 @@ uint32_t interfaceBit(const char* name) {
   return 0;
 }
 
-uint64_t statesOf(GVariantIter* words) {
-  uint64_t states = 0;
-  guint32 word = 0;
-  for (int shift = 0; shift < 64 && g_variant_iter_next(words, "u", &word); shift += 32) {
-    states |= static_cast<uint64_t>(word) << shift;
-  }
-  return states;
-}
-
-uint32_t interfacesOf(GVariantIter* names) {
-  uint32_t bits = 0;
-  const gchar* name = nullptr;
-  while (g_variant_iter_next(names, "&s", &name)) bits |= interfaceBit(name);
-  return bits;
-}
-
 std::vector<AccessibleRef> refsOf(GVariantIter* refs) {
   std::vector<AccessibleRef> out;
   const gchar* bus = nullptr;
@@ -60,37 +42,73 @@ std::vector<AccessibleRef> refsOf(GVariantIter* refs) {
   return out;
 }
 
+// The reply of GetItems holds every accessible of an application (thousands): its fields are
+// read by position, without a format string to interpret per item.
+class Fields {
+ public:
+  explicit Fields(GVariant* tuple) : tuple_(tuple) {}
+  ~Fields() {
+    for (size_t i = 0; i < count_; ++i) g_variant_unref(held_[i]);
+  }
+  Fields(const Fields&) = delete;
+  Fields& operator=(const Fields&) = delete;
+
+  // Each field is asked for once, so there are never more than the tuple's fields.
+  GVariant* at(size_t i) { return held_[count_++] = g_variant_get_child_value(tuple_, i); }
+  const char* text(size_t i) { return g_variant_get_string(at(i), nullptr); }
+  AccessibleRef ref(size_t i) {
+    Fields pair(at(i));
+    return {pair.text(0), pair.text(1)};
+  }
+
+ private:
+  GVariant* tuple_;
+  std::array<GVariant*, 10> held_{};
+  size_t count_ = 0;
+};
+
+uint32_t interfacesOf(GVariant* names) {
+  uint32_t bits = 0;
+  const size_t n = g_variant_n_children(names);
+  for (size_t k = 0; k < n; ++k) {
+    GVariant* name = g_variant_get_child_value(names, k);
+    bits |= interfaceBit(g_variant_get_string(name, nullptr));
+    g_variant_unref(name);
+  }
+  return bits;
+}
+
+uint64_t statesOf(GVariant* words) {
+  gsize n = 0;
+  const auto* data =
+      static_cast<const guint32*>(g_variant_get_fixed_array(words, &n, sizeof(guint32)));
+  uint64_t states = 0;
+  for (gsize k = 0; k < n && k < 2; ++k) states |= static_cast<uint64_t>(data[k]) << (32 * k);
+  return states;
+}
+
 std::optional<std::vector<AccessibleNode>> cacheItems(const VariantRef& reply) {
   if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a((so)(so)(so)iiassusau))"))) {
     return std::nullopt;
   }
-  GVariantIter* items = nullptr;
-  g_variant_get(reply.get(), "(a((so)(so)(so)iiassusau))", &items);
-  std::vector<AccessibleNode> nodes;
-  nodes.reserve(g_variant_iter_n_children(items));
-  const gchar *bus, *path, *appBus, *appPath, *parentBus, *parentPath, *name, *description;
-  gint32 index = 0, count = 0;
-  guint32 role = 0;
-  GVariantIter *interfaces = nullptr, *states = nullptr;
-  while (g_variant_iter_next(items, "((&s&o)(&s&o)(&s&o)iias&su&sau)", &bus, &path, &appBus,
-                             &appPath, &parentBus, &parentPath, &index, &count, &interfaces,
-                             &name, &role, &description, &states)) {
-    AccessibleNode node;
-    node.ref = {bus, path};
+  VariantRef items(g_variant_get_child_value(reply.get(), 0));
+  const size_t count = g_variant_n_children(items.get());
+  std::vector<AccessibleNode> nodes(count);
+  for (size_t i = 0; i < count; ++i) {
+    VariantRef item(g_variant_get_child_value(items.get(), i));
+    Fields field(item.get());
+    AccessibleNode& node = nodes[i];
+    node.ref = field.ref(0);
     node.read = true;
-    node.role = role;
-    node.states = statesOf(states);
-    node.interfaces = interfacesOf(interfaces);
-    node.name = name;
-    node.description = description;
-    node.childCount = count;
-    node.parent = {parentBus, parentPath};
-    node.indexInParent = index;
-    nodes.push_back(std::move(node));
-    g_variant_iter_free(interfaces);
-    g_variant_iter_free(states);
+    node.parent = field.ref(2);
+    node.indexInParent = g_variant_get_int32(field.at(3));
+    node.childCount = g_variant_get_int32(field.at(4));
+    node.interfaces = interfacesOf(field.at(5));
+    node.name = field.text(6);
+    node.role = g_variant_get_uint32(field.at(7));
+    node.description = field.text(8);
+    node.states = statesOf(field.at(9));
   }
-  g_variant_iter_free(items);
   return nodes;
 }
 
@@ -109,26 +127,28 @@ std::optional<int32_t> intProperty(const VariantRef& reply) {
   return g_variant_get_int32(value.get());
 }
 
-}  // namespace
-
-std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls) {
-  std::vector<VariantRef> replies(calls.size());
-  for (size_t start = 0; start < calls.size(); start += kSliceSize) {
-    if (!link.answering || link.bus == nullptr) {
-      dropParameters(calls, start);
-      break;
+// One connection's share of callApp, in slices.
+void callOver(AppLink& link, GDBusConnection* connection, std::vector<DbusCall>& calls,
+              const std::vector<size_t>& which, std::vector<VariantRef>& replies) {
+  for (size_t start = 0; start < which.size(); start += kSliceSize) {
+    const size_t end = std::min(which.size(), start + kSliceSize);
+    if (!link.answering || connection == nullptr) {
+      for (size_t k = start; k < which.size(); ++k) dropParameters(calls[which[k]]);
+      return;
     }
-    const size_t end = std::min(calls.size(), start + kSliceSize);
-    std::vector<DbusCall> slice(std::make_move_iterator(calls.begin() + start),
-                                std::make_move_iterator(calls.begin() + end));
-    for (size_t i = start; i < end; ++i) calls[i].parameters = nullptr;  // moved into the slice
+    std::vector<DbusCall> slice;
+    slice.reserve(end - start);
+    for (size_t k = start; k < end; ++k) {
+      slice.push_back(std::move(calls[which[k]]));
+      calls[which[k]].parameters = nullptr;  // moved into the slice
+    }
     const auto began = std::chrono::steady_clock::now();
-    std::vector<VariantRef> answered = callAll(link.bus, std::move(slice));
+    std::vector<VariantRef> answered = callAll(connection, std::move(slice));
     const auto took = std::chrono::steady_clock::now() - began;
     bool anyAnswer = false;
-    for (size_t i = 0; i < answered.size(); ++i) {
-      anyAnswer = anyAnswer || answered[i];
-      replies[start + i] = std::move(answered[i]);
+    for (size_t k = start; k < end; ++k) {
+      anyAnswer = anyAnswer || answered[k - start];
+      replies[which[k]] = std::move(answered[k - start]);
     }
     // Nothing answered within the timeout: the application hangs. One slow call among answered
     // ones only means that call was slow.
@@ -136,6 +156,23 @@ std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls) {
       link.answering = false;
     }
   }
+}
+
+}  // namespace
+
+std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls) {
+  std::vector<VariantRef> replies(calls.size());
+  std::vector<size_t> direct, viaBus;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (link.direct != nullptr && calls[i].destination == link.busName) {
+      calls[i].destination.clear();  // the peer itself
+      direct.push_back(i);
+    } else {
+      viaBus.push_back(i);
+    }
+  }
+  callOver(link, link.direct, calls, direct, replies);
+  callOver(link, link.bus, calls, viaBus, replies);
   return replies;
 }
 
@@ -143,10 +180,11 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
   // The root's children first: an application answers in order, and a cache that takes too
   // long must not cost the list of windows too.
   std::vector<DbusCall> calls;
-  calls.push_back(accessibleCall({link.busName, rootPath}, kAccessible, "GetChildren", nullptr,
-                                 "(a(so))"));
+  calls.push_back(
+      accessibleCall({link.busName, rootPath}, kAccessible, "GetChildren", nullptr, "(a(so))"));
   if (withCache) {
-    calls.push_back({link.busName, kCachePath, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr});
+    calls.push_back(
+        {link.busName, kCachePath, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr});
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
   if (!withCache) return {std::nullopt, childrenOf(replies[0])};
@@ -172,17 +210,9 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
     if (!r[0]) continue;
     node.read = true;
     g_variant_get(r[0].get(), "(u)", &node.role);
-    if (r[1]) {
-      GVariantIter* words = nullptr;
-      g_variant_get(r[1].get(), "(au)", &words);
-      node.states = statesOf(words);
-      g_variant_iter_free(words);
-    }
+    if (r[1]) node.states = statesOf(VariantRef(g_variant_get_child_value(r[1].get(), 0)).get());
     if (r[2]) {
-      GVariantIter* names = nullptr;
-      g_variant_get(r[2].get(), "(as)", &names);
-      node.interfaces = interfacesOf(names);
-      g_variant_iter_free(names);
+      node.interfaces = interfacesOf(VariantRef(g_variant_get_child_value(r[2].get(), 0)).get());
     }
     if (r[3]) {
       GVariant* properties = nullptr;
@@ -244,7 +274,8 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
 
 std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes) {
   // Extents, the number of actions and the first action's name go out together; the names of
-  // further actions (rare) follow in a second batch.
+  // further actions (rare) follow in a second batch. (GetActions would give every name in one
+  // call, but GTK's bridge answers it with localised names.)
   std::vector<DbusCall> calls;
   std::vector<size_t> extentsAt(nodes.size(), SIZE_MAX), actionsAt(nodes.size(), SIZE_MAX);
   for (size_t i = 0; i < nodes.size(); ++i) {
@@ -256,7 +287,8 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
     }
     if (node.interfaces & kActionInterface) {
       actionsAt[i] = calls.size();
-      calls.push_back(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
+      calls.push_back(
+          propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
       calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Action", "GetName",
                                      g_variant_new("(i)", 0), "(s)"));
     }
@@ -321,8 +353,8 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
                                      g_variant_new("(ii)", 0, -1), "(s)"));
     } else if (node.interfaces & kValueInterface) {
       at[i] = calls.size();
-      calls.push_back(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Value",
-                                  "CurrentValue"));
+      calls.push_back(
+          propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Value", "CurrentValue"));
     }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
@@ -350,8 +382,8 @@ void announceClient(GDBusConnection* bus) {
   // application's bridge count us as a client and build its cache.
   VariantRef reply = callOne(
       bus, {"org.a11y.atspi.Registry", "/org/a11y/atspi/registry", "org.a11y.atspi.Registry",
-            "RegisterEvent", g_variant_new("(s@ass)", "object:announcement",
-                                           g_variant_new_strv(nullptr, 0), ""),
+            "RegisterEvent",
+            g_variant_new("(s@ass)", "object:announcement", g_variant_new_strv(nullptr, 0), ""),
             nullptr});
   if (reply) g_object_set_data(G_OBJECT(bus), kAnnounced, GINT_TO_POINTER(1));
 }

@@ -31,14 +31,14 @@ enum InterfaceBit : uint32_t {
 // What AT-SPI tells of one accessible without calling its optional interfaces.
 struct AccessibleNode {
   AccessibleRef ref;
-  bool read = false;          // false: the accessible did not answer
-  uint32_t role = 0;          // AtspiRole
-  uint64_t states = 0;        // bit n for AtspiStateType n
-  uint32_t interfaces = 0;    // InterfaceBit
+  bool read = false;        // false: the accessible did not answer
+  uint32_t role = 0;        // AtspiRole
+  uint64_t states = 0;      // bit n for AtspiStateType n
+  uint32_t interfaces = 0;  // InterfaceBit
   std::string name;
   std::string description;
-  int32_t childCount = -1;    // -1 when unknown
-  AccessibleRef parent;       // as the cache reports it; empty when not from the cache
+  int32_t childCount = -1;  // -1 when unknown
+  AccessibleRef parent;     // as the cache reports it; empty when not from the cache
   int32_t indexInParent = -1;
 };
 
@@ -47,11 +47,13 @@ struct AccessibleNode {
 // costs one timeout per request, not one per batch.
 struct AppLink {
   GDBusConnection* bus = nullptr;
+  GDBusConnection* direct = nullptr;  // straight to the application, when it offered that
   std::string busName;
   bool answering = true;
 };
 
 // Sends the calls together (in slices, to stay within the bus's limit of pending replies).
+// Calls to the application itself go over the direct connection when there is one.
 std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls);
 
 // The application's cached accessibles (org.a11y.atspi.Cache.GetItems), and its root's

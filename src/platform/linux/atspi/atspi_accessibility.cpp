@@ -12,13 +12,20 @@ bool AtspiAccessibility::trusted() {
 
 std::unique_ptr<AccessibilitySnapshot> AtspiAccessibility::snapshot(int32_t pid) {
   ObjectRef<GDBusConnection> bus = bus_.connection();
-  if (!bus || pid <= 0) return std::make_unique<AtspiSnapshot>(nullptr, "", "");
+  if (!bus || pid <= 0) return std::make_unique<AtspiSnapshot>(nullptr, nullptr, false, "", "");
   announceClient(bus.get());
-  for (const RegisteredApp& app : registeredApps(bus.get())) {
-    if (app.pid == pid) return std::make_unique<AtspiSnapshot>(std::move(bus), app.busName, app.path,
-                                             reading_ == TreeReading::Bulk);
+  const bool bulk = reading_ == TreeReading::Bulk;
+  if (auto reached = direct_.reachable(pid)) {
+    return std::make_unique<AtspiSnapshot>(std::move(bus), std::move(reached->connection), true,
+                                           reached->app.busName, reached->app.path, bulk);
   }
-  return std::make_unique<AtspiSnapshot>(nullptr, "", "");
+  for (const RegisteredApp& app : registeredApps(bus.get())) {
+    if (app.pid != pid) continue;
+    AppConnections::Direct direct = direct_.connectionTo(bus.get(), app);
+    return std::make_unique<AtspiSnapshot>(std::move(bus), std::move(direct.connection),
+                                           !direct.silent, app.busName, app.path, bulk);
+  }
+  return std::make_unique<AtspiSnapshot>(nullptr, nullptr, false, "", "");
 }
 
 }  // namespace tavren::atspi

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/accessibility.h"
+#include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
 
 namespace tavren::atspi {
@@ -8,7 +9,8 @@ namespace tavren::atspi {
 // How a snapshot reads an application: the toolkit's cache first, or every node on its own.
 enum class TreeReading { Bulk, NodeByNode };
 
-// Accessibility over AT-SPI, on the process's one connection to the accessibility bus.
+// Accessibility over AT-SPI, on the process's one connection to the accessibility bus and a
+// direct connection to each application that offers one.
 class AtspiAccessibility final : public Accessibility {
  public:
   explicit AtspiAccessibility(AtspiBus& bus, TreeReading reading = TreeReading::Bulk)
@@ -21,6 +23,7 @@ class AtspiAccessibility final : public Accessibility {
  private:
   AtspiBus& bus_;
   TreeReading reading_;
+  AppConnections direct_;
 };
 
 }  // namespace tavren::atspi

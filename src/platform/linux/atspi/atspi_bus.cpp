@@ -1,6 +1,10 @@
 #include "platform/linux/atspi/atspi_bus.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "platform/linux/atspi/dbus_batch.h"
 
@@ -13,44 +17,85 @@ std::string environment(const char* name) {
   return value ? value : "";
 }
 
+// The context that every connection of this process is made in, run by a thread of its own:
+// GDBus reports a connection's end ("closed") in the context it was made in, and the batches
+// waiting on that connection learn of it there at once.
+GMainContext* connectionContext() {
+  static GMainContext* const context = [] {
+    GMainContext* made = g_main_context_new();
+    std::thread([made] {
+      g_main_context_push_thread_default(made);
+      GMainLoop* loop = g_main_loop_new(made, FALSE);
+      g_main_loop_run(loop);  // for the life of the process
+    }).detach();
+    return made;
+  }();
+  return context;
+}
+
 struct Opening {
-  GDBusConnection* connection = nullptr;
+  std::string address;
+  GDBusConnectionFlags flags{};
+  GCancellable* cancellable = nullptr;
+  std::atomic<bool> handedOver{false};
+  std::mutex mutex;
+  std::condition_variable finished;
   bool done = false;
+  GDBusConnection* connection = nullptr;
 };
 
 void onOpened(GObject*, GAsyncResult* result, gpointer data) {
   auto* opening = static_cast<Opening*>(data);
-  opening->connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+  GDBusConnection* connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+  std::lock_guard lock(opening->mutex);
+  opening->connection = connection;
   opening->done = true;
+  opening->finished.notify_all();
 }
 
-gboolean cancelOpening(gpointer cancellable) {
-  g_cancellable_cancel(G_CANCELLABLE(cancellable));
+gboolean startOpening(gpointer data) {
+  auto* opening = static_cast<Opening*>(data);
+  // GLib hands the job over with locks of its own, which thread checkers do not see.
+  (void)opening->handedOver.load(std::memory_order_acquire);
+  g_dbus_connection_new_for_address(opening->address.c_str(), opening->flags, nullptr,
+                                    opening->cancellable, onOpened, opening);
   return G_SOURCE_REMOVE;
+}
+
+ObjectRef<GDBusConnection> openConnection(const std::string& address, GDBusConnectionFlags flags,
+                                          int timeoutMs) {
+  if (address.empty() || !g_dbus_is_supported_address(address.c_str(), nullptr)) return nullptr;
+  Opening opening;
+  opening.address = address;
+  opening.flags = flags;
+  opening.cancellable = g_cancellable_new();
+  opening.handedOver.store(true, std::memory_order_release);
+  g_main_context_invoke(connectionContext(), startOpening, &opening);
+  std::unique_lock lock(opening.mutex);
+  if (!opening.finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return opening.done; })) {
+    // A peer that never finishes the handshake: give up; the attempt then ends at once.
+    lock.unlock();
+    g_cancellable_cancel(opening.cancellable);
+    lock.lock();
+    opening.finished.wait(lock, [&] { return opening.done; });
+  }
+  g_object_unref(opening.cancellable);
+  return ObjectRef<GDBusConnection>(opening.connection);
 }
 
 }  // namespace
 
 ObjectRef<GDBusConnection> openBusConnection(const std::string& address, int timeoutMs) {
-  if (address.empty() || !g_dbus_is_supported_address(address.c_str(), nullptr)) return nullptr;
-  GMainContext* context = g_main_context_new();
-  g_main_context_push_thread_default(context);
-  GCancellable* cancellable = g_cancellable_new();
-  Opening opening;
-  auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-  g_dbus_connection_new_for_address(address.c_str(), flags, nullptr, cancellable, onOpened,
-                                    &opening);
-  GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
-  g_source_set_callback(timer, cancelOpening, cancellable, nullptr);
-  g_source_attach(timer, context);
-  while (!opening.done) g_main_context_iteration(context, TRUE);
-  g_source_destroy(timer);
-  g_source_unref(timer);
-  g_object_unref(cancellable);
-  g_main_context_pop_thread_default(context);
-  g_main_context_unref(context);
-  return ObjectRef<GDBusConnection>(opening.connection);
+  return openConnection(
+      address,
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      timeoutMs);
+}
+
+ObjectRef<GDBusConnection> openPeerConnection(const std::string& address, int timeoutMs) {
+  return openConnection(address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, timeoutMs);
 }
 
 AtspiBus::AtspiBus(std::function<std::string()> rootAddress)

@@ -53,4 +53,7 @@ class AtspiBus {
 // GIO, which may exit the process when the bus goes away), given up after timeoutMs.
 ObjectRef<GDBusConnection> openBusConnection(const std::string& address, int timeoutMs);
 
+// A connection straight to one peer (no message bus in between), same rules.
+ObjectRef<GDBusConnection> openPeerConnection(const std::string& address, int timeoutMs);
+
 }  // namespace tavren::atspi

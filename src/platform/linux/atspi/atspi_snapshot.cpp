@@ -17,7 +17,9 @@ constexpr int kCachedDepthLimit = 256;
 constexpr size_t kShownLevels = 64;
 constexpr size_t kShownChildren = 2000;
 
-std::string keyOf(const AccessibleRef& ref) { return ref.bus + '\n' + ref.path; }
+std::string keyOf(const AccessibleRef& ref) {
+  return ref.bus + '\n' + ref.path;
+}
 
 // GTK answers INT_MIN for the position of what it has not placed on screen, and a negative
 // size for no size: both mean unreadable, not a place far off screen.
@@ -30,7 +32,8 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
   }
   if (read.actions) {
     d.actions.emplace();
-    for (std::string& name : protocolActionNames(*read.actions)) d.actions->push_back(std::move(name));
+    for (std::string& name : protocolActionNames(*read.actions))
+      d.actions->push_back(std::move(name));
     if (isSteppedRole(node.role) && (node.interfaces & kValueInterface)) {
       d.actions->push_back(std::string("AXIncrement"));
       d.actions->push_back(std::string("AXDecrement"));
@@ -42,10 +45,13 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
 
 }  // namespace
 
-AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, std::string busName,
-                             const std::string& rootPath, bool useCache)
-    : connection_(std::move(bus)) {
+AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct,
+                             bool answering, std::string busName, const std::string& rootPath,
+                             bool useCache)
+    : connection_(std::move(bus)), direct_(std::move(direct)) {
   link_.bus = connection_.get();
+  link_.direct = direct_.get();
+  link_.answering = answering;
   link_.busName = std::move(busName);
   if (!link_.bus || link_.busName.empty()) return;
   RootRead root = readRoot(link_, rootPath, useCache);
@@ -107,7 +113,8 @@ ElementIndex AtspiSnapshot::add(AccessibleNode node, std::optional<ElementIndex>
     if (auto kids = cachedChildren(nodes_[index])) {
       std::vector<ElementIndex> children;
       children.reserve(kids->size());
-      for (const AccessibleNode* kid : *kids) children.push_back(add(*kid, index, false, depth + 1));
+      for (const AccessibleNode* kid : *kids)
+        children.push_back(add(*kid, index, false, depth + 1));
       elements_[index].children = std::move(children);
     }
   }
@@ -168,8 +175,8 @@ void AtspiSnapshot::readChildren(std::span<const ElementIndex> which, size_t atM
     std::vector<ElementIndex> children;
     if (lists[k]) {
       for (const AccessibleRef& ref : *lists[k]) {
-        children.push_back(add(cache_[cacheIndex_.at(keyOf(ref))], asked[k], false,
-                               depth_[asked[k]] + 1));
+        children.push_back(
+            add(cache_[cacheIndex_.at(keyOf(ref))], asked[k], false, depth_[asked[k]] + 1));
       }
     }
     elements_[asked[k]].children = std::move(children);

@@ -15,10 +15,12 @@ namespace tavren::atspi {
 // node by node, in batches, only where a walk asks for it.
 class AtspiSnapshot final : public AccessibilitySnapshot {
  public:
-  // A null connection or an empty bus name gives a snapshot of nothing. Without the cache
-  // every node is read on its own, as a plain walk would (tests compare the two).
-  AtspiSnapshot(ObjectRef<GDBusConnection> bus, std::string busName, const std::string& rootPath,
-                bool useCache = true);
+  // A null connection or an empty bus name gives a snapshot of nothing. Calls to the
+  // application go over `direct` when there is one. `answering` false: the application is
+  // known to be silent, nothing is asked. Without the cache every node is read on its own, as
+  // a plain walk would (tests compare the two).
+  AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct, bool answering,
+                std::string busName, const std::string& rootPath, bool useCache = true);
 
   const std::vector<AccessibilityElement>& elements() const override { return elements_; }
   std::vector<ElementIndex> windows() const override { return windows_; }
@@ -32,13 +34,15 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   ElementIndex add(AccessibleNode node, std::optional<ElementIndex> parent, bool topLevel,
                    int depth);
   // The node's children from the cache, when the cache holds exactly the list the node reports.
-  std::optional<std::vector<const AccessibleNode*>> cachedChildren(const AccessibleNode& node) const;
+  std::optional<std::vector<const AccessibleNode*>> cachedChildren(
+      const AccessibleNode& node) const;
   // Elements for these children of `parent`, reading those the cache lacks in one batch.
   std::vector<ElementIndex> addChildren(const std::vector<AccessibleRef>& refs,
                                         std::optional<ElementIndex> parent, bool topLevel,
                                         int depth);
 
   ObjectRef<GDBusConnection> connection_;
+  ObjectRef<GDBusConnection> direct_;
   AppLink link_;
   std::vector<AccessibleNode> cache_;
   std::unordered_map<std::string, size_t> cacheIndex_;                  // key → cache_

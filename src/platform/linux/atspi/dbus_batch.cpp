@@ -1,31 +1,120 @@
 #include "platform/linux/atspi/dbus_batch.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
 namespace tavren::atspi {
 
 namespace {
 
-struct Batch {
-  std::vector<VariantRef> replies;
-  size_t pending = 0;
+// Serials this module gives its own calls. GDBus numbers its messages from 1 upwards; the top
+// bit keeps the two ranges apart, so replies to our calls are recognised by serial alone.
+constexpr guint32 kOwnSerialBit = 0x80000000u;
+
+struct Waiter {
+  std::vector<VariantRef>* replies = nullptr;
+  size_t remaining = 0;
+  std::condition_variable done;
 };
 
-struct Pending {
-  Batch* batch;
+struct Slot {
+  Waiter* waiter;
   size_t index;
+  const GVariantType* replyType;
 };
 
-void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* pending = static_cast<Pending*>(data);
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-  pending->batch->replies[pending->index].reset(reply);
-  --pending->batch->pending;
-  delete pending;
+// The calls of one connection that wait for replies, by serial. Replies are taken off the
+// connection in its worker thread, before GDBus dispatches anything: a batch of thousands of
+// calls costs no task, timeout source or main-loop wake-up per call.
+struct ReplyRouter {
+  std::mutex mutex;
+  std::unordered_map<guint32, Slot> pending;
+  std::atomic<guint32> nextSerial{0};
+  bool closed = false;
+  // Set once the router is complete. The filter and the signal handler meet the router through
+  // GLib's own locks, which thread checkers do not see; this makes the hand-over visible.
+  std::atomic<bool> ready{false};
+
+  guint32 newSerial() { return kOwnSerialBit | (nextSerial.fetch_add(1) & ~kOwnSerialBit); }
+
+  // Gives the slot its reply (null: failed); false when the serial no longer waits.
+  bool settle(guint32 serial, VariantRef reply) {
+    auto it = pending.find(serial);
+    if (it == pending.end()) return false;
+    const Slot slot = it->second;
+    pending.erase(it);
+    if (reply && (!slot.replyType || g_variant_is_of_type(reply.get(), slot.replyType))) {
+      (*slot.waiter->replies)[slot.index] = std::move(reply);
+    }
+    if (--slot.waiter->remaining == 0) slot.waiter->done.notify_all();
+    return true;
+  }
+};
+
+GDBusMessage* routeReply(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                         gpointer data) {
+  if (!incoming) return message;
+  const GDBusMessageType type = g_dbus_message_get_message_type(message);
+  if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) {
+    return message;
+  }
+  const guint32 serial = g_dbus_message_get_reply_serial(message);
+  if ((serial & kOwnSerialBit) == 0) return message;
+  VariantRef reply;
+  if (type == G_DBUS_MESSAGE_TYPE_METHOD_RETURN) {
+    GVariant* body = g_dbus_message_get_body(message);
+    reply.reset(body ? g_variant_ref(body) : g_variant_ref_sink(g_variant_new_tuple(nullptr, 0)));
+  }
+  auto* router = static_cast<ReplyRouter*>(data);
+  if (!router->ready.load(std::memory_order_acquire)) return message;
+  {
+    std::lock_guard lock(router->mutex);
+    router->settle(serial, std::move(reply));
+  }
+  // Ours, answered or too late: nobody else waits for it.
+  g_object_unref(message);
+  return nullptr;
 }
 
-// GDBus refuses malformed names without ever calling back; names that come from other
-// processes are checked here first.
+void onClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
+  auto* router = static_cast<ReplyRouter*>(data);
+  if (!router->ready.load(std::memory_order_acquire)) return;
+  std::lock_guard lock(router->mutex);
+  router->closed = true;
+  while (!router->pending.empty()) router->settle(router->pending.begin()->first, nullptr);
+  decltype(router->pending)().swap(router->pending);  // the buckets of its largest batch
+}
+
+// The connection's router, installed on first use. Routers are kept for the life of the
+// process (emptied once their connection ends, a few dozen bytes remain): a connection's last
+// reference may go on any thread, GDBus's worker included, and a router that is never freed
+// cannot be freed under a reply on its way in.
+ReplyRouter& routerOf(GDBusConnection* connection) {
+  static constexpr const char* kKey = "tavren-reply-router";
+  static std::mutex installing;
+  static auto* const kept = new std::vector<ReplyRouter*>;
+  std::lock_guard lock(installing);
+  if (auto* router = static_cast<ReplyRouter*>(g_object_get_data(G_OBJECT(connection), kKey))) {
+    return *router;
+  }
+  auto* router = new ReplyRouter;
+  router->ready.store(true, std::memory_order_release);
+  kept->push_back(router);
+  g_object_set_data(G_OBJECT(connection), kKey, router);
+  g_dbus_connection_add_filter(connection, routeReply, router, nullptr);
+  g_signal_connect(connection, "closed", G_CALLBACK(onClosed), router);
+  return *router;
+}
+
+// GDBus refuses malformed names; names that come from other processes are checked here first.
+// An empty destination addresses the peer of a peer-to-peer connection.
 bool wellFormed(const DbusCall& call) {
-  return g_dbus_is_name(call.destination.c_str()) && g_variant_is_object_path(call.path.c_str()) &&
+  return (call.destination.empty() || g_dbus_is_name(call.destination.c_str())) &&
+         g_variant_is_object_path(call.path.c_str()) &&
          g_dbus_is_interface_name(call.interface.c_str()) &&
          g_dbus_is_member_name(call.method.c_str()) &&
          (!call.parameters || g_variant_is_of_type(call.parameters, G_VARIANT_TYPE_TUPLE));
@@ -40,34 +129,54 @@ void dropParameters(DbusCall& call) {
 
 std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCall> calls,
                                 int timeoutMs) {
-  Batch batch;
-  batch.replies.resize(calls.size());
-  if (!connection || g_dbus_connection_is_closed(connection)) {
+  std::vector<VariantRef> replies(calls.size());
+  if (!connection || g_dbus_connection_is_closed(connection) || calls.empty()) {
     for (DbusCall& call : calls) dropParameters(call);
-    return std::move(batch.replies);
+    return replies;
   }
-  // Replies are dispatched to the thread-default context of the calling thread at call time;
-  // a private one keeps them off any loop that thread may otherwise run.
-  GMainContext* context = g_main_context_new();
-  g_main_context_push_thread_default(context);
+  ReplyRouter& router = routerOf(connection);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  Waiter waiter;
+  waiter.replies = &replies;
+  std::vector<guint32> serials;
+  serials.reserve(calls.size());
   for (size_t i = 0; i < calls.size(); ++i) {
     DbusCall& call = calls[i];
     if (!wellFormed(call)) {
       dropParameters(call);
       continue;
     }
-    ++batch.pending;
-    g_dbus_connection_call(connection, call.destination.c_str(), call.path.c_str(),
-                           call.interface.c_str(), call.method.c_str(), call.parameters,
-                           call.replyType, G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, onReply,
-                           new Pending{&batch, i});
+    GDBusMessage* message = g_dbus_message_new_method_call(
+        call.destination.empty() ? nullptr : call.destination.c_str(), call.path.c_str(),
+        call.interface.c_str(), call.method.c_str());
+    if (call.parameters) g_dbus_message_set_body(message, call.parameters);  // takes it
+    call.parameters = nullptr;
+    const guint32 serial = router.newSerial();
+    g_dbus_message_set_serial(message, serial);
+    // Known before it is sent: the reply may come back before send_message returns.
+    {
+      std::lock_guard lock(router.mutex);
+      if (router.closed) {
+        g_object_unref(message);
+        continue;
+      }
+      router.pending.emplace(serial, Slot{&waiter, i, call.replyType});
+      ++waiter.remaining;
+    }
+    serials.push_back(serial);
+    const gboolean sent = g_dbus_connection_send_message(
+        connection, message, G_DBUS_SEND_MESSAGE_FLAGS_PRESERVE_SERIAL, nullptr, nullptr);
+    g_object_unref(message);
+    if (!sent) {
+      std::lock_guard lock(router.mutex);
+      router.settle(serial, nullptr);
+    }
   }
-  g_main_context_pop_thread_default(context);
-  // Every call ends with a reply, an error or its timeout, so this loop ends; the batch lives on
-  // this stack, so it must not return before the last callback ran.
-  while (batch.pending > 0) g_main_context_iteration(context, TRUE);
-  g_main_context_unref(context);
-  return std::move(batch.replies);
+  std::unique_lock lock(router.mutex);
+  waiter.done.wait_until(lock, deadline, [&] { return waiter.remaining == 0; });
+  // What has not answered by now counts as failed; its late reply is dropped on arrival.
+  for (guint32 serial : serials) router.pending.erase(serial);
+  return replies;
 }
 
 VariantRef callOne(GDBusConnection* connection, DbusCall call, int timeoutMs) {

@@ -22,10 +22,11 @@ struct DbusCall {
   const GVariantType* replyType = nullptr;  // checked by GDBus; null accepts any reply
 };
 
-// Sends every call at once and waits until each has been answered, has failed or has timed out
-// (each after timeoutMs), so the whole batch costs about one round trip to the slowest peer.
-// Replies come back in call order; a failed call gives null. Callable from any thread: the
-// replies are dispatched on a private main context that this call iterates itself.
+// Sends every call at once and waits until each has been answered or has failed, or until
+// timeoutMs have passed, so the whole batch costs about one round trip to the slowest peer.
+// Replies come back in call order; a failed or unanswered call gives null. Callable from any
+// thread; replies are taken off the connection as they arrive, without a main loop. An empty
+// destination addresses the peer of a peer-to-peer connection.
 std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCall> calls,
                                 int timeoutMs = kCallTimeoutMs);
 

@@ -1,0 +1,81 @@
+#include "platform/linux/atspi/app_connections.h"
+
+#include "platform/linux/atspi/atspi_bus.h"
+#include "platform/linux/atspi/dbus_batch.h"
+
+namespace tavren::atspi {
+
+namespace {
+
+// Bus names of applications that have ended are kept only up to this many.
+constexpr size_t kRememberedApps = 256;
+
+// The address the application offers; none when it offers none, and none with `silent` set
+// when it did not answer within the call timeout.
+std::string offeredAddress(GDBusConnection* bus, const std::string& busName,
+                           const std::string& rootPath, bool& silent) {
+  const auto began = std::chrono::steady_clock::now();
+  VariantRef reply = callOne(bus, {busName, rootPath, "org.a11y.atspi.Application",
+                                   "GetApplicationBusAddress", nullptr, G_VARIANT_TYPE("(s)")});
+  if (!reply) {
+    silent = std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(kCallTimeoutMs);
+    return {};
+  }
+  const gchar* address = nullptr;
+  g_variant_get(reply.get(), "(&s)", &address);
+  return address ? address : "";
+}
+
+}  // namespace
+
+void AppConnections::forgetEnded() {
+  if (entries_.size() < kRememberedApps) return;
+  std::erase_if(entries_, [](const auto& item) {
+    const Entry& entry = item.second;
+    return !entry.opening && (entry.refused || !entry.connection ||
+                              g_dbus_connection_is_closed(entry.connection.get()));
+  });
+}
+
+std::optional<AppConnections::Reached> AppConnections::reachable(int32_t pid) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [name, entry] : entries_) {
+    if (entry.app.pid == pid && entry.connection &&
+        !g_dbus_connection_is_closed(entry.connection.get())) {
+      return Reached{entry.app, addRef(entry.connection.get())};
+    }
+  }
+  return std::nullopt;
+}
+
+AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
+                                                    const RegisteredApp& app) {
+  const std::string& busName = app.busName;
+  if (bus == nullptr || busName.empty()) return {};
+  {
+    std::lock_guard lock(mutex_);
+    Entry& entry = entries_[busName];
+    entry.app = app;
+    if (entry.connection && !g_dbus_connection_is_closed(entry.connection.get())) {
+      return {addRef(entry.connection.get())};
+    }
+    if (entry.opening || entry.refused) return {};
+    entry.connection.reset();
+    entry.opening = true;
+  }
+  bool silent = false;
+  const std::string address = offeredAddress(bus, busName, app.path, silent);
+  ObjectRef<GDBusConnection> opened = openPeerConnection(address, kOpenTimeoutMs);
+  std::lock_guard lock(mutex_);
+  Entry& entry = entries_[busName];
+  entry.opening = false;
+  // No offer, or an offer we cannot take (another user's socket): the bus it is, for good. A
+  // silent application is asked again next time.
+  entry.refused = !opened && !silent;
+  entry.connection = std::move(opened);
+  Direct result{addRef(entry.connection.get()), silent};
+  forgetEnded();
+  return result;
+}
+
+}  // namespace tavren::atspi
