@@ -245,7 +245,8 @@ class BulkAgainstWalk : public ::testing::Test {
   static void expectSameRows(pid_t pid) {
     atspi::AtspiAccessibility walk(*walkBus, atspi::TreeReading::NodeByNode);
     const Json limits = {{"maxElements", 2000}, {"maxDepth", 30}};
-    AppInfo app{.pid = pid};
+    AppInfo app;
+    app.pid = pid;
     Json bulkRows, walkRows;
     for (int attempt = 0; attempt < 5; ++attempt) {
       bulkRows = nativeAXTree(app, limits, platform->accessibility(), platform->windowServer())["elements"];

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/dbus_batch.h"
 
@@ -22,6 +24,9 @@ constexpr const char* kInterfaceXml =
     "<node><interface name='org.tavren.Test'>"
     "<method name='Echo'><arg type='s' direction='in'/><arg type='s' direction='out'/></method>"
     "<method name='Never'/>"
+    "</interface>"
+    "<interface name='org.a11y.atspi.Application'>"
+    "<method name='GetApplicationBusAddress'><arg type='s' direction='out'/></method>"
     "</interface></node>";
 
 // A peer-to-peer D-Bus server on its own thread: Echo answers at once, Never never answers.
@@ -44,6 +49,12 @@ class TestServer {
     thread_.join();
   }
   const std::string& address() const { return address_; }
+
+  // What GetApplicationBusAddress answers.
+  void offer(std::string address) {
+    std::lock_guard lock(offerMutex_);
+    offer_ = std::move(address);
+  }
 
   // Ends every client connection from this side, leaving calls in progress unanswered.
   void hangUp() {
@@ -100,6 +111,8 @@ class TestServer {
     static const GDBusInterfaceVTable vtable{onCall, nullptr, nullptr, {}};
     g_dbus_connection_register_object(connection, "/test", server->info_->interfaces[0], &vtable,
                                       server, nullptr, nullptr);
+    g_dbus_connection_register_object(connection, "/test", server->info_->interfaces[1], &vtable,
+                                      server, nullptr, nullptr);
     server->connections_.push_back(G_DBUS_CONNECTION(g_object_ref(connection)));
     return TRUE;
   }
@@ -107,6 +120,13 @@ class TestServer {
   static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                      const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
                      gpointer self) {
+    if (std::string(method) == "GetApplicationBusAddress") {
+      auto* server = static_cast<TestServer*>(self);
+      std::lock_guard lock(server->offerMutex_);
+      g_dbus_method_invocation_return_value(invocation,
+                                            g_variant_new("(s)", server->offer_.c_str()));
+      return;
+    }
     if (std::string(method) == "Never") {
       static_cast<TestServer*>(self)->held_.push_back(invocation);
       return;
@@ -123,6 +143,8 @@ class TestServer {
   GDBusNodeInfo* info_ = nullptr;
   std::vector<GDBusConnection*> connections_;
   std::vector<GDBusMethodInvocation*> held_;
+  std::mutex offerMutex_;
+  std::string offer_;
 };
 
 class LinuxDbusBatch : public ::testing::Test {
@@ -251,6 +273,29 @@ TEST_F(LinuxDbusBatch, WrongReplyTypeCountsAsFailed) {
   DbusCall call = echo("typed");
   call.replyType = G_VARIANT_TYPE("(u)");
   EXPECT_FALSE(callOne(connection.get(), std::move(call)));
+}
+
+TEST_F(LinuxDbusBatch, ApplicationsAreReachedDirectlyOnlyThroughLocalSockets) {
+  // The offered address comes from another process: a network address or a command to run
+  // is never followed, and the application is then read over the bus for good.
+  const RegisteredApp app{"org.tavren.Test", "/test", 4242};
+  for (const char* offered : {"tcp:host=192.0.2.1,port=4000", "unixexec:path=/bin/true", ""}) {
+    server.offer(offered);
+    AppConnections connections;
+    AppConnections::Direct direct = connections.connectionTo(connection.get(), app);
+    EXPECT_FALSE(direct.connection) << offered;
+    EXPECT_FALSE(direct.silent) << offered;
+    server.offer(server.address());
+    EXPECT_FALSE(connections.connectionTo(connection.get(), app).connection) << offered;
+  }
+  server.offer(server.address());
+  AppConnections connections;
+  ObjectRef<GDBusConnection> direct = connections.connectionTo(connection.get(), app).connection;
+  ASSERT_TRUE(direct);
+  auto reached = connections.reachable(4242);
+  ASSERT_TRUE(reached);
+  EXPECT_EQ(reached->connection.get(), direct.get());
+  EXPECT_FALSE(connections.reachable(4243));
 }
 
 TEST(LinuxBusConnection, PeerThatNeverAuthenticatesIsGivenUp) {

@@ -23,7 +23,10 @@ std::string offeredAddress(GDBusConnection* bus, const std::string& busName,
   }
   const gchar* address = nullptr;
   g_variant_get(reply.get(), "(&s)", &address);
-  return address ? address : "";
+  // A local socket only: the address comes from another process, which must not send this
+  // service across the network.
+  if (address == nullptr || !g_str_has_prefix(address, "unix:")) return {};
+  return address;
 }
 
 }  // namespace
