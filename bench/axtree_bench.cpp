@@ -11,6 +11,7 @@
 #include "cli/service_process.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
+#include "headless/process_tree.h"
 
 namespace tavren::bench {
 namespace {
@@ -44,6 +45,13 @@ for _ in range(runs):
 times.sort()
 print(json.dumps({"medianMs": times[len(times) // 2], "nodes": nodes}))
 )";
+
+// User plus system CPU time a process has used so far, in milliseconds (0 once it is gone).
+double cpuMillis(pid_t pid) {
+  const auto entry = headless::readProcessEntry(pid);
+  if (!entry) return 0;
+  return static_cast<double>(entry->cpuTicks) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 [[noreturn]] void fail(const std::string& why) {
   std::cerr << "axtree bench: " << why << "\n";

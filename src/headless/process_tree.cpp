@@ -61,11 +61,20 @@ std::optional<ProcessEntry> parseProcStat(std::string_view text) {
   }
   if (fields.size() < 20 || fields[0].size() != 1) return std::nullopt;
   entry.state = fields[0][0];
+  unsigned long long user = 0, system = 0;
   if (!parseNumber(fields[1], &entry.ppid) || !parseNumber(fields[2], &entry.pgid) ||
+      !parseNumber(fields[11], &user) || !parseNumber(fields[12], &system) ||
       !parseNumber(fields[19], &entry.startTime)) {
     return std::nullopt;
   }
+  entry.cpuTicks = user + system;
   return entry;
+}
+
+std::optional<ProcessEntry> readProcessEntry(pid_t pid) {
+  std::string text;
+  if (!readProcFile("/proc/" + std::to_string(pid) + "/stat", &text)) return std::nullopt;
+  return parseProcStat(text);
 }
 
 std::vector<ProcessEntry> readProcessTable() {

@@ -21,11 +21,15 @@ struct ProcessEntry {
   pid_t pgid = 0;
   char state = '?';  // 'Z' for a zombie, which is dead already
   unsigned long long startTime = 0;
+  unsigned long long cpuTicks = 0;  // user plus system time, in clock ticks
 };
 
 // Parses the text of /proc/<pid>/stat. The command name is in parentheses and may itself hold
 // spaces and parentheses, so the fields after it are counted from the last ')'.
 std::optional<ProcessEntry> parseProcStat(std::string_view text);
+
+// One process as /proc shows it now; nothing when it is gone.
+std::optional<ProcessEntry> readProcessEntry(pid_t pid);
 
 // Every process /proc shows right now; the ones that vanish while it is read are left out.
 std::vector<ProcessEntry> readProcessTable();

@@ -143,7 +143,7 @@ TEST(SpawnChild, KeepsTheInheritedDescriptorUnderItsNumber) {
 
 TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {
   std::string line =
-      "4242 (a (b) c) S 17 4240 4240 0 -1 4194560 1 0 0 0 0 0 0 0 20 0 1 0 987654 "
+      "4242 (a (b) c) S 17 4240 4240 0 -1 4194560 1 0 0 0 30 12 0 0 20 0 1 0 987654 "
       "1 2 3\n";
   auto entry = parseProcStat(line);
   ASSERT_TRUE(entry);
@@ -152,6 +152,7 @@ TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {
   EXPECT_EQ(entry->ppid, 17);
   EXPECT_EQ(entry->pgid, 4240);
   EXPECT_EQ(entry->startTime, 987654u);
+  EXPECT_EQ(entry->cpuTicks, 42u);  // utime + stime, not the children's
 
   EXPECT_FALSE(parseProcStat(""));
   EXPECT_FALSE(parseProcStat("12 (x) S 1 2"));
