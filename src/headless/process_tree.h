@@ -13,26 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/procfs/proc_stat.h"
+
 namespace tavren::headless {
 
-struct ProcessEntry {
-  pid_t pid = 0;
-  pid_t ppid = 0;
-  pid_t pgid = 0;
-  char state = '?';  // 'Z' for a zombie, which is dead already
-  unsigned long long startTime = 0;
-  unsigned long long cpuTicks = 0;  // user plus system time, in clock ticks
-};
-
-// Parses the text of /proc/<pid>/stat. The command name is in parentheses and may itself hold
-// spaces and parentheses, so the fields after it are counted from the last ')'.
-std::optional<ProcessEntry> parseProcStat(std::string_view text);
-
-// One process as /proc shows it now; nothing when it is gone.
-std::optional<ProcessEntry> readProcessEntry(pid_t pid);
+using procfs::ProcStat;
 
 // Every process /proc shows right now; the ones that vanish while it is read are left out.
-std::vector<ProcessEntry> readProcessTable();
+std::vector<ProcStat> readProcessTable();
 
 // Whether /proc/<pid>/environ holds exactly `entry` ("K=V"); nullopt when it cannot be told:
 // unreadable, or empty, as it reads for a moment while the process execs.
@@ -41,14 +29,14 @@ std::optional<bool> environmentContains(pid_t pid, std::string_view entry);
 struct Ownership {
   std::set<pid_t> roots;   // children not reaped yet, so their pids and groups are still ours
   std::set<pid_t> groups;  // process groups those children lead
-  std::function<bool(const ProcessEntry&)> carriesMarker;  // optional
+  std::function<bool(const ProcStat&)> carriesMarker;  // optional
   pid_t self = 0;  // never selected, nor anything in its group
   pid_t selfGroup = 0;
 };
 
 // The live (not zombie) processes that belong to the owner: the roots, members of its groups,
 // carriers of its marker, and every descendant of those through parent links.
-std::vector<pid_t> selectOwnedProcesses(const std::vector<ProcessEntry>& table,
+std::vector<pid_t> selectOwnedProcesses(const std::vector<ProcStat>& table,
                                         const Ownership& owner);
 
 // Sends SIGTERM to everything selectOwnedProcesses finds (rescanning, so that late forks are

@@ -39,14 +39,14 @@ class TempDir {
 
 bool alive(pid_t pid) {
   std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-  auto entry = parseProcStat(stat);
+  auto entry = procfs::parseProcStat(stat);
   return entry && entry->state != 'Z';
 }
 
 // Processes whose environment holds `marker`, the way stop() recognises its own.
 std::vector<pid_t> liveCarriers(const std::string& marker) {
   std::vector<pid_t> found;
-  for (const ProcessEntry& e : readProcessTable()) {
+  for (const ProcStat& e : readProcessTable()) {
     if (e.state != 'Z' && environmentContains(e.pid, marker).value_or(false)) {
       found.push_back(e.pid);
     }
@@ -141,45 +141,30 @@ TEST(SpawnChild, KeepsTheInheritedDescriptorUnderItsNumber) {
   waitpid(pid, nullptr, 0);
 }
 
-TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {
-  std::string line =
-      "4242 (a (b) c) S 17 4240 4240 0 -1 4194560 1 0 0 0 30 12 0 0 20 0 1 0 987654 "
-      "1 2 3\n";
-  auto entry = parseProcStat(line);
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->pid, 4242);
-  EXPECT_EQ(entry->state, 'S');
-  EXPECT_EQ(entry->ppid, 17);
-  EXPECT_EQ(entry->pgid, 4240);
-  EXPECT_EQ(entry->startTime, 987654u);
-  EXPECT_EQ(entry->cpuTicks, 42u);  // utime + stime, not the children's
-
-  EXPECT_FALSE(parseProcStat(""));
-  EXPECT_FALSE(parseProcStat("12 (x) S 1 2"));
-  EXPECT_FALSE(parseProcStat("x1 (x) S 1 2 2 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5"));
-
-  auto self = parseProcStat(readFile("/proc/self/stat"));
-  ASSERT_TRUE(self);
-  EXPECT_EQ(self->pid, getpid());
-  EXPECT_EQ(self->ppid, getppid());
-}
-
 TEST(SelectOwnedProcesses, FindsDescendantsGroupMembersAndCarriersButNeverTheCaller) {
   // 100 started 101, which started 102; 200 is a D-Bus-activated daemon: orphaned to init but
   // still in group 100; 300 is orphaned into a group of its own but carries the marker and
   // has a child 301; 400 is a stranger; 500 is the caller, 501 shares its group; 103 a zombie.
-  std::vector<ProcessEntry> table = {
-      {1, 0, 1, 'S', 0},       {2, 0, 0, 'S', 0},       {10, 2, 0, 'I', 0},
-      {100, 500, 100, 'S', 0}, {101, 100, 100, 'S', 0}, {102, 101, 102, 'S', 0},
-      {103, 100, 100, 'Z', 0}, {200, 1, 100, 'S', 0},   {300, 1, 300, 'S', 0},
-      {301, 300, 301, 'S', 0}, {400, 1, 400, 'S', 0},   {500, 1, 500, 'S', 0},
-      {501, 500, 500, 'S', 0}, {502, 100, 500, 'S', 0}};
+  auto process = [](pid_t pid, pid_t ppid, pid_t pgid, char state) {
+    ProcStat p;
+    p.pid = pid;
+    p.ppid = ppid;
+    p.pgid = pgid;
+    p.state = state;
+    return p;
+  };
+  std::vector<ProcStat> table = {
+      process(1, 0, 1, 'S'),       process(2, 0, 0, 'S'),       process(10, 2, 0, 'I'),
+      process(100, 500, 100, 'S'), process(101, 100, 100, 'S'), process(102, 101, 102, 'S'),
+      process(103, 100, 100, 'Z'), process(200, 1, 100, 'S'),   process(300, 1, 300, 'S'),
+      process(301, 300, 301, 'S'), process(400, 1, 400, 'S'),   process(500, 1, 500, 'S'),
+      process(501, 500, 500, 'S'), process(502, 100, 500, 'S')};
   Ownership owner;
   owner.roots = {100};
   owner.groups = {100};
   owner.self = 500;
   owner.selfGroup = 500;
-  owner.carriesMarker = [](const ProcessEntry& e) { return e.pid == 300 || e.pid == 500; };
+  owner.carriesMarker = [](const ProcStat& e) { return e.pid == 300 || e.pid == 500; };
   EXPECT_EQ(selectOwnedProcesses(table, owner), (std::vector<pid_t>{100, 101, 102, 200, 300, 301}));
 
   owner.carriesMarker = nullptr;

@@ -37,33 +37,6 @@ TEST(LinuxBundlePath, OddPathsHaveNoBundle) {
   EXPECT_EQ(bundlePathFor("/bin/tool"), "");
 }
 
-TEST(LinuxProcStat, ReadsCommStateAndStartTime) {
-  std::string text =
-      "4242 (gtk3-widget-fac) S 1 4242 4242 0 -1 4194560 4012 0 0 0 31 7 0 0 20 0 4 0 "
-      "123456789 812345344 9876 18446744073709551615 1 1 0 0 0 0 0 4096 17663 0 0 0 17 1 0 0\n";
-  auto stat = parseProcStat(text);
-  ASSERT_TRUE(stat);
-  EXPECT_EQ(stat->comm, "gtk3-widget-fac");
-  EXPECT_EQ(stat->state, 'S');
-  EXPECT_EQ(stat->startTicks, 123456789u);
-}
-
-TEST(LinuxProcStat, CommMayHoldSpacesAndParentheses) {
-  std::string text = "77 (my (odd) app ) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555 0 0\n";
-  auto stat = parseProcStat(text);
-  ASSERT_TRUE(stat);
-  EXPECT_EQ(stat->comm, "my (odd) app ");
-  EXPECT_EQ(stat->state, 'R');
-  EXPECT_EQ(stat->startTicks, 555u);
-}
-
-TEST(LinuxProcStat, RejectsMalformedText) {
-  EXPECT_FALSE(parseProcStat(""));
-  EXPECT_FALSE(parseProcStat("12 comm S 1 2 3"));
-  EXPECT_FALSE(parseProcStat("12 (comm) S 1 2 3 4"));  // cut before the start time
-  EXPECT_FALSE(parseProcStat("12 (comm) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 x"));
-}
-
 TEST(LinuxProcStat, ReadsThisProcess) {
   auto self = readProcess(getpid());
   ASSERT_TRUE(self);

@@ -7,16 +7,6 @@
 
 namespace tavren::workspace {
 
-// The fields of /proc/PID/stat the workspace uses.
-struct ProcStat {
-  std::string comm;  // the command name, which may itself contain spaces and parentheses
-  char state = '?';
-  uint64_t startTicks = 0;  // start time after boot, in clock ticks
-};
-
-// Parses the text of /proc/PID/stat; nothing when it is malformed.
-std::optional<ProcStat> parseProcStat(std::string_view text);
-
 // What the workspace knows of a live process.
 struct ProcessInfo {
   int32_t pid = 0;
