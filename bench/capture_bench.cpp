@@ -1,15 +1,13 @@
 // Window capture figures: a 1280x800 window as JPEG and PNG through the service binary, beside
 // ImageMagick's `import -window ID jpg:-` on the same window in the same run, and the service's
 // peak memory when it captures a 3840x2160 window. Starts its own headless desktop.
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <fstream>
 #include <iostream>
-#include <thread>
 
-#include "bench_util.h"
+#include "bench_desktop.h"
 #include "cli/service_process.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
@@ -18,48 +16,6 @@ namespace tavren::bench {
 namespace {
 
 using namespace std::chrono_literals;
-
-[[noreturn]] void fail(const std::string& why) {
-  std::cerr << "capture bench: " << why << "\n";
-  std::exit(1);
-}
-
-// The window titled exactly `title` (waits for it), searched three levels below the root.
-xcb_window_t findWindow(const std::string& display, const std::string& title) {
-  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-  auto atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 12, "_NET_WM_NAME"), nullptr);
-  const xcb_atom_t name = atom->atom;
-  free(atom);
-  std::function<xcb_window_t(xcb_window_t, int)> search = [&](xcb_window_t parent, int depth) {
-    auto tree = xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr);
-    if (!tree) return xcb_window_t{0};
-    std::vector<xcb_window_t> children(
-        xcb_query_tree_children(tree),
-        xcb_query_tree_children(tree) + xcb_query_tree_children_length(tree));
-    free(tree);
-    for (xcb_window_t w : children) {
-      auto p = xcb_get_property_reply(
-          c, xcb_get_property(c, 0, w, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
-      const bool match = p && std::string(static_cast<const char*>(xcb_get_property_value(p)),
-                                          xcb_get_property_value_length(p)) == title;
-      free(p);
-      if (match) return w;
-      if (depth > 1) {
-        if (xcb_window_t found = search(w, depth - 1)) return found;
-      }
-    }
-    return xcb_window_t{0};
-  };
-  xcb_window_t found = 0;
-  for (int i = 0; i < 1500 && !found; ++i) {
-    found = search(root, 3);
-    if (!found) std::this_thread::sleep_for(20ms);
-  }
-  xcb_disconnect(c);
-  if (!found) fail("no window titled " + title);
-  return found;
-}
 
 xcb_window_t openWindow(headless::HeadlessDesktop& desktop, const std::string& title, int w, int h,
                         bool popup) {
@@ -71,15 +27,11 @@ xcb_window_t openWindow(headless::HeadlessDesktop& desktop, const std::string& t
                                    "--busy"};
   if (popup) argv.insert(argv.end(), {"--popup", "0", "0"});
   std::string error;
-  if (desktop.launch(argv, &error) <= 0) fail(error);
-  return findWindow(desktop.display(), title + " painted");
-}
-
-std::unique_ptr<ServiceProcess> startService(const headless::HeadlessDesktop& desktop) {
-  std::string error;
-  auto p = ServiceProcess::start({sibling("tavren-service")}, desktop.environment(), &error);
-  if (!p) fail(error);
-  return p;
+  const pid_t pid = desktop.launch(argv, &error);
+  if (pid <= 0) fail(error);
+  const auto window = desktop.clientWindow(pid, title + " painted", 30s, popup);
+  if (!window) fail("no window titled " + title + " painted");
+  return *window;
 }
 
 std::string captureLine(xcb_window_t id, int maxWidth, bool png) {
@@ -116,38 +68,17 @@ Json serviceFigures(ServiceProcess& p, xcb_window_t id, int maxWidth, bool png, 
 // Milliseconds for `import -window ID [ARGS...] jpg:-` to run to its end, output read.
 Json importFigures(const headless::HeadlessDesktop& desktop, xcb_window_t id,
                    const std::vector<std::string>& extra, int count, const std::string& prefix) {
-  std::vector<std::string> env = desktop.childEnvironment();
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
   std::vector<std::string> args = {"import", "-window", std::to_string(id)};
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back("jpg:-");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  const std::vector<std::string> env = desktop.childEnvironment();
   std::vector<double> samples;
   size_t bytes = 0;
   for (int i = 0; i < count + 1; ++i) {
-    int out[2];
-    if (pipe(out) != 0) fail("pipe");
-    auto t0 = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      execvpe("import", argv.data(), envp.data());
-      _exit(127);
-    }
-    close(out[1]);
-    char buffer[65536];
-    bytes = 0;
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) bytes += static_cast<size_t>(n);
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes == 0) fail("import failed");
+    const auto t0 = Clock::now();
+    const std::optional<std::string> image = runToEnd(args, env);
+    if (!image || image->empty()) fail("import failed");
+    bytes = image->size();
     if (i >= 1) samples.push_back(micros(Clock::now() - t0) / 1000.0);  // first one warms up
   }
   return {{prefix + "MsP50", quantile(samples, 0.5)}, {prefix + "Bytes", bytes}};
@@ -182,10 +113,7 @@ Json peakFigures(const headless::HeadlessDesktop& desktop, xcb_window_t id, bool
 
 int main() {
   using namespace tavren::bench;
-  std::string error;
-  tavren::headless::DesktopOptions options;
-  auto desktop = tavren::headless::HeadlessDesktop::start(options, &error);
-  if (!desktop) fail(error);
+  auto desktop = startDesktop();
   const xcb_window_t window = openWindow(*desktop, "bench-1280x800", 1280, 800, false);
 
   tavren::Json out = {{"bench", "capture"}, {"window", "1280x800"}};

@@ -1,12 +1,10 @@
 // Window inventory figures with 50 windows open (5 processes of 10 windows each): "windowCatalog"
 // through the service binary, beside `wmctrl -l -G -p` on the same desktop in the same run, and
 // the two per-application views. Starts its own headless desktop.
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <iostream>
 
-#include "bench_util.h"
+#include "bench_desktop.h"
 #include "cli/service_process.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
@@ -18,11 +16,6 @@ using namespace std::chrono_literals;
 
 constexpr int kProcesses = 5;
 constexpr int kWindowsEach = 10;
-
-[[noreturn]] void fail(const std::string& why) {
-  std::cerr << "windows bench: " << why << "\n";
-  std::exit(1);
-}
 
 std::vector<pid_t> openWindows(headless::HeadlessDesktop& desktop) {
   std::vector<pid_t> pids;
@@ -67,34 +60,14 @@ std::vector<double> requestSamples(ServiceProcess& service, const std::string& m
 // Milliseconds for `wmctrl -l -G -p` to run to its end, output read.
 std::vector<double> wmctrlSamples(const headless::HeadlessDesktop& desktop, int count,
                                   size_t* lines) {
-  std::vector<std::string> env = desktop.childEnvironment();
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  const std::vector<std::string> env = desktop.childEnvironment();
   std::vector<double> samples;
   for (int i = 0; i < count; ++i) {
-    int out[2];
-    if (pipe(out) != 0) fail("pipe");
-    auto t0 = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      const char* argv[] = {"wmctrl", "-l", "-G", "-p", nullptr};
-      execvpe("wmctrl", const_cast<char**>(argv), envp.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[65536];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const auto t0 = Clock::now();
+    const std::optional<std::string> text = runToEnd({"wmctrl", "-l", "-G", "-p"}, env);
     samples.push_back(micros(Clock::now() - t0) / 1000.0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("wmctrl failed");
-    *lines = size_t(std::count(text.begin(), text.end(), '\n'));
+    if (!text) fail("wmctrl failed");
+    *lines = size_t(std::count(text->begin(), text->end(), '\n'));
   }
   return samples;
 }
@@ -108,14 +81,9 @@ Json figures(const std::string& name, const std::vector<double>& samples) {
 
 int main() {
   using namespace tavren::bench;
-  std::string error;
-  tavren::headless::DesktopOptions options;
-  auto desktop = tavren::headless::HeadlessDesktop::start(options, &error);
-  if (!desktop) fail(error);
+  auto desktop = startDesktop();
   std::vector<pid_t> pids = openWindows(*desktop);
-  auto service = tavren::ServiceProcess::start({sibling("tavren-service")},
-                                               desktop->environment(), &error);
-  if (!service) fail(error);
+  auto service = startService(*desktop);
 
   tavren::Json out = {{"bench", "windows"}};
   out["catalogWindows"] = call(*service, "windowCatalog", "{}").size();

@@ -268,9 +268,10 @@ pid_t HeadlessDesktop::launch(const std::vector<std::string>& argv, std::string*
                error);
 }
 
-bool HeadlessDesktop::waitForWindow(pid_t pid, const std::string& text, milliseconds timeout) {
-  if (display_.empty() || runtimeDir_.empty()) return false;
-  return waitForClientWindow(display_, pid, text, steady_clock::now() + timeout);
+std::optional<uint32_t> HeadlessDesktop::clientWindow(pid_t pid, const std::string& text,
+                                                      milliseconds timeout, bool popups) {
+  if (display_.empty() || runtimeDir_.empty()) return std::nullopt;
+  return waitForClientWindow(display_, pid, text, popups, steady_clock::now() + timeout);
 }
 
 void HeadlessDesktop::stop() {

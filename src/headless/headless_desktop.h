@@ -5,9 +5,11 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,7 +51,13 @@ class HeadlessDesktop {
   // Waits, bounded by `timeout`, until a viewable client top-level window matches: _NET_WM_PID
   // equal to `pid` when pid > 0, and `text` (when not empty) contained in its WM_CLASS or title.
   // pid 0 with empty text waits for any client window.
-  bool waitForWindow(pid_t pid, const std::string& text, std::chrono::milliseconds timeout);
+  bool waitForWindow(pid_t pid, const std::string& text, std::chrono::milliseconds timeout) {
+    return clientWindow(pid, text, timeout).has_value();
+  }
+  // The same wait, giving the X id of the client window that matched. With `popups`,
+  // override-redirect windows (menus, pop-ups, which no manager lists) match as well.
+  std::optional<uint32_t> clientWindow(pid_t pid, const std::string& text,
+                                       std::chrono::milliseconds timeout, bool popups = false);
 
   // Ends everything it started, by process id, and removes the runtime directory. Idempotent.
   void stop();

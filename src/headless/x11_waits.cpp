@@ -118,15 +118,27 @@ struct WindowAtoms {
   xcb_atom_t clientList, pid, netName;
 };
 
-// Top-level client windows: the manager's list when there is one, else the root's children.
-std::vector<xcb_window_t> clientWindows(xcb_connection_t* c, xcb_window_t root,
-                                        const WindowAtoms& atoms) {
-  auto listed = propertyBytes(c, askProperty(c, root, atoms.clientList));
-  if (listed) return asCardinals(listed);
+std::vector<xcb_window_t> rootChildren(xcb_connection_t* c, xcb_window_t root) {
   auto tree = own(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
   if (!tree) return {};
   xcb_window_t* children = xcb_query_tree_children(tree.get());
   return {children, children + xcb_query_tree_children_length(tree.get())};
+}
+
+// Top-level client windows: the manager's list when there is one, else the root's children.
+// With `popups`, the root's children join the list; which of them are pop-ups the caller tells
+// by their override-redirect flag.
+std::vector<xcb_window_t> clientWindows(xcb_connection_t* c, xcb_window_t root,
+                                        const WindowAtoms& atoms, bool popups) {
+  auto listed = propertyBytes(c, askProperty(c, root, atoms.clientList));
+  if (!listed) return rootChildren(c, root);
+  std::vector<xcb_window_t> windows = asCardinals(listed);
+  if (popups) {
+    for (xcb_window_t w : rootChildren(c, root)) {
+      if (std::find(windows.begin(), windows.end(), w) == windows.end()) windows.push_back(w);
+    }
+  }
+  return windows;
 }
 
 }  // namespace
@@ -172,10 +184,11 @@ bool waitForWindowManager(const std::string& display, Deadline deadline, const G
   }
 }
 
-bool waitForClientWindow(const std::string& display, pid_t pid, const std::string& text,
-                         Deadline deadline) {
+std::optional<uint32_t> waitForClientWindow(const std::string& display, pid_t pid,
+                                            const std::string& text, bool popups,
+                                            Deadline deadline) {
   auto desktop = connect(display);
-  if (!desktop) return false;
+  if (!desktop) return std::nullopt;
   xcb_connection_t* c = desktop->connection.get();
   WindowAtoms atoms = {atom(c, "_NET_CLIENT_LIST"), atom(c, "_NET_WM_PID"),
                        atom(c, "_NET_WM_NAME")};
@@ -190,7 +203,7 @@ bool waitForClientWindow(const std::string& display, pid_t pid, const std::strin
   };
   for (;;) {
     std::vector<Pending> pending;
-    for (xcb_window_t w : clientWindows(c, desktop->root, atoms)) {
+    for (xcb_window_t w : clientWindows(c, desktop->root, atoms, popups)) {
       if (watched.insert(w).second) {
         listenTo(c, w, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
       }
@@ -198,24 +211,24 @@ bool waitForClientWindow(const std::string& display, pid_t pid, const std::strin
                          askProperty(c, w, XCB_ATOM_WM_CLASS), askProperty(c, w, atoms.netName),
                          askProperty(c, w, XCB_ATOM_WM_NAME)});
     }
-    bool found = false;
+    std::optional<xcb_window_t> found;
     for (const Pending& p : pending) {
       auto attributes = own(xcb_get_window_attributes_reply(c, p.attributes, nullptr));
       std::vector<uint32_t> pids = asCardinals(propertyBytes(c, p.pid));
       auto wmClass = propertyBytes(c, p.wmClass);
       auto netName = propertyBytes(c, p.netName);
       auto wmName = propertyBytes(c, p.wmName);
-      if (found || !attributes || attributes->override_redirect ||
+      if (found || !attributes || (attributes->override_redirect && !popups) ||
           attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
         continue;
       }
       bool pidMatches = pid <= 0 || (!pids.empty() && pids[0] == static_cast<uint32_t>(pid));
       bool textMatches = text.empty() || classContains(wmClass, text) ||
                          containsText(netName, text) || containsText(wmName, text);
-      found = pidMatches && textMatches;
+      if (pidMatches && textMatches) found = p.window;
     }
-    if (found) return true;
-    if (!awaitChange(c, deadline, std::chrono::milliseconds(100))) return false;
+    if (found) return found;
+    if (!awaitChange(c, deadline, std::chrono::milliseconds(100))) return std::nullopt;
   }
 }
 

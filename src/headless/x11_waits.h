@@ -6,7 +6,9 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tavren::headless {
@@ -26,7 +28,10 @@ bool waitForWindowManager(const std::string& display, Deadline deadline, const G
 
 // Until a viewable client top-level window matches: _NET_WM_PID equal to `pid` when pid > 0, and
 // `text` (when not empty) contained in its WM_CLASS instance or class, _NET_WM_NAME or WM_NAME.
-bool waitForClientWindow(const std::string& display, pid_t pid, const std::string& text,
-                         Deadline deadline);
+// With `popups`, override-redirect windows on the root (which no manager lists) count as well.
+// Gives that window's id; none once the deadline has passed.
+std::optional<uint32_t> waitForClientWindow(const std::string& display, pid_t pid,
+                                            const std::string& text, bool popups,
+                                            Deadline deadline);
 
 }  // namespace tavren::headless

@@ -5,10 +5,10 @@
 #include <xcb/xcb.h>
 
 #include <fstream>
-#include <thread>
 
 #include "support/decoded_image.h"
 #include "support/desktop_fixture.h"
+#include "support/x_window_probe.h"
 
 namespace tavren {
 namespace {
@@ -40,76 +40,6 @@ struct XWindow {
   int x = 0, y = 0, width = 0, height = 0;  // inside, in root coordinates
 };
 
-// Looks windows up on the desktop by their exact title, the way a test sees them.
-class DesktopWindows {
- public:
-  DesktopWindows() : c_(xcb_connect(DesktopEnvironment::desktop().display().c_str(), nullptr)) {
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    auto reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, 12, "_NET_WM_NAME"), nullptr);
-    netWmName_ = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    free(reply);
-  }
-  ~DesktopWindows() { xcb_disconnect(c_); }
-
-  // The window titled `title`, waiting up to 30 s for it to appear.
-  std::optional<XWindow> find(const std::string& title) {
-    for (auto deadline = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
-      if (auto id = search(root_, title, 3)) return describe(*id);
-    }
-    return std::nullopt;
-  }
-
-  // Until the window is unmapped (minimized), up to 30 s.
-  bool waitUnmapped(xcb_window_t id) {
-    for (auto deadline = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
-      auto a = xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, id), nullptr);
-      const bool unmapped = a && a->map_state != XCB_MAP_STATE_VIEWABLE;
-      free(a);
-      if (unmapped) return true;
-    }
-    return false;
-  }
-
- private:
-  std::optional<xcb_window_t> search(xcb_window_t parent, const std::string& title, int depth) {
-    auto tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, parent), nullptr);
-    if (!tree) return std::nullopt;
-    std::vector<xcb_window_t> children(
-        xcb_query_tree_children(tree),
-        xcb_query_tree_children(tree) + xcb_query_tree_children_length(tree));
-    free(tree);
-    for (xcb_window_t w : children) {
-      auto p = xcb_get_property_reply(
-          c_, xcb_get_property(c_, 0, w, netWmName_, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
-      const bool match = p && std::string(static_cast<const char*>(xcb_get_property_value(p)),
-                                          xcb_get_property_value_length(p)) == title;
-      free(p);
-      if (match) return w;
-      if (depth > 1) {
-        if (auto found = search(w, title, depth - 1)) return found;
-      }
-    }
-    return std::nullopt;
-  }
-
-  XWindow describe(xcb_window_t id) {
-    XWindow w{id};
-    auto g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, id), nullptr);
-    auto t = xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, id, root_, 0, 0),
-                                             nullptr);
-    if (g && t) w = {id, t->dst_x, t->dst_y, g->width, g->height};
-    free(g);
-    free(t);
-    return w;
-  }
-
-  xcb_connection_t* c_;
-  xcb_window_t root_ = XCB_WINDOW_NONE;
-  xcb_atom_t netWmName_ = XCB_ATOM_NONE;
-};
-
 // A colour-blocks window for the length of a test.
 class BlocksWindow {
  public:
@@ -125,9 +55,13 @@ class BlocksWindow {
     std::string error;
     pid = DesktopEnvironment::desktop().launch(argv, &error);
     EXPECT_GT(pid, 0) << error;
-    auto found = DesktopWindows().find(title + " painted");
+    auto found = DesktopEnvironment::desktop().clientWindow(pid, title + " painted", 30s,
+                                                          popupAt.has_value());
     EXPECT_TRUE(found) << title << " never painted";
-    if (found) window = *found;
+    if (!found) return;
+    auto frame = testing::XWindowProbe(DesktopEnvironment::desktop().display()).frame(*found);
+    EXPECT_TRUE(frame) << title << " has no geometry";
+    if (frame) window = {*found, frame->x, frame->y, frame->w, frame->h};
   }
   ~BlocksWindow() { end(); }
   void end() {
@@ -245,7 +179,9 @@ TEST(Capture, UnknownMissingAndMinimizedWindowsAreRefused) {
                  captureParams(blocks.window.id, 200, false).dump())["ok"],
             true);
   kill(blocks.pid, SIGUSR1);  // the fixture minimizes itself
-  ASSERT_TRUE(DesktopWindows().waitUnmapped(blocks.window.id));
+  testing::XWindowProbe probe(DesktopEnvironment::desktop().display());
+  ASSERT_TRUE(probe.clientOf(blocks.pid));  // its events wake the wait below
+  ASSERT_TRUE(probe.waitUntil([&] { return !probe.viewable(blocks.window.id); }, 30s));
   Json minimized =
       call(*service, "4", "captureWindow", captureParams(blocks.window.id, 200, false).dump());
   EXPECT_EQ(minimized["error"],

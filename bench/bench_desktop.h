@@ -1,0 +1,74 @@
+// What the benches that need a screen share: their own headless desktop, the service on it, and
+// programs run there to compare against.
+#pragma once
+
+#include <errno.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "cli/service_process.h"
+#include "headless/headless_desktop.h"
+
+namespace tavren::bench {
+
+// Says why on standard error, after the bench's name, and ends the bench.
+[[noreturn]] inline void fail(const std::string& why) {
+  std::cerr << program_invocation_short_name << ": " << why << "\n";
+  std::exit(1);
+}
+
+inline std::unique_ptr<headless::HeadlessDesktop> startDesktop() {
+  std::string error;
+  auto desktop = headless::HeadlessDesktop::start(headless::DesktopOptions{}, &error);
+  if (!desktop) fail(error);
+  return desktop;
+}
+
+inline std::unique_ptr<ServiceProcess> startService(const headless::HeadlessDesktop& desktop) {
+  std::string error;
+  auto service = ServiceProcess::start({sibling("tavren-service")}, desktop.environment(), &error);
+  if (!service) fail(error);
+  return service;
+}
+
+// Runs a program found on PATH with this environment ("K=V") to its end, reading all it
+// writes; its standard output, or none when it did not exit with status 0.
+inline std::optional<std::string> runToEnd(std::vector<std::string> args,
+                                           std::vector<std::string> environment) {
+  std::vector<char*> argv, envp;
+  for (std::string& a : args) argv.push_back(a.data());
+  for (std::string& e : environment) envp.push_back(e.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) fail("pipe");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[65536];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return text;
+}
+
+}  // namespace tavren::bench
