@@ -97,6 +97,35 @@ TEST(AxTree, PasswordNeverAppearsInAnyForm) {
   EXPECT_EQ(line->find("Secret"), std::string::npos);
 }
 
+// The host observes a window in the window list and scopes a tree to it: a decorated window
+// must match, and its row must give the same rectangle, not the window manager's frame.
+TEST(AxTree, WindowScopeFromTheWindowListMatchesADecoratedWindow) {
+  Launched apps;
+  pid_t pid = apps.start({kBin + "/tavren-fixture-login-form"}, "Tavren Login");
+  auto service = DesktopEnvironment::startService();
+  ASSERT_FALSE(treeOnceRegistered(*service, pid, "")["result"]["elements"].empty());
+  const Json listed = call(*service, "l", "windowServerWindows", params(pid))["result"]["windows"];
+  ASSERT_EQ(listed.size(), 1u) << listed;
+  const Json frame = {{"x", listed[0]["x"]}, {"y", listed[0]["y"]}, {"w", listed[0]["w"]},
+                      {"h", listed[0]["h"]}};
+  const Json seen = call(*service, "a", "appWindows", params(pid))["result"]["windows"];
+  ASSERT_EQ(seen.size(), 1u) << seen;
+  for (const char* key : {"x", "y", "w", "h"}) EXPECT_EQ(seen[0][key], frame[key]) << key;
+
+  Json scope = {{"pid", pid}, {"maxElements", 5}, {"maxDepth", 2}, {"window", frame}};
+  const Json r = call(*service, "s", "axTree", scope.dump())["result"];
+  EXPECT_EQ(r["scopeMatched"], true) << r;
+  ASSERT_FALSE(r["elements"].empty());
+  EXPECT_EQ(r["elements"][0]["path"], "w0");
+  for (const char* key : {"x", "y", "w", "h"}) EXPECT_EQ(r["elements"][0][key], frame[key]) << key;
+
+  // A frame off by more than the tolerance matches nothing.
+  scope["window"]["y"] = frame["y"].get<int64_t>() - 20;
+  const Json off = call(*service, "o", "axTree", scope.dump())["result"];
+  EXPECT_EQ(off["scopeMatched"], false);
+  EXPECT_TRUE(off["elements"].empty());
+}
+
 TEST(AxTree, OpenMenuInItsPopupWindowIsProbed) {
   Launched apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar");
@@ -225,7 +254,8 @@ TEST(AxTree, ApplicationExitingDuringTheReadIsAnsweredAll) {
 }
 
 // The bulk read (the toolkit's cache plus batches) must give exactly the rows of a plain
-// node-by-node walk. Read in process, on the shared desktop's bus.
+// node-by-node walk. Read in process, on the shared desktop's bus, both straight from AT-SPI
+// (the service's platform gives window rows the X client rectangle instead: tested above).
 class BulkAgainstWalk : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -233,23 +263,25 @@ class BulkAgainstWalk : public ::testing::Test {
       setenv(key.c_str(), value.c_str(), 1);
     }
     platform = makeLinuxPlatform().release();
-    walkBus = new atspi::AtspiBus();
+    bus = new atspi::AtspiBus();
+    bulk = new atspi::AtspiAccessibility(*bus, atspi::TreeReading::Bulk);
   }
   static void TearDownTestSuite() {
-    delete walkBus;
+    delete bulk;
+    delete bus;
     delete platform;
   }
 
   // Rows of both reads; applications that animate may change between two reads, so a few
   // tries are allowed for one identical pair.
   static void expectSameRows(pid_t pid) {
-    atspi::AtspiAccessibility walk(*walkBus, atspi::TreeReading::NodeByNode);
+    atspi::AtspiAccessibility walk(*bus, atspi::TreeReading::NodeByNode);
     const Json limits = {{"maxElements", 2000}, {"maxDepth", 30}};
     AppInfo app;
     app.pid = pid;
     Json bulkRows, walkRows;
     for (int attempt = 0; attempt < 5; ++attempt) {
-      bulkRows = nativeAXTree(app, limits, platform->accessibility(), platform->windowServer())["elements"];
+      bulkRows = nativeAXTree(app, limits, *bulk, platform->windowServer())["elements"];
       walkRows = nativeAXTree(app, limits, walk, platform->windowServer())["elements"];
       if (!bulkRows.empty() && bulkRows == walkRows) break;
       std::this_thread::sleep_for(200ms);
@@ -260,10 +292,12 @@ class BulkAgainstWalk : public ::testing::Test {
   }
 
   static Platform* platform;
-  static atspi::AtspiBus* walkBus;
+  static atspi::AtspiBus* bus;
+  static atspi::AtspiAccessibility* bulk;
 };
 Platform* BulkAgainstWalk::platform = nullptr;
-atspi::AtspiBus* BulkAgainstWalk::walkBus = nullptr;
+atspi::AtspiBus* BulkAgainstWalk::bus = nullptr;
+atspi::AtspiAccessibility* BulkAgainstWalk::bulk = nullptr;
 
 TEST_F(BulkAgainstWalk, WidgetFactory) { expectSameRows(DesktopEnvironment::widgetFactoryPid()); }
 

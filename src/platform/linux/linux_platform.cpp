@@ -4,6 +4,7 @@
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/capture/x11_capture.h"
 #include "platform/linux/windows/linux_app_windows.h"
+#include "platform/linux/windows/paired_accessibility.h"
 #include "platform/linux/workspace/desktop_entry_cache.h"
 #include "platform/linux/workspace/linux_workspace.h"
 #include "platform/linux/x11/text_property.h"
@@ -58,7 +59,8 @@ class LinuxPlatform final : public Platform {
         workspace_(x_.get(), bus_, entries_, names_),
         windowServer_(x_.get(), entries_, names_),
         appWindows_(x_.get(), bus_),
-        accessibility_(bus_),
+        toolkitAccessibility_(bus_),
+        accessibility_(toolkitAccessibility_, appWindows_),
         capture_(x_.get()) {
     // Reading every desktop entry is the slowest part of naming applications: do it before
     // the first request rather than during it.
@@ -81,7 +83,8 @@ class LinuxPlatform final : public Platform {
   workspace::LinuxWorkspace workspace_;
   x11::X11WindowServer windowServer_;
   appwindows::LinuxApplicationWindows appWindows_;
-  atspi::AtspiAccessibility accessibility_;
+  atspi::AtspiAccessibility toolkitAccessibility_;
+  appwindows::PairedAccessibility accessibility_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
 };
 

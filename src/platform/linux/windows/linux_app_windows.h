@@ -23,10 +23,11 @@ class LinuxApplicationWindows final : public ApplicationWindows {
   void unhide(int32_t pid) override;
   bool unminimize(int32_t pid, size_t index) override;
 
+  // The process's X windows in window-list order, with their frames.
+  std::vector<ClientWindow> clientWindows(int32_t pid);
+
  private:
   std::vector<PairedWindow> read(int32_t pid);
-  // The process's windows in window-list order, with their frames.
-  std::vector<ClientWindow> clientWindows(int32_t pid);
 
   const x11::XConnection* x_;
   atspi::AtspiBus& bus_;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/accessibility.h"
+#include "platform/linux/windows/linux_app_windows.h"
+
+namespace tavren::appwindows {
+
+// Accessibility whose window elements report the rectangle of the X window they are paired with
+// (the client's rectangle) as their position and size, instead of what the toolkit gives
+// (a decorated window's frame on openbox). So a tree's window rows and a window scope taken from
+// appWindows or the window lists use the same numbers for the same window. Windows left
+// unpaired keep the toolkit's extents.
+class PairedAccessibility final : public Accessibility {
+ public:
+  // Both must outlive this.
+  PairedAccessibility(Accessibility& toolkit, LinuxApplicationWindows& windows)
+      : toolkit_(toolkit), windows_(windows) {}
+
+  bool trusted() override { return toolkit_.trusted(); }
+  std::unique_ptr<AccessibilitySnapshot> snapshot(int32_t pid) override;
+
+ private:
+  Accessibility& toolkit_;
+  LinuxApplicationWindows& windows_;
+};
+
+}  // namespace tavren::appwindows
