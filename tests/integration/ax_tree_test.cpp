@@ -126,6 +126,25 @@ TEST(AxTree, WindowScopeFromTheWindowListMatchesADecoratedWindow) {
   EXPECT_TRUE(off["elements"].empty());
 }
 
+// gtk3-widget-factory's window has no accessible name; the host knows it by its X title.
+TEST(AxTree, WindowScopeByTheListedTitleOfAWindowTheToolkitLeftUnnamed) {
+  const pid_t pid = DesktopEnvironment::widgetFactoryPid();
+  auto service = DesktopEnvironment::startService();
+  ASSERT_FALSE(treeOnceRegistered(*service, pid, "")["result"]["elements"].empty());
+  const Json listed = call(*service, "l", "windowServerWindows", params(pid))["result"]["windows"];
+  ASSERT_FALSE(listed.empty());
+  const std::string title = listed[0]["title"];
+  ASSERT_FALSE(title.empty());
+
+  const Json scope = {{"pid", pid}, {"maxElements", 1}, {"maxDepth", 1},
+                      {"window", {{"title", title}}}};
+  const Json r = call(*service, "s", "axTree", scope.dump())["result"];
+  EXPECT_EQ(r["scopeMatched"], true) << r;
+  ASSERT_EQ(r["elements"].size(), 1u) << r;
+  EXPECT_EQ(r["elements"][0]["label"], title);
+  for (const char* key : {"x", "y", "w", "h"}) EXPECT_EQ(r["elements"][0][key], listed[0][key]);
+}
+
 TEST(AxTree, OpenMenuInItsPopupWindowIsProbed) {
   Launched apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar");

@@ -1,7 +1,6 @@
 #include "platform/linux/atspi/atspi_accessibility.h"
 
 #include "platform/linux/atspi/accessible_reads.h"
-#include "platform/linux/atspi/atspi_snapshot.h"
 #include "platform/linux/atspi/registered_apps.h"
 
 namespace tavren::atspi {
@@ -10,7 +9,7 @@ bool AtspiAccessibility::trusted() {
   return bus_.connection() != nullptr && bus_.enabled().value_or(true);
 }
 
-std::unique_ptr<AccessibilitySnapshot> AtspiAccessibility::snapshot(int32_t pid) {
+std::unique_ptr<AtspiSnapshot> AtspiAccessibility::read(int32_t pid) {
   ObjectRef<GDBusConnection> bus = bus_.connection();
   if (!bus || pid <= 0) return std::make_unique<AtspiSnapshot>(nullptr, nullptr, false, "", "");
   announceClient(bus.get());

@@ -3,6 +3,7 @@
 #include "platform/accessibility.h"
 #include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
+#include "platform/linux/atspi/atspi_snapshot.h"
 
 namespace tavren::atspi {
 
@@ -18,7 +19,9 @@ class AtspiAccessibility final : public Accessibility {
 
   // The bus answers and accessibility is switched on.
   bool trusted() override;
-  std::unique_ptr<AccessibilitySnapshot> snapshot(int32_t pid) override;
+  std::unique_ptr<AccessibilitySnapshot> snapshot(int32_t pid) override { return read(pid); }
+  // The same snapshot, as what it is.
+  std::unique_ptr<AtspiSnapshot> read(int32_t pid);
 
  private:
   AtspiBus& bus_;

@@ -230,6 +230,11 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
   return out;
 }
 
+void AtspiSnapshot::nameWindow(ElementIndex window, std::string title) {
+  if (std::find(windows_.begin(), windows_.end(), window) == windows_.end()) return;
+  elements_[window].title = std::move(title);
+}
+
 std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& window) {
   // AT-SPI cannot hit-test across surfaces: a pop-up's items answer for points that the window
   // below also covers. So: among the showing elements, the deepest whose extents hold the

@@ -30,6 +30,10 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   std::vector<AttributeValue> values(std::span<const ElementIndex> which) override;
   std::optional<ElementIndex> elementAt(Point point, const Rect& window) override;
 
+  // Names a window the toolkit left without a name ("AXTitle"), with what the window system
+  // calls it. Other elements are left as they are.
+  void nameWindow(ElementIndex window, std::string title);
+
  private:
   ElementIndex add(AccessibleNode node, std::optional<ElementIndex> parent, bool topLevel,
                    int depth);

@@ -11,9 +11,18 @@ namespace {
 
 class PairedSnapshot final : public AccessibilitySnapshot {
  public:
-  PairedSnapshot(std::unique_ptr<AccessibilitySnapshot> toolkit, LinuxApplicationWindows& windows,
+  PairedSnapshot(std::unique_ptr<atspi::AtspiSnapshot> toolkit, LinuxApplicationWindows& windows,
                  int32_t pid)
-      : toolkit_(std::move(toolkit)), windows_(windows), pid_(pid) {}
+      : toolkit_(std::move(toolkit)), windows_(windows), pid_(pid) {
+    // A title scope is matched before any extents are read: a window without a name is paired
+    // at once, so that it is known by its X title from the start.
+    const std::vector<ElementIndex> windowElements = toolkit_->windows();
+    for (ElementIndex w : windowElements) {
+      if (!untitled(w)) continue;
+      pair(windowElements, toolkit_->details(windowElements));
+      break;
+    }
+  }
 
   const std::vector<AccessibilityElement>& elements() const override {
     return toolkit_->elements();
@@ -61,8 +70,16 @@ class PairedSnapshot final : public AccessibilitySnapshot {
     const std::vector<std::optional<size_t>> match = matchAccessibleWindows(accessible, clients);
     frames_.emplace();
     for (size_t i = 0; i < windows.size(); ++i) {
-      if (match[i] && clients[*match[i]].bounds) (*frames_)[windows[i]] = *clients[*match[i]].bounds;
+      if (!match[i]) continue;
+      const ClientWindow& client = clients[*match[i]];
+      if (client.bounds) (*frames_)[windows[i]] = *client.bounds;
+      if (untitled(windows[i]) && !client.title.empty()) toolkit_->nameWindow(windows[i], client.title);
     }
+  }
+
+  bool untitled(ElementIndex window) const {
+    const auto* title = std::get_if<std::string>(&elements()[window].title);
+    return title == nullptr || title->empty();
   }
 
   std::vector<ElementDetails> withFrames(std::span<const ElementIndex> which,
@@ -77,7 +94,7 @@ class PairedSnapshot final : public AccessibilitySnapshot {
     return read;
   }
 
-  std::unique_ptr<AccessibilitySnapshot> toolkit_;
+  std::unique_ptr<atspi::AtspiSnapshot> toolkit_;
   LinuxApplicationWindows& windows_;
   int32_t pid_;
   // The X client rectangle of each paired window element, once asked for.
@@ -87,7 +104,7 @@ class PairedSnapshot final : public AccessibilitySnapshot {
 }  // namespace
 
 std::unique_ptr<AccessibilitySnapshot> PairedAccessibility::snapshot(int32_t pid) {
-  return std::make_unique<PairedSnapshot>(toolkit_.snapshot(pid), windows_, pid);
+  return std::make_unique<PairedSnapshot>(toolkit_.read(pid), windows_, pid);
 }
 
 }  // namespace tavren::appwindows
