@@ -110,8 +110,12 @@ Snapshots axTrees(ServiceProcess& service, pid_t pid, pid_t xServer, int runs) {
     rows = r["result"]["elements"].size();
     if (i >= 0) samples.push_back(ms);
   }
-  return {quantile(samples, 0.5), quantile(samples, 0.9), rows, (cpuMillis(pid) - appCpu) / runs,
-          (cpuMillis(service.pid()) - serviceCpu) / runs, (cpuMillis(xServer) - xServerCpu) / runs};
+  return {quantile(samples, 0.5),
+          quantile(samples, 0.9),
+          rows,
+          (cpuMillis(pid) - appCpu) / runs,
+          (cpuMillis(service.pid()) - serviceCpu) / runs,
+          (cpuMillis(xServer) - xServerCpu) / runs};
 }
 
 // Waits until the application's tree is readable through the service.

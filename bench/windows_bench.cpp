@@ -22,8 +22,8 @@ std::vector<pid_t> openWindows(headless::HeadlessDesktop& desktop) {
   for (int p = 1; p <= kProcesses; ++p) {
     const std::string title = "Bench " + std::to_string(p);
     std::string error;
-    pid_t pid = desktop.launch({sibling("tavren-fixture-titled-window"), "--title", title,
-                                "--size", "240x160", "--count", std::to_string(kWindowsEach)},
+    pid_t pid = desktop.launch({sibling("tavren-fixture-titled-window"), "--title", title, "--size",
+                                "240x160", "--count", std::to_string(kWindowsEach)},
                                &error);
     if (pid <= 0) fail(error);
     // Windows are shown in order: the last one up means all are.
@@ -102,7 +102,8 @@ int main() {
   out["wmctrlOverWindowCatalogP50"] = quantile(wmctrl, 0.5) / quantile(catalog, 0.5);
 
   const std::string onePid = "{\"pid\":" + std::to_string(pids.front()) + "}";
-  out.update(figures("windowServerWindows", requestSamples(*service, "windowServerWindows", onePid, 200)));
+  out.update(
+      figures("windowServerWindows", requestSamples(*service, "windowServerWindows", onePid, 200)));
   out.update(figures("appWindows", requestSamples(*service, "appWindows", onePid, 200)));
   std::cout << out.dump(2) << "\n";
   service->closeInput();

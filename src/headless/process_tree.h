@@ -29,15 +29,15 @@ std::optional<bool> environmentContains(pid_t pid, std::string_view entry);
 struct Ownership {
   std::set<pid_t> roots;   // children not reaped yet, so their pids and groups are still ours
   std::set<pid_t> groups;  // process groups those children lead
-  std::function<bool(const ProcStat&)> carriesMarker;  // optional
+  // Optional: whether a process carries the owner's marker.
+  std::function<bool(const ProcStat&)> carriesMarker;
   pid_t self = 0;  // never selected, nor anything in its group
   pid_t selfGroup = 0;
 };
 
 // The live (not zombie) processes that belong to the owner: the roots, members of its groups,
 // carriers of its marker, and every descendant of those through parent links.
-std::vector<pid_t> selectOwnedProcesses(const std::vector<ProcStat>& table,
-                                        const Ownership& owner);
+std::vector<pid_t> selectOwnedProcesses(const std::vector<ProcStat>& table, const Ownership& owner);
 
 // Sends SIGTERM to everything selectOwnedProcesses finds (rescanning, so that late forks are
 // caught), waits up to `grace`, sends SIGKILL to what is left, and reaps `children`.

@@ -1,9 +1,8 @@
 // "axTree" on real GTK 3 applications: our fixture applications for exact cases and
 // gtk3-widget-factory for the real world.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -106,8 +105,8 @@ TEST(AxTree, WindowScopeFromTheWindowListMatchesADecoratedWindow) {
   ASSERT_FALSE(treeOnceRegistered(*service, pid, "")["result"]["elements"].empty());
   const Json listed = call(*service, "l", "windowServerWindows", params(pid))["result"]["windows"];
   ASSERT_EQ(listed.size(), 1u) << listed;
-  const Json frame = {{"x", listed[0]["x"]}, {"y", listed[0]["y"]}, {"w", listed[0]["w"]},
-                      {"h", listed[0]["h"]}};
+  const Json frame = {
+      {"x", listed[0]["x"]}, {"y", listed[0]["y"]}, {"w", listed[0]["w"]}, {"h", listed[0]["h"]}};
   const Json seen = call(*service, "a", "appWindows", params(pid))["result"]["windows"];
   ASSERT_EQ(seen.size(), 1u) << seen;
   for (const char* key : {"x", "y", "w", "h"}) EXPECT_EQ(seen[0][key], frame[key]) << key;
@@ -136,8 +135,8 @@ TEST(AxTree, WindowScopeByTheListedTitleOfAWindowTheToolkitLeftUnnamed) {
   const std::string title = listed[0]["title"];
   ASSERT_FALSE(title.empty());
 
-  const Json scope = {{"pid", pid}, {"maxElements", 1}, {"maxDepth", 1},
-                      {"window", {{"title", title}}}};
+  const Json scope = {
+      {"pid", pid}, {"maxElements", 1}, {"maxDepth", 1}, {"window", {{"title", title}}}};
   const Json r = call(*service, "s", "axTree", scope.dump())["result"];
   EXPECT_EQ(r["scopeMatched"], true) << r;
   ASSERT_EQ(r["elements"].size(), 1u) << r;
@@ -185,8 +184,9 @@ TEST(AxTree, LimitsOnADeepTree) {
   Json full = treeOnceRegistered(*service, pid, ",\"maxElements\":2000,\"maxDepth\":100");
   EXPECT_EQ(deepest(full), 31u);  // depth 0 to 30
   EXPECT_EQ(full["result"]["elements"].size(), 31u);
-  for (const char* limits : {",\"maxElements\":0,\"maxDepth\":0", ",\"maxElements\":-3,\"maxDepth\":-3",
-                             ",\"maxElements\":0.7,\"maxDepth\":1.9"}) {
+  for (const char* limits :
+       {",\"maxElements\":0,\"maxDepth\":0", ",\"maxElements\":-3,\"maxDepth\":-3",
+        ",\"maxElements\":0.7,\"maxDepth\":1.9"}) {
     Json r = treeOnceRegistered(*service, pid, limits);
     EXPECT_EQ(r["result"]["elements"].size(), 1u) << limits;
   }
@@ -318,7 +318,9 @@ Platform* BulkAgainstWalk::platform = nullptr;
 atspi::AtspiBus* BulkAgainstWalk::bus = nullptr;
 atspi::AtspiAccessibility* BulkAgainstWalk::bulk = nullptr;
 
-TEST_F(BulkAgainstWalk, WidgetFactory) { expectSameRows(DesktopEnvironment::widgetFactoryPid()); }
+TEST_F(BulkAgainstWalk, WidgetFactory) {
+  expectSameRows(DesktopEnvironment::widgetFactoryPid());
+}
 
 TEST_F(BulkAgainstWalk, FixtureApplications) {
   Launched apps;

@@ -56,7 +56,7 @@ class BlocksWindow {
     pid = DesktopEnvironment::desktop().launch(argv, &error);
     EXPECT_GT(pid, 0) << error;
     auto found = DesktopEnvironment::desktop().clientWindow(pid, title + " painted", 30s,
-                                                          popupAt.has_value());
+                                                            popupAt.has_value());
     EXPECT_TRUE(found) << title << " never painted";
     if (!found) return;
     auto frame = testing::XWindowProbe(DesktopEnvironment::desktop().display()).frame(*found);

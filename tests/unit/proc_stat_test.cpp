@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 namespace tavren::procfs {
 namespace {
 
@@ -23,7 +22,8 @@ TEST(ParseProcStat, ReadsTheFieldsAfterTheName) {
 }
 
 TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {
-  auto stat = parseProcStat("77 (my (odd) app ) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555 0 0\n");
+  auto stat =
+      parseProcStat("77 (my (odd) app ) R 1 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 555 0 0\n");
   ASSERT_TRUE(stat);
   EXPECT_EQ(stat->comm, "my (odd) app ");
   EXPECT_EQ(stat->state, 'R');

@@ -73,7 +73,8 @@ class PairedSnapshot final : public AccessibilitySnapshot {
       if (!match[i]) continue;
       const ClientWindow& client = clients[*match[i]];
       if (client.bounds) (*frames_)[windows[i]] = *client.bounds;
-      if (untitled(windows[i]) && !client.title.empty()) toolkit_->nameWindow(windows[i], client.title);
+      if (untitled(windows[i]) && !client.title.empty())
+        toolkit_->nameWindow(windows[i], client.title);
     }
   }
 
