@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,11 +17,12 @@ namespace {
 
 using procfs::readProcFile;
 
-// A /proc entry named by a process id.
-bool isProcessId(std::string_view name) {
+// The process id a /proc entry is named by; none for the other entries.
+std::optional<pid_t> processIdOf(std::string_view name) {
   pid_t pid;
   auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-  return !name.empty() && ec == std::errc() && end == name.data() + name.size();
+  if (name.empty() || ec != std::errc() || end != name.data() + name.size()) return std::nullopt;
+  return pid;
 }
 
 }  // namespace
@@ -31,12 +31,10 @@ std::vector<ProcStat> readProcessTable() {
   std::vector<ProcStat> table;
   DIR* dir = opendir("/proc");
   if (dir == nullptr) return table;
-  std::string text;
   while (dirent* ent = readdir(dir)) {
-    const std::string_view name = ent->d_name;
-    if (!isProcessId(name)) continue;
-    if (!readProcFile("/proc/" + std::string(name) + "/stat", &text)) continue;
-    if (auto entry = procfs::parseProcStat(text)) table.push_back(std::move(*entry));
+    const std::optional<pid_t> pid = processIdOf(ent->d_name);
+    if (!pid) continue;
+    if (auto entry = procfs::readProcStat(*pid)) table.push_back(std::move(*entry));
   }
   closedir(dir);
   return table;
