@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <exception>
+#include <future>
 #include <memory>
 #include <string>
 
-#include "capture/async_capture_box.h"
 #include "capture/capture_size.h"
 #include "capture/image_encoding.h"
 #include "capture/image_scaling.h"
@@ -14,10 +14,10 @@ namespace tavren {
 namespace {
 
 // What a request and its capture task share. The task keeps its own reference, so a task that
-// outlives its request's wait still has somewhere to put its outcome.
+// outlives its request's wait still has somewhere to put its outcome, and whichever lets go
+// last frees it: a late image is dropped with it.
 struct CaptureHandoff {
-  AsyncCaptureBox box;
-  CaptureSemaphore finished;
+  std::promise<Outcome> outcome;
   std::atomic<bool> abandoned{false};
 };
 
@@ -103,22 +103,24 @@ Outcome captureWindowImage(Platform& platform, uint32_t window, int maxWidth, bo
                            std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   auto handoff = std::make_shared<CaptureHandoff>();
-  platform.capture().startTask([handoff, &platform, window, maxWidth, png] {
-    // Every path stores exactly one outcome and then signals. A task whose request already
-    // gave up skips the capture: a burst of abandoned work would otherwise hold up the
-    // requests queued behind it.
-    handoff->box.set(handoff->abandoned.load()
-                         ? Outcome(captureTimedOutError())
-                         : guardedWindowImage(platform, window, maxWidth, png));
-    handoff->finished.signal();
+  std::future<Outcome> outcome = handoff->outcome.get_future();
+  const bool started = platform.capture().startTask([handoff, &platform, window, maxWidth, png] {
+    // Every path sets exactly one outcome. A task whose request already gave up skips the
+    // capture: a burst of abandoned work would otherwise hold up the requests queued behind it.
+    handoff->outcome.set_value(handoff->abandoned.load()
+                                   ? Outcome(captureTimedOutError())
+                                   : guardedWindowImage(platform, window, maxWidth, png));
   });
-  if (!handoff->finished.waitUntil(deadline)) {
+  if (!started) return computerUseError(500, "INTERNAL_ERROR: no capture thread could be started");
+  if (outcome.wait_until(deadline) != std::future_status::ready) {
     handoff->abandoned.store(true);
     return captureTimedOutError();
   }
-  std::optional<Outcome> outcome = handoff->box.take();
-  if (!outcome) return captureWithoutResultError();
-  return std::move(*outcome);
+  try {
+    return outcome.get();
+  } catch (const std::future_error&) {
+    return captureWithoutResultError();  // the task ended without leaving an outcome
+  }
 }
 
 }  // namespace tavren

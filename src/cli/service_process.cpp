@@ -113,6 +113,13 @@ void ServiceProcess::closeInput() {
   }
 }
 
+void ServiceProcess::closeOutput() {
+  if (out_ >= 0) {
+    close(out_);
+    out_ = -1;
+  }
+}
+
 std::optional<std::string> ServiceProcess::readLine(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   for (;;) {

@@ -26,6 +26,8 @@ class ServiceProcess {
   // Writes bytes to the service's standard input as they are (add the line feed yourself).
   bool send(const std::string& bytes);
   void closeInput();
+  // Stops reading the service's standard output, as a host that goes away does.
+  void closeOutput();
 
   // The next whole output line, or none when the timeout passes or output ends first.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);

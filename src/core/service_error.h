@@ -28,6 +28,8 @@ class Outcome {
   Outcome(ServiceError error) : state_(std::move(error)) {}
   bool ok() const { return std::holds_alternative<Json>(state_); }
   const Json& value() const { return std::get<Json>(state_); }
+  // The value moved out, for the one response that carries it.
+  Json takeValue() && { return std::move(std::get<Json>(state_)); }
   const ServiceError& error() const { return std::get<ServiceError>(state_); }
 
  private:

@@ -42,8 +42,8 @@ class Capture {
   virtual WindowPixels windowPixels(uint32_t window) = 0;
   // Runs `task` later on one of the desktop's capture threads, never on the caller's. Only a few
   // run at once, because each may hold a whole window's pixels; the others wait their turn in
-  // the order they came.
-  virtual void startTask(std::function<void()> task) = 0;
+  // the order they came. False, with the task dropped unrun, when no thread could take it.
+  virtual bool startTask(std::function<void()> task) = 0;
 };
 
 }  // namespace tavren

@@ -147,13 +147,31 @@ TEST(Protocol, ClosingInputWhileRequestsRunExitsAtOnceWithWholeLines) {
 }
 
 TEST(Protocol, SlowRequestsAreAnsweredWithTheirOwnResults) {
+  // Every application look-up takes two seconds; eight run at once and each names another pid.
   auto service = startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_slow.json")});
-  for (int i = 0; i < 8; ++i) service->send(requestLine("slow" + std::to_string(i), "listRunningApps"));
+  for (int i = 0; i < 8; ++i) {
+    service->send(requestLine("slow" + std::to_string(i), "appIdentity",
+                              R"({"pid":)" + std::to_string(101 + i) + "}"));
+  }
   for (int i = 0; i < 8; ++i) {
     auto line = service->responseFor("slow" + std::to_string(i), 60s);
     ASSERT_TRUE(line);
-    EXPECT_EQ(Json::parse(*line)["result"][0]["pid"], 101);
+    EXPECT_EQ(Json::parse(*line)["result"]["id"], "org.example.App" + std::to_string(i)) << *line;
   }
+  expectQuietExit(*service);
+}
+
+TEST(Protocol, AFailingHandlerCostsItsOwnRequestOnly) {
+  // The in-memory desktop throws from listing applications and from reading window pixels (a
+  // capture thread): each request gets an INTERNAL_ERROR answer and the service goes on.
+  auto service = startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_failing.json")});
+  Json listed = call(*service, "a", "listRunningApps");
+  EXPECT_EQ(listed["ok"], false);
+  EXPECT_EQ(listed["error"], "INTERNAL_ERROR: simulated failure in runningApplications");
+  Json captured = call(*service, "b", "captureWindow", R"({"windowId":401})");
+  EXPECT_EQ(captured["ok"], false);
+  EXPECT_EQ(captured["error"], "INTERNAL_ERROR: simulated failure in windowPixels");
+  EXPECT_EQ(call(*service, "c", "appIdentity", R"({"pid":101})")["result"]["id"], "org.example.Editor");
   expectQuietExit(*service);
 }
 

@@ -2,10 +2,13 @@
 // an exactly known desktop (slow operations, fixed applications). Usage: FIXTURE.json
 #include <glib.h>
 
-#include "core/service.h"
+#include <csignal>
+
 #include "platform/fake/fake_desktop.h"
+#include "server/service.h"
 
 int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
   g_log_set_writer_func([](GLogLevelFlags, const GLogField*, gsize,
                            gpointer) { return G_LOG_WRITER_HANDLED; },
                         nullptr, nullptr);

@@ -7,7 +7,7 @@
 
 #include "accessibility/tree_request.h"
 #include "accessibility/tree_snapshot.h"
-#include "core/dispatcher.h"
+#include "server/dispatcher.h"
 #include "platform/fake/fake_desktop.h"
 #include "support/service_fixture.h"
 

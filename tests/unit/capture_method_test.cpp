@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "capture/window_capture.h"
-#include "core/dispatcher.h"
+#include "server/dispatcher.h"
 #include "platform/fake/fake_desktop.h"
 #include "support/decoded_image.h"
 
@@ -188,7 +188,7 @@ TEST_F(CaptureMethodTest, CapturesStillQueuedWhenTheirRequestGivesUpAreSkipped) 
   fake.holdReads();
   // Fill every capture thread with a read that does not finish.
   std::vector<std::future<Outcome>> busy;
-  const size_t threads = CaptureThreads::defaultCount();
+  const size_t threads = defaultCaptureThreadCount();
   for (size_t i = 0; i < threads; ++i) {
     busy.push_back(std::async(std::launch::async, [&] { return capture({{"windowId", 200}}); }));
   }

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "core/dispatcher.h"
+#include "server/dispatcher.h"
 #include "focus/window_guard.h"
 #include "platform/fake/fake_desktop.h"
 #include "support/service_fixture.h"
@@ -56,8 +56,12 @@ TEST_F(DispatcherTest, CatalogueIsSortedAndFindsExactNames) {
   for (size_t i = 1; i < rows.size(); ++i) EXPECT_LT(rows[i - 1].name, rows[i].name);
   EXPECT_NE(findMethod("ping"), nullptr);
   EXPECT_EQ(findMethod("pin"), nullptr);
-  EXPECT_TRUE(runsOnRemoteInputQueue("remoteDesktopInput"));
-  EXPECT_FALSE(runsOnRemoteInputQueue("ping"));
+  // Methods that need no desktop, unknown ones included, never wait behind desktop requests;
+  // unknown acting methods are guarded first, which needs the desktop.
+  EXPECT_EQ(queueFor("ping"), Queue::Quick);
+  EXPECT_EQ(queueFor("noSuchMethod"), Queue::Quick);
+  EXPECT_EQ(queueFor("axTree"), Queue::Requests);
+  EXPECT_EQ(queueFor("postKey"), Queue::Requests);
 }
 
 TEST_F(DispatcherTest, ListRunningAppsShowsOnlyRegularAppsWithIdentityFallbacks) {

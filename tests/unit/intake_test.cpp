@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/intake.h"
+#include "server/intake.h"
 
 namespace tavren {
 namespace {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "core/dispatcher.h"
+#include "server/dispatcher.h"
 #include "platform/fake/fake_desktop.h"
 #include "support/service_fixture.h"
 #include "windows/app_window_state.h"

@@ -1,6 +1,7 @@
 #include "platform/fake/fake_capture.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <cmath>
 #include <thread>
 
@@ -28,13 +29,16 @@ int sideOf(double points, double scale) {
 }  // namespace
 
 FakeCapture::FakeCapture(WindowServer& windows, const Json& fixture, bool available)
-    : windows_(windows), available_(available), threads_(CaptureThreads::defaultCount()) {
+    : windows_(windows), available_(available), threads_(defaultCaptureThreadCount()) {
   for (const auto& w : fixture.value("windows", Json::array())) {
     recipes_[w.value("number", 0u)] = {w.value("pixels", Json::object()),
                                        w.value("captureError", Json())};
   }
   const Json delays = fixture.value("delaysMs", Json::object());
   delay_ = std::chrono::milliseconds(delays.value("windowPixels", int64_t{0}));
+  for (const auto& op : fixture.value("failures", Json::array())) {
+    if (op == "windowPixels") failing_ = true;
+  }
 }
 
 FakeCapture::~FakeCapture() {
@@ -83,6 +87,7 @@ WindowPixels FakeCapture::windowPixels(uint32_t window) {
     changed_.wait(lock, [this] { return !held_ || closing_; });
     --waiting_;
   }
+  if (failing_) throw std::runtime_error("simulated failure in windowPixels");
   // Looked up after the hold, so a window closed meanwhile is seen as gone.
   const std::optional<WindowInfo> info = windows_.window(window);
   if (!info || !info->onScreen) return WindowUnavailable{};
@@ -95,12 +100,12 @@ WindowPixels FakeCapture::windowPixels(uint32_t window) {
   return paint(*info, recipe == recipes_.end() ? kNoPixels : recipe->second.pixels);
 }
 
-void FakeCapture::startTask(std::function<void()> task) {
+bool FakeCapture::startTask(std::function<void()> task) {
   {
     std::lock_guard lock(mutex_);
     ++running_;
   }
-  threads_.submit([this, task = std::move(task)]() mutable {
+  const bool queued = threads_.submit([this, task = std::move(task)]() mutable {
     {
       // Released before the task counts as ended, so that whatever it held is gone by then.
       auto run = std::move(task);
@@ -110,6 +115,12 @@ void FakeCapture::startTask(std::function<void()> task) {
     --running_;
     changed_.notify_all();
   });
+  if (!queued) {
+    std::lock_guard lock(mutex_);
+    --running_;
+    changed_.notify_all();
+  }
+  return queued;
 }
 
 void FakeCapture::holdReads() {

@@ -7,7 +7,7 @@
 
 #include "core/json.h"
 #include "platform/capture.h"
-#include "platform/capture_threads.h"
+#include "core/worker_pool.h"
 #include "platform/window_server.h"
 
 namespace tavren {
@@ -30,7 +30,7 @@ class FakeCapture final : public Capture {
 
   bool available() const override { return available_; }
   WindowPixels windowPixels(uint32_t window) override;
-  void startTask(std::function<void()> task) override;
+  bool startTask(std::function<void()> task) override;
 
   // Knobs for tests. While held, reads wait (after any delay) until released: a capture that
   // never finishes, or a window that changes while it is read.
@@ -59,12 +59,13 @@ class FakeCapture final : public Capture {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::chrono::milliseconds delay_{0};
+  bool failing_ = false;  // "failures" names windowPixels: every read throws
   bool held_ = false;
   bool closing_ = false;
   size_t waiting_ = 0;
   size_t running_ = 0;
   size_t reads_ = 0;
-  CaptureThreads threads_;  // last: its threads end before the members they use
+  WorkerPool threads_;  // last: its threads end before the members they use
 };
 
 }  // namespace tavren

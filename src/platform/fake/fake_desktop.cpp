@@ -59,6 +59,7 @@ FakeDesktop::FakeDesktop(const Json& fixture)
   for (const auto& [op, ms] : delays.items()) {
     delays_[op] = std::chrono::milliseconds(ms.get<int64_t>());
   }
+  for (const auto& op : fixture.value("failures", Json::array())) failures_.insert(op.get<std::string>());
   accessibility_ = fixture.value("accessibility", Json::object());
   clipboard_ = fixture.value("clipboard", Json::object());
 }
@@ -76,6 +77,7 @@ void FakeDesktop::delay(const std::string& operation) const {
     if (auto it = delays_.find(operation); it != delays_.end()) d = it->second;
   }
   if (d.count() > 0) std::this_thread::sleep_for(d);
+  if (failures_.contains(operation)) throw std::runtime_error("simulated failure in " + operation);
 }
 
 void FakeDesktop::record(std::string entry) { journal_.push_back(std::move(entry)); }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ namespace tavren {
 //               "layer", "onScreen"}]                 front to back
 //   "accessibility", "clipboard": kept as given for the subsystems that read them
 //   "delaysMs": {"runningApplications": 2000}        makes an operation slow, for timing tests
+//   "failures": ["runningApplications", ...]        makes an operation throw, as a bug would
 //   window "pixels" and "captureError", "delaysMs.windowPixels": see FakeCapture
 //   "appWindows": applications' accessible windows, see FakeAppWindows
 //   "accessibility": applications' accessibility trees, see FakeAccessibility
@@ -74,6 +76,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   std::vector<AppInfo> apps_;
   std::vector<WindowInfo> windows_;
   std::map<std::string, std::chrono::milliseconds> delays_;
+  std::set<std::string> failures_;
   std::vector<std::string> journal_;
   Json accessibility_;
   Json clipboard_;

@@ -29,7 +29,7 @@ bool sharedMemoryOffered(const XConnection& x) {
 
 }  // namespace
 
-X11Capture::X11Capture(const XConnection* x) : x_(x), threads_(CaptureThreads::defaultCount()) {
+X11Capture::X11Capture(const XConnection* x) : x_(x), threads_(defaultCaptureThreadCount()) {
   if (!x_) return;
   formats_ = screenFormats(*x_);
   segments_ = std::make_unique<ShmSegments>(x_->get(), sharedMemoryOffered(*x_));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/capture.h"
-#include "platform/capture_threads.h"
+#include "core/worker_pool.h"
 #include "platform/linux/capture/window_pixels_reader.h"
 #include "platform/linux/x11/x_connection.h"
 
@@ -19,7 +19,7 @@ class X11Capture final : public Capture {
 
   bool available() const override;
   WindowPixels windowPixels(uint32_t window) override;
-  void startTask(std::function<void()> task) override { threads_.submit(std::move(task)); }
+  bool startTask(std::function<void()> task) override { return threads_.submit(std::move(task)); }
 
   bool readsWindowPixmaps() const { return method_.windowPixmaps; }
 
@@ -28,7 +28,7 @@ class X11Capture final : public Capture {
   ScreenFormats formats_;
   std::unique_ptr<ShmSegments> segments_;
   ReadMethod method_;
-  CaptureThreads threads_;  // last: its threads end before the members they use
+  WorkerPool threads_;  // last: its threads end before the members they use
 };
 
 }  // namespace tavren::x11

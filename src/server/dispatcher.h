@@ -4,14 +4,24 @@
 #include <string_view>
 
 #include "core/json.h"
-#include "core/service.h"
 #include "core/service_error.h"
 #include "platform/workspace.h"
+#include "server/service.h"
 
 namespace tavren {
 
+// Which of the service's queues runs a request.
+enum class Queue {
+  Requests,     // the concurrent request threads
+  Quick,        // methods that need no desktop: never behind a slow request
+  RemoteInput,  // one at a time, in input order
+};
+
+// Where the handler itself runs once its request has been taken up.
 enum class RunOn { Worker, MainThread };
 
+// Handlers in the catalogue are adapters: they hand each subsystem's function the narrow part
+// of the service it needs.
 using MethodHandler = Outcome (*)(const Json& params, Service& service);
 // For methods that act on one application, resolved from "app" and "pid" before the call.
 using AppMethodHandler = Outcome (*)(const AppInfo& app, const Json& params, Service& service);
@@ -22,7 +32,8 @@ struct MethodRow {
   MethodHandler handler = nullptr;        // set for methods that take the parameters only
   AppMethodHandler appHandler = nullptr;  // set for methods that name an application
   int noAppCode = 0;                      // code of "No matching running app" for appHandler rows
-  RunOn runOn = RunOn::Worker;
+  Queue queue = Queue::Requests;
+  RunOn runOn = RunOn::Worker;  // MainThread: resolved on the worker, handled on the main loop
 };
 
 std::span<const MethodRow> methodCatalogue();
@@ -30,8 +41,9 @@ std::span<const MethodRow> methodCatalogue();
 // The row for an exact, case-sensitive method name, or nullptr.
 const MethodRow* findMethod(std::string_view name);
 
-// True for the one method that runs serially, in input order.
-bool runsOnRemoteInputQueue(std::string_view method);
+// The queue for a request naming this method. Unknown methods are answered from the quick
+// queue, except those the window guard checks first, which needs the desktop.
+Queue queueFor(std::string_view method);
 
 // Turns one whole request object into a result or an error.
 Outcome handle(Service& service, const Json& request);

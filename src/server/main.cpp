@@ -1,8 +1,10 @@
 // tavren-service: the desktop-control service. Speaks JSON lines on standard input and output.
 #include <glib.h>
 
-#include "core/service.h"
+#include <csignal>
+
 #include "platform/platform.h"
+#include "server/service.h"
 
 namespace {
 
@@ -14,6 +16,9 @@ GLogWriterOutput dropLog(GLogLevelFlags, const GLogField*, gsize, gpointer) {
 }  // namespace
 
 int main() {
+  // A closed output is a write error the line writer handles (the service ends as at end of
+  // input), never a signal that kills the process with input held.
+  std::signal(SIGPIPE, SIG_IGN);
   g_log_set_writer_func(dropLog, nullptr, nullptr);
   auto platform = tavren::makeLinuxPlatform();
   tavren::runService(*platform);

@@ -1,4 +1,4 @@
-#include "core/main_loop.h"
+#include "server/main_loop.h"
 
 namespace tavren {
 

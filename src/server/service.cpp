@@ -1,10 +1,10 @@
-#include "core/service.h"
+#include "server/service.h"
 
 #include <unistd.h>
 
 #include <thread>
 
-#include "core/reader.h"
+#include "server/reader.h"
 
 namespace tavren {
 
@@ -26,19 +26,34 @@ void remoteInputWatchdogTick(Service& service) {
   releaseHeldRemoteInput(service);
 }
 
+void endService(Service& service) {
+  if (service.ending.exchange(true)) {
+    // Another thread is already ending the process; this one only waits for the end.
+    for (;;) pause();
+  }
+  // Let go of held remote input after every earlier remote-input request. Running requests
+  // are abandoned; the output is closed between two lines so that none is caught half-written.
+  if (!service.remoteInputQueue.runSync([&service] { releaseHeldRemoteInput(service); })) {
+    releaseHeldRemoteInput(service);
+  }
+  service.output.closeForExit();
+  _exit(0);
+}
+
 void runService(Platform& platform) {
   // Lives until _exit: worker threads may still use it while the process ends.
   auto* service = new Service(platform, STDOUT_FILENO);
+  // A host that stops reading ends the service the way end of input does. Whichever thread
+  // finds out first hands the ending to a thread of its own, so a writer never waits for
+  // itself.
+  service->output.onHostGone([service] {
+    std::thread([service] { endService(*service); }).detach();
+  });
   service->mainLoop.addRepeatingTimer(kRemoteInputWatchdogInterval,
                                       [service] { remoteInputWatchdogTick(*service); });
   std::thread reader([service] {
     readRequests(*service, STDIN_FILENO);
-    // End of input: let go of held remote input after every earlier remote-input request, then
-    // leave at once. Running requests are abandoned; the output lock is kept so that none of
-    // them is caught half-written.
-    service->remoteInputQueue.runSync([service] { releaseHeldRemoteInput(*service); });
-    service->output.closeForExit();
-    _exit(0);
+    endService(*service);
   });
   reader.detach();
   service->mainLoop.run();

@@ -1,11 +1,11 @@
-#include "core/intake.h"
+#include "server/intake.h"
 
 #include <unicode/ustring.h>
 
 #include <cmath>
 #include <vector>
 
-#include "core/line_writer.h"
+#include "server/line_writer.h"
 
 namespace tavren {
 

@@ -1,12 +1,12 @@
-#include "core/reader.h"
+#include "server/reader.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
-#include "core/dispatcher.h"
-#include "core/intake.h"
+#include "server/dispatcher.h"
+#include "server/intake.h"
 
 namespace tavren {
 namespace {
@@ -21,10 +21,22 @@ void runRequest(Service& service, const AcceptedRequest& request) {
     }
   }();
   if (outcome.ok()) {
-    service.output.response(request.id, outcome.value(), std::nullopt);
+    service.output.response(request.id, std::move(outcome).takeValue(), std::nullopt);
   } else {
     service.output.response(request.id, std::nullopt, errorDescription(outcome.error()));
   }
+}
+
+WorkerPool& poolFor(Service& service, Queue queue) {
+  switch (queue) {
+    case Queue::Quick:
+      return service.quickQueue;
+    case Queue::RemoteInput:
+      return service.remoteInputQueue;
+    case Queue::Requests:
+      break;
+  }
+  return service.requestQueue;
 }
 
 }  // namespace
@@ -32,15 +44,20 @@ void runRequest(Service& service, const AcceptedRequest& request) {
 void serveLine(Service& service, std::string_view line) {
   IntakeResult taken = takeInLine(line);
   if (auto* rejected = std::get_if<RejectedLine>(&taken)) {
-    service.output.response(rejected->id, std::nullopt, rejected->message);
+    auto answer = std::make_shared<RejectedLine>(std::move(*rejected));
+    if (!service.quickQueue.submit([&service, answer] {
+          service.output.response(answer->id, std::nullopt, answer->message);
+        })) {
+      service.output.response(answer->id, std::nullopt, answer->message);
+    }
     return;
   }
   auto request = std::make_shared<AcceptedRequest>(std::move(std::get<AcceptedRequest>(taken)));
-  Work work = [&service, request] { runRequest(service, *request); };
-  if (runsOnRemoteInputQueue(request->method)) {
-    service.remoteInputQueue.submit(std::move(work));
-  } else {
-    service.workQueue.submit(std::move(work));
+  WorkerPool& pool = poolFor(service, queueFor(request->method));
+  if (!pool.submit([&service, request] { runRequest(service, *request); })) {
+    // No thread could be started for it: this request alone fails, the service goes on.
+    service.output.response(request->id, std::nullopt,
+                            "INTERNAL_ERROR: no thread could be started for the request");
   }
 }
 

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <atomic>
+
+#include "core/worker_pool.h"
+#include "input/remote_input_state.h"
+#include "platform/platform.h"
+#include "server/line_writer.h"
+#include "server/main_loop.h"
+
+namespace tavren {
+
+inline constexpr const char* kRemoteInputQueueLabel = "TavrenAI.RemoteDesktopInput";
+
+// Bound on request threads: past it, requests wait for a thread to come free.
+inline constexpr size_t kMaxRequestThreads = 256;
+// Threads for the methods that need no desktop. Nothing slow ever runs there, so these answer
+// while every request thread is stuck on a stalled desktop.
+inline constexpr size_t kQuickThreads = 2;
+
+// Process-wide state, created at start-up in member order and passed down by reference.
+struct Service {
+  Service(Platform& platform, int outputFd) : output(outputFd), platform(platform) {}
+
+  LineWriter output;
+  Platform& platform;
+  MainLoop mainLoop;
+  RemoteInputState remoteInput;
+  WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
+  WorkerPool requestQueue{kMaxRequestThreads};
+  WorkerPool quickQueue{kQuickThreads};
+  std::atomic<bool> ending{false};
+};
+
+// Lets go of every key and button that remote input still holds.
+void releaseHeldRemoteInput(Service& service);
+
+// The watchdog: releases held remote input after it has been idle too long.
+void remoteInputWatchdogTick(Service& service);
+
+// Ends the process as end of input does: held remote input released after every earlier
+// remote-input request, output closed between lines, exit status 0. Requests still running
+// are abandoned. Safe to call from any thread but the main loop's and the remote-input
+// queue's, any number of times; never returns.
+[[noreturn]] void endService(Service& service);
+
+// Serves the process: watchdog, reader on standard input, main loop. Exits with status 0 when
+// standard input ends or the host stops reading; never returns.
+[[noreturn]] void runService(Platform& platform);
+
+}  // namespace tavren
