@@ -7,6 +7,7 @@
 #include "apps/app_resolution.h"
 #include "capture/capture_request.h"
 #include "core/core_methods.h"
+#include "focus/front_application.h"
 #include "focus/window_guard.h"
 #include "windows/window_methods.h"
 
@@ -25,13 +26,25 @@ const auto kCatalogue = std::to_array<MethodRow>({
     plain("appIdentity", &appIdentityMethod),
     forApp("appWindows", &appWindowsMethod, 8),
     forApp("axTree", &axTreeMethod, 11),
+    plain("bringToFront",
+          [](const Json& params, Service& service) {
+            return bringToFrontMethod(params, service.platform.workspace(), service.platform.focus());
+          }),
     plain("captureWindow",
           [](const Json& params, Service& service) {
             return captureWindowRequest(params, service.platform);
           }),
+    plain("frontmostApp",
+          [](const Json& params, Service& service) {
+            return frontmostAppMethod(params, service.platform.workspace(), service.platform.focus());
+          }),
     plain("listRunningApps", &listRunningAppsMethod),
     plain("ping", &pingMethod),
     forApp("restoreAppWindows", &restoreAppWindowsMethod, 9),
+    plain("restoreFront",
+          [](const Json& params, Service& service) {
+            return restoreFrontMethod(params, service.platform.workspace(), service.platform.focus());
+          }),
     plain("windowCatalog", &windowCatalogMethod),
     forApp("windowServerWindows", &windowServerWindowsMethod, 10),
 });
