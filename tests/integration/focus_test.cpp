@@ -116,8 +116,8 @@ TEST_F(FocusTest, GtkApplicationsSwitchAndComeBack) {
   Launched fixture(f.desktop, titledWindows("Focus back", 1));
   Launched third(f.desktop, titledWindows("Focus third", 1));
   const pid_t factory = DesktopEnvironment::widgetFactoryPid();
-  const xcb_window_t back = f.window(fixture.pid, "Focus back 1");
-  const xcb_window_t thirdWindow = f.window(third.pid, "Focus third 1");
+  const xcb_window_t back = f.window(fixture.pid, "Focus back");
+  const xcb_window_t thirdWindow = f.window(third.pid, "Focus third");
   const xcb_window_t factoryWindow = f.window(factory, "");
   switchAndRestore(f, fixture.pid, back, factory, factoryWindow, thirdWindow);
 }
@@ -125,7 +125,7 @@ TEST_F(FocusTest, GtkApplicationsSwitchAndComeBack) {
 TEST_F(FocusTest, QtApplicationSwitchesAndComesBack) {
   Launched fixture(f.desktop, titledWindows("Focus gtk", 1));
   Launched calculator(f.desktop, {kQtCalculator});
-  const xcb_window_t back = f.window(fixture.pid, "Focus gtk 1");
+  const xcb_window_t back = f.window(fixture.pid, "Focus gtk");
   const xcb_window_t qt = f.window(calculator.pid, "");
   switchAndRestore(f, fixture.pid, back, calculator.pid, qt,
                    f.window(DesktopEnvironment::widgetFactoryPid(), ""));
@@ -159,7 +159,7 @@ TEST_F(FocusTest, ChosenWindowAmongSeveralIsActivatedAndRaised) {
 
 TEST_F(FocusTest, MinimizedTargetIsShownAndFocused) {
   Launched hidden(f.desktop, titledWindows("Focus minimized", 1));
-  const xcb_window_t window = f.window(hidden.pid, "Focus minimized 1");
+  const xcb_window_t window = f.window(hidden.pid, "Focus minimized");
   ASSERT_TRUE(f.x.clientOf(hidden.pid));
   f.x.minimize(window);
   ASSERT_TRUE(f.x.waitUntil([&] { return f.x.iconic(window); }, kSettle));
@@ -196,8 +196,8 @@ TEST(FocusWithoutManagerTest, FrontIsReadButNeverSwitched) {
     Launched two(*desktop, titledWindows("Bare two", 1));
     FrontCommands f(*desktop, testing::startService({testing::serviceBinary()},
                                                     desktop->environment()));
-    const xcb_window_t first = f.window(one.pid, "Bare one 1");
-    const xcb_window_t second = f.window(two.pid, "Bare two 1");
+    const xcb_window_t first = f.window(one.pid, "Bare one");
+    const xcb_window_t second = f.window(two.pid, "Bare two");
     f.x.focus(second);
     ASSERT_TRUE(f.x.waitUntil([&] { return f.x.focusWithin(second); }, kSettle));
     EXPECT_EQ(f.result("frontmostApp", Json::object())["pid"], two.pid);
