@@ -135,7 +135,10 @@ TEST_F(FocusTest, ChosenWindowAmongSeveralIsActivatedAndRaised) {
   Launched several(f.desktop, titledWindows("Focus several", 3));
   const xcb_window_t first = f.window(several.pid, "Focus several 1");
   const xcb_window_t second = f.window(several.pid, "Focus several 2");
-  f.x.activate(f.window(DesktopEnvironment::widgetFactoryPid(), ""));
+  f.window(several.pid, "Focus several 3");  // all shown: none takes the focus later
+  const xcb_window_t factory = f.window(DesktopEnvironment::widgetFactoryPid(), "");
+  f.x.activate(factory);
+  ASSERT_TRUE(f.holdsFocus(factory));
 
   Json r = f.result("bringToFront", {{"pid", several.pid}, {"windowId", first}, {"raise", true}});
   EXPECT_EQ(r["raised"], true);
@@ -152,7 +155,7 @@ TEST_F(FocusTest, ChosenWindowAmongSeveralIsActivatedAndRaised) {
 
   // A window of another process is not raised in this one's name.
   r = f.result("bringToFront", {{"pid", several.pid},
-                                {"windowId", f.window(DesktopEnvironment::widgetFactoryPid(), "")},
+                                {"windowId", factory},
                                 {"raise", true}});
   EXPECT_EQ(r["raised"], false);
 }
