@@ -48,20 +48,22 @@ ActiveWindowWatch* X11Focus::watch() {
   return watch_.get();
 }
 
+std::optional<xcb_window_t> X11Focus::managerActiveWindow() {
+  if (!ewmhReady_) return std::nullopt;
+  auto reply = replyBefore<xcb_get_property_reply_t>(
+      x_->get(), xcb_ewmh_get_active_window(&ewmh_, x_->screenNumber()), replyDeadline());
+  if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
+  xcb_window_t window = XCB_WINDOW_NONE;
+  if (!xcb_ewmh_get_active_window_from_reply(&window, reply.get())) return XCB_WINDOW_NONE;
+  return window;
+}
+
 ActiveWindow X11Focus::activeWindow() {
   if (!x_ || !x_->alive()) return {};
-  if (ewmhReady_) {
-    auto reply = replyBefore<xcb_get_property_reply_t>(
-        x_->get(), xcb_ewmh_get_active_window(&ewmh_, x_->screenNumber()), replyDeadline());
-    // A manager that keeps the property is believed even when it names no window.
-    if (reply && reply->type != XCB_ATOM_NONE) {
-      xcb_window_t window = XCB_WINDOW_NONE;
-      if (!xcb_ewmh_get_active_window_from_reply(&window, reply.get()) ||
-          window == XCB_WINDOW_NONE) {
-        return {};
-      }
-      return {window, ownerOf(*x_, window)};
-    }
+  // A manager that keeps the property is believed even when it names no window.
+  if (const std::optional<xcb_window_t> window = managerActiveWindow()) {
+    if (*window == XCB_WINDOW_NONE) return {};
+    return {*window, ownerOf(*x_, *window)};
   }
   return focusHolder();
 }
@@ -103,9 +105,9 @@ bool X11Focus::activate(uint32_t window) {
   ActiveWindowWatch* w = watch();
   const xcb_timestamp_t time =
       w ? w->serverTime(std::chrono::steady_clock::now() + kClockWait) : XCB_CURRENT_TIME;
-  const ActiveWindow current = activeWindow();
+  const xcb_window_t current = managerActiveWindow().value_or(XCB_WINDOW_NONE);
   xcb_ewmh_request_change_active_window(&ewmh_, x_->screenNumber(), window,
-                                        XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, time, current.window);
+                                        XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, time, current);
   xcb_flush(x_->get());
   return true;
 }

@@ -34,6 +34,9 @@ class X11Focus final : public Focus {
   // The watch, connected on first use; null when it cannot connect.
   ActiveWindowWatch* watch();
   bool managerSupports(xcb_atom_t atom);
+  // The window manager's _NET_ACTIVE_WINDOW (XCB_WINDOW_NONE when it names none); nothing when
+  // the manager keeps no such property or the server does not answer.
+  std::optional<xcb_window_t> managerActiveWindow();
   ActiveWindow focusHolder();
 
   const XConnection* x_;
