@@ -7,6 +7,7 @@
 #include "apps/app_methods.h"
 #include "apps/app_resolution.h"
 #include "capture/capture_request.h"
+#include "focus/front_application.h"
 #include "focus/window_guard.h"
 #include "server/ping_method.h"
 #include "windows/app_window_state.h"
@@ -39,8 +40,16 @@ const auto kCatalogue = std::to_array<MethodRow>({
                                  s.platform.windowServer());
            },
            11),
+    plain("bringToFront",
+          [](const Json& params, Service& s) {
+            return bringToFrontMethod(params, s.platform.workspace(), s.platform.focus());
+          }),
     plain("captureWindow",
           [](const Json& params, Service& s) { return captureWindowRequest(params, s.platform); }),
+    plain("frontmostApp",
+          [](const Json& params, Service& s) {
+            return frontmostAppMethod(params, s.platform.workspace(), s.platform.focus());
+          }),
     plain("listRunningApps",
           [](const Json& params, Service& s) {
             return listRunningAppsMethod(params, s.platform.workspace());
@@ -51,6 +60,10 @@ const auto kCatalogue = std::to_array<MethodRow>({
              return restoreAppWindows(app, s.platform.applicationWindows());
            },
            9),
+    plain("restoreFront",
+          [](const Json& params, Service& s) {
+            return restoreFrontMethod(params, s.platform.workspace(), s.platform.focus());
+          }),
     plain("windowCatalog",
           [](const Json&, Service& s) -> Outcome {
             return windowServerCatalog(s.platform.windowServer());

@@ -36,8 +36,9 @@ XWindowProbe::XWindowProbe(const std::string& display) {
   xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screen && it.rem; ++i) xcb_screen_next(&it);
   root_ = it.data->root;
-  // Frames moving and clients coming and going show as the root's substructure.
-  const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+  // Frames moving and clients coming and going show as the root's substructure; the active
+  // window and the stacking as its properties.
+  const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
   xcb_flush(c);
 }
@@ -109,6 +110,37 @@ void XWindowProbe::minimize(xcb_window_t window) {
   constexpr uint32_t kAdd = 1, kFromPager = 2;
   clientMessage(window, atom("_NET_WM_STATE"),
                 {kAdd, atom("_NET_WM_STATE_HIDDEN"), 0, kFromPager, 0});
+}
+
+xcb_window_t XWindowProbe::activeWindow() {
+  std::vector<uint32_t> active = words(connection_, root_, atom("_NET_ACTIVE_WINDOW"));
+  return active.empty() ? xcb_window_t(XCB_WINDOW_NONE) : active[0];
+}
+
+bool XWindowProbe::focusWithin(xcb_window_t window) {
+  auto focus = own(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  if (!focus) return false;
+  for (xcb_window_t w = focus->focus; w != XCB_WINDOW_NONE && w != root_;) {
+    if (w == window) return true;
+    auto tree = own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, w), nullptr));
+    if (!tree) return false;
+    w = tree->parent;
+  }
+  return false;
+}
+
+std::vector<xcb_window_t> XWindowProbe::stacking() {
+  return words(connection_, root_, atom("_NET_CLIENT_LIST_STACKING"));
+}
+
+void XWindowProbe::activate(xcb_window_t window) {
+  constexpr uint32_t kFromPager = 2;
+  clientMessage(window, atom("_NET_ACTIVE_WINDOW"), {kFromPager, XCB_CURRENT_TIME, 0, 0, 0});
+}
+
+void XWindowProbe::focus(xcb_window_t window) {
+  xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+  xcb_flush(connection_);
 }
 
 bool XWindowProbe::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

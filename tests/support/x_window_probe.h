@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavren::testing {
 
@@ -34,6 +35,17 @@ class XWindowProbe {
   std::optional<Frame> frame(xcb_window_t window);
   bool viewable(xcb_window_t window);
   bool iconic(xcb_window_t window);  // WM_STATE says IconicState
+
+  // _NET_ACTIVE_WINDOW; none when the property names no window.
+  xcb_window_t activeWindow();
+  // Whether the X input focus is the window or one of its descendants.
+  bool focusWithin(xcb_window_t window);
+  // _NET_CLIENT_LIST_STACKING: managed clients, bottom to top.
+  std::vector<xcb_window_t> stacking();
+  // _NET_ACTIVE_WINDOW request as a pager sends it for a user's click.
+  void activate(xcb_window_t window);
+  // Gives the input focus straight to the window, as a desktop without a manager does.
+  void focus(xcb_window_t window);
 
   // _NET_MOVERESIZE_WINDOW with static gravity: the client itself goes to x, y.
   void moveResize(xcb_window_t window, Frame to);

@@ -11,6 +11,7 @@
 #include "platform/fake/fake_accessibility.h"
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
+#include "platform/fake/fake_focus.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -30,6 +31,7 @@ namespace tavren {
 //   window "pixels" and "captureError", "delaysMs.windowPixels": see FakeCapture
 //   "appWindows": applications' accessible windows, see FakeAppWindows
 //   "accessibility": applications' accessibility trees, see FakeAccessibility
+//   "focus": the active window and the pointer, see FakeFocus
 class FakeDesktop final : public Platform, public Workspace, public WindowServer {
  public:
   explicit FakeDesktop(const Json& fixture);
@@ -45,6 +47,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeAppWindows& fakeAppWindows() { return appWindows_; }
   Accessibility& accessibility() override { return axTrees_; }
   FakeAccessibility& fakeAccessibility() { return axTrees_; }
+  Focus& focus() override { return focus_; }
+  FakeFocus& fakeFocus() { return focus_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -82,6 +86,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   Json clipboard_;
   FakeAppWindows appWindows_;
   FakeAccessibility axTrees_;
+  FakeFocus focus_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 

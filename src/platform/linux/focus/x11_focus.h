@@ -1,0 +1,50 @@
+#pragma once
+
+#include <xcb/xcb_ewmh.h>
+
+#include <memory>
+#include <mutex>
+
+#include "platform/focus.h"
+#include "platform/linux/focus/active_window_watch.h"
+#include "platform/linux/x11/x_connection.h"
+
+namespace tavren::x11 {
+
+// Focus on an X desktop. The active window is the window manager's _NET_ACTIVE_WINDOW, or the
+// top-level holding the input focus when the manager keeps none. Activation and raising are
+// EWMH requests marked as coming from a pager (source indication 2), stamped with the server's
+// own time, so that focus-stealing prevention treats them as the user's. Without an EWMH window
+// manager nothing is asked: activate and raise answer false.
+class X11Focus final : public Focus {
+ public:
+  // x may be null (no display). It must outlive the focus.
+  X11Focus(const XConnection* x, bool windowManager);
+  ~X11Focus() override;
+
+  ActiveWindow activeWindow() override;
+  std::vector<FocusableWindow> focusableWindows(int32_t pid) override;
+  bool activate(uint32_t window) override;
+  bool raise(uint32_t window) override;
+  uint64_t activeWindowChanges() override;
+  void waitForActiveWindowChange(uint64_t seen, Deadline deadline) override;
+  std::optional<Point> pointerLocation() override;
+
+ private:
+  // The watch, connected on first use; null when it cannot connect.
+  ActiveWindowWatch* watch();
+  bool managerSupports(xcb_atom_t atom);
+  // The window manager's _NET_ACTIVE_WINDOW (XCB_WINDOW_NONE when it names none); nothing when
+  // the manager keeps no such property or the server does not answer.
+  std::optional<xcb_window_t> managerActiveWindow();
+  ActiveWindow focusHolder();
+
+  const XConnection* x_;
+  const bool windowManager_;
+  bool ewmhReady_ = false;
+  xcb_ewmh_connection_t ewmh_{};
+  std::once_flag watchOnce_;
+  std::unique_ptr<ActiveWindowWatch> watch_;
+};
+
+}  // namespace tavren::x11
