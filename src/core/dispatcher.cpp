@@ -4,6 +4,8 @@
 #include <array>
 
 #include "accessibility/ax_tree_method.h"
+#include "accessibility/element_actions.h"
+#include "accessibility/text_selection.h"
 #include "apps/app_resolution.h"
 #include "capture/capture_request.h"
 #include "core/core_methods.h"
@@ -21,6 +23,12 @@ MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode)
   return MethodRow{.name = name, .appHandler = handler, .noAppCode = noAppCode};
 }
 
+// The element methods take the accessibility and the window server of the platform.
+template <Json (*method)(const AppInfo&, const Json&, Accessibility&, WindowServer&)>
+Outcome acting(const AppInfo& app, const Json& params, Service& service) {
+  return method(app, params, service.platform.accessibility(), service.platform.windowServer());
+}
+
 const auto kCatalogue = std::to_array<MethodRow>({
     plain("appIdentity", &appIdentityMethod),
     forApp("appWindows", &appWindowsMethod, 8),
@@ -30,8 +38,11 @@ const auto kCatalogue = std::to_array<MethodRow>({
             return captureWindowRequest(params, service.platform);
           }),
     plain("listRunningApps", &listRunningAppsMethod),
+    forApp("performAXAction", &acting<performNativeAXAction>, 12),
     plain("ping", &pingMethod),
     forApp("restoreAppWindows", &restoreAppWindowsMethod, 9),
+    forApp("selectAXText", &acting<selectNativeAXText>, 13),
+    forApp("setAXValue", &acting<setNativeAXValue>, 13),
     plain("windowCatalog", &windowCatalogMethod),
     forApp("windowServerWindows", &windowServerWindowsMethod, 10),
 });
