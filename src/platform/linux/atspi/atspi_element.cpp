@@ -71,6 +71,62 @@ AccessibilityElement factsOf(const AccessibleNode& node, bool topLevel) {
   return e;
 }
 
+uint64_t statesIn(const VariantRef& reply) {
+  gsize n = 0;
+  VariantRef words(g_variant_get_child_value(reply.get(), 0));
+  const auto* data =
+      static_cast<const guint32*>(g_variant_get_fixed_array(words.get(), &n, sizeof(guint32)));
+  uint64_t states = 0;
+  for (gsize k = 0; k < n && k < 2; ++k) states |= static_cast<uint64_t>(data[k]) << (32 * k);
+  return states;
+}
+
+std::string stringProperty(const VariantRef& reply) {
+  VariantRef value = propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
+DbusCall accessibleCall(const AccessibleRef& ref, const char* method) {
+  return {ref.bus, ref.path, kAccessible, method, nullptr, nullptr};
+}
+
+// Role, states, interfaces, name and description of one accessible, in one round trip. Each
+// property is asked on its own: Qt 5 ends the whole application when asked for all of the
+// Accessible interface's properties at once (Properties.GetAll).
+AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
+  std::vector<DbusCall> calls;
+  calls.push_back(accessibleCall(ref, "GetRole"));
+  calls.push_back(accessibleCall(ref, "GetState"));
+  calls.push_back(accessibleCall(ref, "GetInterfaces"));
+  calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Name"));
+  calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Description"));
+  std::vector<VariantRef> r = callApp(link, std::move(calls));
+  AccessibleNode node;
+  node.ref = ref;
+  if (!r[0] || !g_variant_is_of_type(r[0].get(), G_VARIANT_TYPE("(u)"))) return node;
+  node.read = true;
+  g_variant_get(r[0].get(), "(u)", &node.role);
+  if (r[1] && g_variant_is_of_type(r[1].get(), G_VARIANT_TYPE("(au)"))) node.states = statesIn(r[1]);
+  if (r[2] && g_variant_is_of_type(r[2].get(), G_VARIANT_TYPE("(as)"))) {
+    GVariantIter* names = nullptr;
+    g_variant_get(r[2].get(), "(as)", &names);
+    const gchar* name = nullptr;
+    while (g_variant_iter_next(names, "&s", &name)) {
+      const std::string_view n(name);
+      if (n == "org.a11y.atspi.Component") node.interfaces |= kComponentInterface;
+      if (n == "org.a11y.atspi.Action") node.interfaces |= kActionInterface;
+      if (n == "org.a11y.atspi.Text") node.interfaces |= kTextInterface;
+      if (n == "org.a11y.atspi.Value") node.interfaces |= kValueInterface;
+      if (n == "org.a11y.atspi.EditableText") node.interfaces |= kEditableTextInterface;
+    }
+    g_variant_iter_free(names);
+  }
+  node.name = stringProperty(r[3]);
+  node.description = stringProperty(r[4]);
+  return node;
+}
+
 }  // namespace
 
 // GTK answers INT_MIN for the position of what it has not placed on screen, and a negative
@@ -122,14 +178,8 @@ AccessibilityError AtspiElement::failureCode() const {
 std::variant<uint64_t, AccessibilityError> AtspiElement::freshStates() {
   VariantRef reply = call(kAccessible, "GetState", nullptr, "(au)");
   if (!reply) return failureCode();
-  gsize n = 0;
-  VariantRef words(g_variant_get_child_value(reply.get(), 0));
-  const auto* data =
-      static_cast<const guint32*>(g_variant_get_fixed_array(words.get(), &n, sizeof(guint32)));
-  uint64_t states = 0;
-  for (gsize k = 0; k < n && k < 2; ++k) states |= static_cast<uint64_t>(data[k]) << (32 * k);
-  node_.states = states;
-  return states;
+  node_.states = statesIn(reply);
+  return node_.states;
 }
 
 ElementDetails AtspiElement::details() {
@@ -304,11 +354,17 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
   if (!lists[0]) return nullptr;
   std::vector<AccessibleRef> roots = std::move(*lists[0]);
   if (root == PathRoot::Window) {
-    std::vector<AccessibleNode> nodes = readNodes(link, roots);
-    roots.clear();
-    for (const AccessibleNode& node : nodes) {
-      if (node.read && isWindowRole(node.role)) roots.push_back(node.ref);
+    std::vector<DbusCall> calls;
+    for (const AccessibleRef& ref : roots) calls.push_back(accessibleCall(ref, "GetRole"));
+    std::vector<VariantRef> roles = callApp(link, std::move(calls));
+    std::vector<AccessibleRef> windows;
+    for (size_t i = 0; i < roots.size(); ++i) {
+      uint32_t role = 0;
+      if (!roles[i] || !g_variant_is_of_type(roles[i].get(), G_VARIANT_TYPE("(u)"))) continue;
+      g_variant_get(roles[i].get(), "(u)", &role);
+      if (isWindowRole(role)) windows.push_back(std::move(roots[i]));
     }
+    roots = std::move(windows);
   }
   if (static_cast<uint64_t>(index) >= roots.size()) return nullptr;
   AccessibleRef current = roots[static_cast<size_t>(index)];
@@ -327,10 +383,10 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
     if (std::string_view(path) == kNullPath) return nullptr;
     current = {bus, path};
   }
-  std::vector<AccessibleNode> found = readNodes(link, std::span(&current, 1));
-  if (!found[0].read) return nullptr;
+  AccessibleNode found = readElementNode(link, current);
+  if (!found.read) return nullptr;
   return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
-                                        std::move(link), std::move(found[0]), children.empty());
+                                        std::move(link), std::move(found), children.empty());
 }
 
 }  // namespace tavren::atspi
