@@ -185,6 +185,7 @@ std::variant<uint64_t, AccessibilityError> AtspiElement::freshStates() {
 ElementDetails AtspiElement::details() {
   const AccessibleNode* nodes[] = {&node_};
   std::vector<NodeDetails> read = readDetails(link_, nodes);
+  actions_ = read[0].actions;
   return elementDetails(read[0], node_, topLevel_);
 }
 
@@ -207,10 +208,12 @@ AccessibilityError AtspiElement::step(bool up) {
 }
 
 AccessibilityError AtspiElement::perform(const std::string& action) {
-  const AccessibleNode* nodes[] = {&node_};
-  const std::vector<NodeDetails> read = readDetails(link_, nodes);
-  if (read[0].actions) {
-    const std::vector<std::string> names = protocolActionNames(*read[0].actions);
+  if (!actions_) {
+    const AccessibleNode* nodes[] = {&node_};
+    actions_ = readDetails(link_, nodes)[0].actions;
+  }
+  if (actions_) {
+    const std::vector<std::string> names = protocolActionNames(*actions_);
     for (size_t i = 0; i < names.size(); ++i) {
       if (names[i] != action) continue;
       VariantRef reply =

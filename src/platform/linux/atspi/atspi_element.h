@@ -51,6 +51,8 @@ class AtspiElement final : public AccessibleElement {
   bool topLevel_;
   AccessibilityElement facts_;
   std::optional<std::string> text_;
+  // The toolkit's action names as details() last read them: perform() acts by their index.
+  std::optional<std::vector<std::string>> actions_;
 };
 
 }  // namespace tavren::atspi
