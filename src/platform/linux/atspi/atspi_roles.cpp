@@ -165,8 +165,9 @@ static_assert(tableSorted(), "one row per role, in AtspiRole order");
 // The protocol's action names and the toolkits' names for them, each protocol name's rows in
 // order of preference: an element's first listed name becomes the protocol name, the others
 // stay as the toolkit gives them. Read from the running toolkits: GTK 3 ("click" on buttons,
-// "press" and "activate" on others, "toggle" on toggles), GTK 4 ("click", "activate",
-// "toggle"), Qt 5 ("Press", "Toggle", "ShowMenu", "Increase", "Decrease", "SetFocus").
+// "press" and "activate" on others, "toggle" on toggles), Qt 5 ("Press" and "SetFocus" on
+// buttons, "ShowMenu" and "Press" on combo boxes, "Toggle" on list items; "Increase" and
+// "Decrease" are Qt's names for stepping).
 struct ActionRow {
   std::string_view protocol;
   std::string_view toolkit;
