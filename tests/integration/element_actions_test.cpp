@@ -179,6 +179,39 @@ TEST_F(Acting, ApplicationGoneBetweenTreeAndAction) {
             "ok");
 }
 
+// A menu open in its own pop-up window: its 'p' path from the tree acts on the same item, and
+// once the press has closed the menu the same path names nothing.
+TEST_F(Acting, PopupMenuItemByItsTreePath) {
+  Started apps;
+  const pid_t pid = apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar");
+  std::string save;
+  Json row;
+  for (int i = 0; i < 50 && save.empty(); ++i) {  // the menu opens shortly after the window
+    for (const auto& [path, r] : rows(pid)) {
+      if (path[0] == 'p' && r["label"] == "Save") {
+        save = path;
+        row = r;
+      }
+    }
+    if (save.empty()) std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_FALSE(save.empty());
+  // An action it lacks answers with its box: the same element as the row.
+  const Json lacking = ask("performAXAction", {{"pid", pid}, {"path", save}, {"action", "Nope"}});
+  EXPECT_EQ(lacking["status"], "unsupported");
+  for (const char* key : {"x", "y", "w", "h"}) EXPECT_EQ(lacking["box"][key], row[key]) << key;
+  // The press closes the menu: "ok", with the box read after it (the item is no longer shown).
+  const Json pressed = ask("performAXAction", {{"pid", pid}, {"path", save}, {"action", "AXPress"}});
+  EXPECT_EQ(pressed["status"], "ok") << pressed;
+  Json again;
+  for (int i = 0; i < 50; ++i) {
+    again = ask("performAXAction", {{"pid", pid}, {"path", save}, {"action", "AXPress"}});
+    if (again["status"] == "not-found") break;
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(again, (Json{{"status", "not-found"}}));
+}
+
 TEST_F(Acting, WidgetFactoryCheckBoxAndEntry) {
   const pid_t pid = DesktopEnvironment::widgetFactoryPid();
   auto tree = rows(pid);
