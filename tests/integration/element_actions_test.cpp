@@ -59,6 +59,18 @@ class Acting : public ::testing::Test {
     }
     return out;
   }
+  // The rows once the row at `path` has `key` equal to `expected` (GTK 3 runs an action from
+  // its main loop after answering), or after two seconds.
+  std::map<std::string, Json> rowsOnce(pid_t pid, const std::string& path, const char* key,
+                                       const Json& expected) {
+    std::map<std::string, Json> out;
+    for (int i = 0; i < 40; ++i) {
+      out = rows(pid);
+      if (out[path][key] == expected) break;
+      std::this_thread::sleep_for(50ms);
+    }
+    return out;
+  }
   // Asks until the answer's status is no longer "not-found" (the application registers with
   // the accessibility bus a little after its window shows).
   Json once(const std::string& method, const Json& params) {
@@ -89,7 +101,7 @@ TEST_F(Acting, FixtureFormEveryStatus) {
   Json pressed = once("performAXAction", with(at("w0.0.0"), {{"action", "AXPress"}}));
   EXPECT_EQ(pressed["status"], "ok") << pressed;
   EXPECT_GT(pressed["box"]["w"], 0);
-  auto tree = rows(pid);
+  auto tree = rowsOnce(pid, "w0.0.1", "label", "Pressed 1");
   EXPECT_EQ(tree["w0.0.1"]["label"], "Pressed 1");
   EXPECT_EQ(tree["w0.0.2"]["value"], "0");
   EXPECT_EQ(ask("performAXAction", with(at("w0.0.2"), {{"action", "AXPress"}}))["status"], "ok");
@@ -105,7 +117,7 @@ TEST_F(Acting, FixtureFormEveryStatus) {
             (Json{{"status", "unsupported"}, {"posted", false}}));
   const Json secretSet = ask("setAXValue", with(at("w0.0.5"), {{"value", secret + "2"}}));
   EXPECT_EQ(secretSet, (Json{{"status", "ok"}}));
-  tree = rows(pid);
+  tree = rowsOnce(pid, "w0.0.2", "value", "1");
   EXPECT_EQ(tree["w0.0.2"]["value"], "1");
   EXPECT_EQ(tree["w0.0.3"]["value"], "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80");
   EXPECT_EQ(tree["w0.0.4"]["value"], "Read only caption");
@@ -233,12 +245,7 @@ TEST_F(Acting, WidgetFactoryCheckBoxAndEntry) {
             "ok");
   EXPECT_EQ(ask("setAXValue", {{"pid", pid}, {"path", entry}, {"value", "\xE6\xBC\xA2\xE5\xAD\x97 ok"}}),
             (Json{{"status", "ok"}}));
-  // GTK 3 runs an action from its main loop after answering: the tree shows it shortly after.
-  for (int i = 0; i < 50; ++i) {
-    tree = rows(pid);
-    if (tree[check]["value"] != before) break;
-    std::this_thread::sleep_for(50ms);
-  }
+  tree = rowsOnce(pid, check, "value", before == "0" ? "1" : "0");
   EXPECT_NE(tree[check]["value"], before) << tree[check];
   EXPECT_EQ(tree[entry]["value"], "\xE6\xBC\xA2\xE5\xAD\x97 ok");
   EXPECT_EQ(ask("selectAXText", {{"pid", pid}, {"path", entry}, {"text", "ok"}}),
