@@ -21,6 +21,7 @@ constexpr const char* kValue = "org.a11y.atspi.Value";
 constexpr const char* kNullPath = "/org/a11y/atspi/null";
 
 constexpr uint32_t kStateEnabled = 8;
+constexpr uint32_t kStateFocused = 12;
 constexpr uint32_t kStateSensitive = 24;
 constexpr uint32_t kStateSelectableText = 38;
 constexpr uint32_t kStateReadOnly = 43;
@@ -261,7 +262,11 @@ AccessibilityError AtspiElement::setValue(const std::string& value) {
   return kAXErrorAttributeUnsupported;
 }
 
+// An element that has the focus already is left alone (the states are those the settable
+// checks just read): on the act-form fixture a GrabFocus per request made setting an entry's
+// text cost 9 to 12 ms instead of 1.7 ms.
 void AtspiElement::focus() {
+  if (hasState(node_.states, kStateFocused)) return;
   if (node_.interfaces & kComponentInterface) call(kComponent, "GrabFocus", nullptr, "(b)");
 }
 
