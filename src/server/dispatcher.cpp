@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "accessibility/element_actions.h"
+#include "accessibility/text_selection.h"
 #include "accessibility/tree_snapshot.h"
 #include "apps/app_methods.h"
 #include "apps/app_resolution.h"
@@ -22,6 +24,12 @@ MethodRow plain(std::string_view name, MethodHandler handler, Queue queue = Queu
 
 MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode) {
   return MethodRow{.name = name, .appHandler = handler, .noAppCode = noAppCode};
+}
+
+// The element methods take the accessibility and the window server of the platform.
+template <Json (*method)(const AppInfo&, const Json&, Accessibility&, WindowServer&)>
+Outcome acting(const AppInfo& app, const Json& params, Service& service) {
+  return method(app, params, service.platform.accessibility(), service.platform.windowServer());
 }
 
 const auto kCatalogue = std::to_array<MethodRow>({
@@ -54,6 +62,7 @@ const auto kCatalogue = std::to_array<MethodRow>({
           [](const Json& params, Service& s) {
             return listRunningAppsMethod(params, s.platform.workspace());
           }),
+    forApp("performAXAction", &acting<performNativeAXAction>, 12),
     plain("ping", [](const Json& params, Service&) { return pingMethod(params); }, Queue::Quick),
     forApp("restoreAppWindows",
            [](const AppInfo& app, const Json&, Service& s) -> Outcome {
@@ -64,6 +73,8 @@ const auto kCatalogue = std::to_array<MethodRow>({
           [](const Json& params, Service& s) {
             return restoreFrontMethod(params, s.platform.workspace(), s.platform.focus());
           }),
+    forApp("selectAXText", &acting<selectNativeAXText>, 13),
+    forApp("setAXValue", &acting<setNativeAXValue>, 13),
     plain("windowCatalog",
           [](const Json&, Service& s) -> Outcome {
             return windowServerCatalog(s.platform.windowServer());

@@ -31,6 +31,7 @@ uint32_t interfaceBit(const char* name) {
   if (std::strcmp(name, "org.a11y.atspi.Action") == 0) return kActionInterface;
   if (std::strcmp(name, "org.a11y.atspi.Text") == 0) return kTextInterface;
   if (std::strcmp(name, "org.a11y.atspi.Value") == 0) return kValueInterface;
+  if (std::strcmp(name, "org.a11y.atspi.EditableText") == 0) return kEditableTextInterface;
   return 0;
 }
 

@@ -26,6 +26,7 @@ enum InterfaceBit : uint32_t {
   kActionInterface = 2,
   kTextInterface = 4,
   kValueInterface = 8,
+  kEditableTextInterface = 16,
 };
 
 // What AT-SPI tells of one accessible without calling its optional interfaces.

@@ -9,22 +9,29 @@ bool AtspiAccessibility::trusted() {
   return bus_.connection() != nullptr && bus_.enabled().value_or(true);
 }
 
-std::unique_ptr<AtspiSnapshot> AtspiAccessibility::read(int32_t pid) {
+std::optional<AtspiAccessibility::Reach> AtspiAccessibility::reach(int32_t pid) {
   ObjectRef<GDBusConnection> bus = bus_.connection();
-  if (!bus || pid <= 0) return std::make_unique<AtspiSnapshot>(nullptr, nullptr, false, "", "");
-  announceClient(bus.get());
-  const bool bulk = reading_ == TreeReading::Bulk;
+  if (!bus || pid <= 0) return std::nullopt;
   if (auto reached = direct_.reachable(pid)) {
-    return std::make_unique<AtspiSnapshot>(std::move(bus), std::move(reached->connection), true,
-                                           reached->app.busName, reached->app.path, bulk);
+    return Reach{std::move(bus), std::move(reached->connection), true, reached->app.busName,
+                 reached->app.path};
   }
   for (const RegisteredApp& app : registeredApps(bus.get())) {
     if (app.pid != pid) continue;
     AppConnections::Direct direct = direct_.connectionTo(bus.get(), app);
-    return std::make_unique<AtspiSnapshot>(std::move(bus), std::move(direct.connection),
-                                           !direct.silent, app.busName, app.path, bulk);
+    return Reach{std::move(bus), std::move(direct.connection), !direct.silent, app.busName,
+                 app.path};
   }
-  return std::make_unique<AtspiSnapshot>(nullptr, nullptr, false, "", "");
+  return std::nullopt;
+}
+
+std::unique_ptr<AtspiSnapshot> AtspiAccessibility::read(int32_t pid) {
+  if (ObjectRef<GDBusConnection> bus = bus_.connection()) announceClient(bus.get());
+  std::optional<Reach> app = reach(pid);
+  if (!app) return std::make_unique<AtspiSnapshot>(nullptr, nullptr, false, "", "");
+  return std::make_unique<AtspiSnapshot>(std::move(app->bus), std::move(app->direct),
+                                         app->answering, app->busName, app->rootPath,
+                                         reading_ == TreeReading::Bulk);
 }
 
 }  // namespace tavren::atspi

@@ -22,8 +22,20 @@ class AtspiAccessibility final : public Accessibility {
   std::unique_ptr<AccessibilitySnapshot> snapshot(int32_t pid) override { return read(pid); }
   // The same snapshot, as what it is.
   std::unique_ptr<AtspiSnapshot> read(int32_t pid);
+  std::unique_ptr<AccessibleElement> element(int32_t pid, PathRoot root, int64_t index,
+                                             std::span<const int64_t> children) override;
 
  private:
+  // How to reach the application with this pid; none when it is not registered.
+  struct Reach {
+    ObjectRef<GDBusConnection> bus;
+    ObjectRef<GDBusConnection> direct;
+    bool answering = true;
+    std::string busName;
+    std::string rootPath;
+  };
+  std::optional<Reach> reach(int32_t pid);
+
   AtspiBus& bus_;
   TreeReading reading_;
   AppConnections direct_;

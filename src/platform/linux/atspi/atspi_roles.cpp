@@ -162,6 +162,23 @@ constexpr bool tableSorted() {
 }
 static_assert(tableSorted(), "one row per role, in AtspiRole order");
 
+// The protocol's action names and the toolkits' names for them, each protocol name's rows in
+// order of preference: an element's first listed name becomes the protocol name, the others
+// stay as the toolkit gives them. Read from the running toolkits: GTK 3 ("click" on buttons,
+// "press" and "activate" on others, "toggle" on toggles), Qt 5 ("Press" and "SetFocus" on
+// buttons, "ShowMenu" and "Press" on combo boxes, "Toggle" on list items; "Increase" and
+// "Decrease" are Qt's names for stepping).
+struct ActionRow {
+  std::string_view protocol;
+  std::string_view toolkit;
+};
+constexpr ActionRow kActionTable[] = {
+    {"AXPress", "click"},      {"AXPress", "press"},         {"AXPress", "activate"},
+    {"AXPress", "toggle"},     {"AXPress", "Press"},         {"AXPress", "Toggle"},
+    {"AXShowMenu", "popup"},   {"AXShowMenu", "menu"},       {"AXShowMenu", "ShowMenu"},
+    {"AXIncrement", "Increase"}, {"AXDecrement", "Decrease"},
+};
+
 }  // namespace
 
 bool isWindowRole(uint32_t atspiRole) {
@@ -206,23 +223,17 @@ bool isSteppedRole(uint32_t atspiRole) {
 bool isSecretTextRole(uint32_t atspiRole) { return atspiRole == kPasswordText; }
 
 std::vector<std::string> protocolActionNames(std::span<const std::string> atspiActions) {
-  constexpr std::string_view kPressLike[] = {"click", "press", "activate", "toggle"};
-  size_t press = atspiActions.size();
-  for (std::string_view candidate : kPressLike) {
-    for (size_t i = 0; i < atspiActions.size() && press == atspiActions.size(); ++i) {
-      if (atspiActions[i] == candidate) press = i;
-    }
-  }
-  std::vector<std::string> names;
-  names.reserve(atspiActions.size());
-  for (size_t i = 0; i < atspiActions.size(); ++i) {
-    const std::string& action = atspiActions[i];
-    if (i == press) {
-      names.emplace_back("AXPress");
-    } else if (action == "popup" || action == "menu") {
-      names.emplace_back("AXShowMenu");
-    } else {
-      names.push_back(action);
+  std::vector<std::string> names(atspiActions.begin(), atspiActions.end());
+  std::vector<bool> renamed(names.size());
+  std::string_view done;  // the protocol name whose best toolkit name was found
+  for (const ActionRow& row : kActionTable) {
+    if (row.protocol == done) continue;
+    for (size_t i = 0; i < atspiActions.size(); ++i) {
+      if (renamed[i] || atspiActions[i] != row.toolkit) continue;
+      names[i] = row.protocol;
+      renamed[i] = true;
+      done = row.protocol;
+      break;
     }
   }
   return names;

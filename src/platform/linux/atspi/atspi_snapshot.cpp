@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "platform/linux/atspi/atspi_element.h"
 #include "platform/linux/atspi/atspi_roles.h"
 
 namespace tavren::atspi {
@@ -19,28 +20,6 @@ constexpr size_t kShownChildren = 2000;
 
 std::string keyOf(const AccessibleRef& ref) {
   return ref.bus + '\n' + ref.path;
-}
-
-// GTK answers INT_MIN for the position of what it has not placed on screen, and a negative
-// size for no size: both mean unreadable, not a place far off screen.
-ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& node, bool topLevel) {
-  ElementDetails d;
-  if (read.extents) {
-    const auto [x, y, w, h] = *read.extents;
-    if (x != INT32_MIN && y != INT32_MIN) d.position = Point{double(x), double(y)};
-    if (w >= 0 && h >= 0) d.size = Size{double(w), double(h)};
-  }
-  if (read.actions) {
-    d.actions.emplace();
-    for (std::string& name : protocolActionNames(*read.actions))
-      d.actions->push_back(std::move(name));
-    if (isSteppedRole(node.role) && (node.interfaces & kValueInterface)) {
-      d.actions->push_back(std::string("AXIncrement"));
-      d.actions->push_back(std::string("AXDecrement"));
-    }
-    if (topLevel) d.actions->push_back(std::string("AXRaise"));
-  }
-  return d;
 }
 
 }  // namespace
@@ -228,6 +207,12 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
     }
   }
   return out;
+}
+
+std::unique_ptr<AccessibleElement> AtspiSnapshot::live(ElementIndex element) {
+  if (element >= nodes_.size() || !nodes_[element].read) return nullptr;
+  return std::make_unique<AtspiElement>(addRef(connection_.get()), addRef(direct_.get()), link_,
+                                        nodes_[element], topLevel_[element]);
 }
 
 void AtspiSnapshot::nameWindow(ElementIndex window, std::string title) {

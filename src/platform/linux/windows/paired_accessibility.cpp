@@ -40,6 +40,9 @@ class PairedSnapshot final : public AccessibilitySnapshot {
   std::optional<ElementIndex> elementAt(Point point, const Rect& window) override {
     return toolkit_->elementAt(point, window);
   }
+  std::unique_ptr<AccessibleElement> live(ElementIndex element) override {
+    return toolkit_->live(element);
+  }
 
   std::vector<ElementDetails> details(std::span<const ElementIndex> which) override {
     const std::vector<ElementIndex> windows = toolkit_->windows();

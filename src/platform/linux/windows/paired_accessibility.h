@@ -20,6 +20,10 @@ class PairedAccessibility final : public Accessibility {
 
   bool trusted() override { return toolkit_.trusted(); }
   std::unique_ptr<AccessibilitySnapshot> snapshot(int32_t pid) override;
+  std::unique_ptr<AccessibleElement> element(int32_t pid, PathRoot root, int64_t index,
+                                             std::span<const int64_t> children) override {
+    return toolkit_.element(pid, root, index, children);
+  }
 
  private:
   atspi::AtspiAccessibility& toolkit_;
