@@ -5,7 +5,7 @@
 #include "accessibility/element_paths.h"
 #include "accessibility/text_selection.h"
 #include "accessibility/tree_snapshot.h"
-#include "core/dispatcher.h"
+#include "server/dispatcher.h"
 #include "platform/fake/fake_desktop.h"
 
 namespace tavren {
