@@ -184,7 +184,8 @@ TEST(Protocol, ParallelRequestsGetTheirOwnAnswers) {
   std::set<std::string> ids;
   for (int i = 0; i < 500; ++i) {
     auto line = service->readLine(10s);
-    ASSERT_TRUE(line);
+    ASSERT_TRUE(line) << "after " << i << " answers; exit "
+                      << service->wait(100ms).value_or(-1) << "; stderr: " << service->errorOutput();
     Json v = Json::parse(*line);
     const std::string id = v["id"];
     ids.insert(id);
