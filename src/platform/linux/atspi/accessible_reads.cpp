@@ -9,6 +9,7 @@ namespace tavren::atspi {
 namespace {
 
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
+constexpr const char* kApplication = "org.a11y.atspi.Application";
 constexpr const char* kCachePath = "/org/a11y/atspi/cache";
 // The bus allows a connection 50,000 pending replies; concurrent requests share ours.
 constexpr size_t kSliceSize = 4096;
@@ -121,6 +122,12 @@ std::optional<std::vector<AccessibleRef>> childrenOf(const VariantRef& reply) {
   return out;
 }
 
+std::string stringProperty(const VariantRef& reply) {
+  VariantRef value = propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
 std::optional<int32_t> intProperty(const VariantRef& reply) {
   VariantRef value = propertyValue(reply);
   if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
@@ -182,31 +189,44 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
   std::vector<DbusCall> calls;
   calls.push_back(
       accessibleCall({link.busName, rootPath}, kAccessible, "GetChildren", nullptr, "(a(so))"));
+  calls.push_back(propertyGet(link.busName, rootPath, kApplication, "ToolkitName"));
+  calls.push_back(propertyGet(link.busName, rootPath, kApplication, "Version"));
   if (withCache) {
     calls.push_back(
         {link.busName, kCachePath, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr});
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  link.traits = toolkitTraits(stringProperty(replies[1]), stringProperty(replies[2]));
   if (!withCache) return {std::nullopt, childrenOf(replies[0])};
-  return {cacheItems(replies[1]), childrenOf(replies[0])};
+  return {cacheItems(replies[3]), childrenOf(replies[0])};
 }
 
 std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleRef> refs) {
+  // Name, description and child count in one GetAll where the toolkit takes it, else one Get
+  // each (see ToolkitTraits).
+  const bool getAll = link.traits.answersGetAll;
+  const size_t perNode = getAll ? 4 : 6;
   std::vector<DbusCall> calls;
-  calls.reserve(refs.size() * 4);
+  calls.reserve(refs.size() * perNode);
   for (const AccessibleRef& ref : refs) {
     calls.push_back(accessibleCall(ref, kAccessible, "GetRole", nullptr, "(u)"));
     calls.push_back(accessibleCall(ref, kAccessible, "GetState", nullptr, "(au)"));
     calls.push_back(accessibleCall(ref, kAccessible, "GetInterfaces", nullptr, "(as)"));
-    calls.push_back(accessibleCall(ref, "org.freedesktop.DBus.Properties", "GetAll",
-                                   g_variant_new("(s)", kAccessible), "(a{sv})"));
+    if (getAll) {
+      calls.push_back(accessibleCall(ref, "org.freedesktop.DBus.Properties", "GetAll",
+                                     g_variant_new("(s)", kAccessible), "(a{sv})"));
+    } else {
+      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Name"));
+      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Description"));
+      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "ChildCount"));
+    }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
   std::vector<AccessibleNode> nodes(refs.size());
   for (size_t i = 0; i < refs.size(); ++i) {
     AccessibleNode& node = nodes[i];
     node.ref = refs[i];
-    const VariantRef* r = &replies[i * 4];
+    const VariantRef* r = &replies[i * perNode];
     if (!r[0]) continue;
     node.read = true;
     g_variant_get(r[0].get(), "(u)", &node.role);
@@ -214,7 +234,11 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
     if (r[2]) {
       node.interfaces = interfacesOf(VariantRef(g_variant_get_child_value(r[2].get(), 0)).get());
     }
-    if (r[3]) {
+    if (!getAll) {
+      node.name = stringProperty(r[3]);
+      node.description = stringProperty(r[4]);
+      node.childCount = intProperty(r[5]).value_or(-1);
+    } else if (r[3]) {
       GVariant* properties = nullptr;
       g_variant_get(r[3].get(), "(@a{sv})", &properties);
       const gchar* text = nullptr;

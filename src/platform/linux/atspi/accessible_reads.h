@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/atspi/dbus_batch.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::atspi {
 
@@ -50,14 +51,18 @@ struct AppLink {
   GDBusConnection* direct = nullptr;  // straight to the application, when it offered that
   std::string busName;
   bool answering = true;
+  // Known once readRoot has asked the application which toolkit it is; until then only the
+  // call shapes every toolkit takes are used.
+  ToolkitTraits traits;
 };
 
 // Sends the calls together (in slices, to stay within the bus's limit of pending replies).
 // Calls to the application itself go over the direct connection when there is one.
 std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls);
 
-// The application's cached accessibles (org.a11y.atspi.Cache.GetItems), and its root's
-// children, in one batch. No cache (older toolkits, or a bridge not yet activated) gives none.
+// The application's cached accessibles (org.a11y.atspi.Cache.GetItems), its root's children
+// and its toolkit (which sets link.traits), in one batch. No cache (older toolkits, or a bridge
+// not yet activated) gives none.
 struct RootRead {
   std::optional<std::vector<AccessibleNode>> cache;
   std::optional<std::vector<AccessibleRef>> rootChildren;
