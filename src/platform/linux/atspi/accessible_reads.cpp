@@ -300,6 +300,8 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
   // Extents, the number of actions and the first action's name go out together; the names of
   // further actions (rare) follow in a second batch. (GetActions would give every name in one
   // call, but GTK's bridge answers it with localised names.)
+  // ATSPI_COORD_TYPE_WINDOW (1) where screen coordinates are not to be had.
+  const uint32_t coordinates = link.traits.windowRelativeExtents ? 1u : 0u;
   std::vector<DbusCall> calls;
   std::vector<size_t> extentsAt(nodes.size(), SIZE_MAX), actionsAt(nodes.size(), SIZE_MAX);
   for (size_t i = 0; i < nodes.size(); ++i) {
@@ -307,7 +309,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
     if (node.interfaces & kComponentInterface) {
       extentsAt[i] = calls.size();
       calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Component", "GetExtents",
-                                     g_variant_new("(u)", 0u), "((iiii))"));
+                                     g_variant_new("(u)", coordinates), "((iiii))"));
     }
     if (node.interfaces & kActionInterface) {
       actionsAt[i] = calls.size();

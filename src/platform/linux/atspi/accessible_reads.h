@@ -77,7 +77,8 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
 std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
     AppLink& link, std::span<const AccessibleNode* const> nodes, size_t atMost);
 
-// Screen extents (x, y, width, height) and action names of each node. A node without the
+// Screen extents (x, y, width, height) and action names of each node; window-relative extents
+// for toolkits that have no others (ToolkitTraits). A node without the
 // Component or Action interface is not asked for what it lacks: no extents, no actions.
 struct NodeDetails {
   std::optional<std::array<int32_t, 4>> extents;

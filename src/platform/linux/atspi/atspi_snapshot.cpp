@@ -235,6 +235,11 @@ void AtspiSnapshot::nameWindow(ElementIndex window, std::string title) {
   elements_[window].title = std::move(title);
 }
 
+ElementIndex AtspiSnapshot::topLevelOf(ElementIndex element) const {
+  while (elements_[element].parent) element = *elements_[element].parent;
+  return element;
+}
+
 std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& window) {
   // AT-SPI cannot hit-test across surfaces: a pop-up's items answer for points that the window
   // below also covers. So: among the showing elements, the deepest whose extents hold the

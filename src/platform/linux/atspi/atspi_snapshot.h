@@ -34,6 +34,12 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // calls it. Other elements are left as they are.
   void nameWindow(ElementIndex window, std::string title);
 
+  // True when the toolkit gives extents relative to the element's window (ToolkitTraits): the
+  // window's own position then says nothing, and every other box needs the window's origin.
+  bool windowRelativeExtents() const { return link_.traits.windowRelativeExtents; }
+  // The top-level element (a child of the application) that holds `element`.
+  ElementIndex topLevelOf(ElementIndex element) const;
+
  private:
   ElementIndex add(AccessibleNode node, std::optional<ElementIndex> parent, bool topLevel,
                    int depth);

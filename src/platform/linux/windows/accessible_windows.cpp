@@ -5,6 +5,7 @@
 #include "platform/linux/atspi/atspi_roles.h"
 #include "platform/linux/atspi/dbus_batch.h"
 #include "platform/linux/atspi/registered_apps.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::appwindows {
 
@@ -20,23 +21,38 @@ constexpr uint32_t kScreenCoordinates = 0;  // ATSPI_COORD_TYPE_SCREEN
 struct Child {
   std::string busName;
   std::string path;
+  bool windowRelative = false;  // its toolkit places windows at the origin (ToolkitTraits)
 };
 
+std::string stringOf(const VariantRef& reply) {
+  VariantRef value = atspi::propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
 std::vector<Child> childrenOf(GDBusConnection* bus, const std::vector<atspi::RegisteredApp>& apps) {
+  constexpr const char* kApplication = "org.a11y.atspi.Application";
   std::vector<DbusCall> calls;
   for (const atspi::RegisteredApp& app : apps) {
     calls.push_back({app.busName, app.path, kAccessible, "GetChildren", nullptr,
                      G_VARIANT_TYPE("(a(so))")});
+    calls.push_back(atspi::propertyGet(app.busName, app.path, kApplication, "ToolkitName"));
+    calls.push_back(atspi::propertyGet(app.busName, app.path, kApplication, "Version"));
   }
   std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
   std::vector<Child> children;
-  for (const VariantRef& reply : replies) {
-    if (!reply) continue;
+  for (size_t i = 0; i + 2 < replies.size(); i += 3) {
+    if (!replies[i]) continue;
+    const bool windowRelative =
+        atspi::toolkitTraits(stringOf(replies[i + 1]), stringOf(replies[i + 2]))
+            .windowRelativeExtents;
     GVariantIter* iter = nullptr;
-    g_variant_get(reply.get(), "(a(so))", &iter);
+    g_variant_get(replies[i].get(), "(a(so))", &iter);
     const gchar* name = nullptr;
     const gchar* path = nullptr;
-    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) children.push_back({name, path});
+    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
+      children.push_back({name, path, windowRelative});
+    }
     g_variant_iter_free(iter);
   }
   return children;
@@ -107,6 +123,8 @@ std::vector<AccessibleWindow> accessibleWindows(GDBusConnection* bus, int32_t pi
       gint32 x = 0, y = 0, width = 0, height = 0;
       g_variant_get(r[3].get(), "((iiii))", &x, &y, &width, &height);
       setExtents(window, x, y, width, height);
+      // Such a toolkit says nothing of where the window is: its size alone pairs it.
+      if (children[i].windowRelative) window.position.reset();
     }
     windows.push_back(std::move(window));
   }
