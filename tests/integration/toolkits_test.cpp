@@ -149,6 +149,31 @@ TEST(Gtk4Application, BoxesAreOnTheScreen) {
   }
 }
 
+TEST(ToolkitApplications, QuittingDuringTheReadIsAnswered) {
+  auto service = DesktopEnvironment::startService();
+  const std::vector<std::pair<std::vector<std::string>, std::string>> apps = {
+      {{kQtRichText}, "Rich Text"}, {{"gtk4-print-editor"}, "Print Editor"}};
+  for (const auto& [argv, title] : apps) {
+    for (int delayMs : {0, 10, 40}) {
+      SCOPED_TRACE(title + " " + std::to_string(delayMs));
+      Launched launched;
+      pid_t pid = launched.start(argv, title);
+      ASSERT_EQ(treeOnceRegistered(*service, pid, kLimits, 2)["ok"], true);
+      const std::string id = "quit" + std::to_string(delayMs);
+      service->send(requestLine(id, "axTree", params(pid, kLimits)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      kill(pid, SIGKILL);
+      auto line = service->responseFor(id, 30s);
+      ASSERT_TRUE(line);
+      Json r = Json::parse(*line);
+      EXPECT_TRUE(r["ok"] == true || r["error"] == "No matching running app") << *line;
+    }
+  }
+  service->closeInput();
+  EXPECT_EQ(service->wait(10s), 0);
+  EXPECT_EQ(service->errorOutput(), "");
+}
+
 // Each toolkit's rows equal those of a plain node-by-node walk, read in process.
 class ToolkitAgainstWalk : public ::testing::Test {
  protected:
