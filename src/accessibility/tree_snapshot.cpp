@@ -191,6 +191,16 @@ Json treeRows(AccessibilitySnapshot& snapshot, const std::vector<PlannedRow>& ro
 Json nativeAXTree(const AppInfo& app, const Json& params, Accessibility& accessibility,
                   WindowServer& windowServer) {
   const TreeLimits limits = treeLimits(params);
+  // Accessibility switched off: nothing is read, whatever applications would still answer.
+  const bool trusted = accessibility.trusted();
+  if (!trusted) {
+    return Json{{"id", appIdentityId(app)},
+                {"name", appIdentityName(app)},
+                {"pid", app.pid},
+                {"trusted", false},
+                {"scopeMatched", !windowScope(params)},  // no window to match a scope
+                {"elements", Json::array()}};
+  }
   const std::unique_ptr<AccessibilitySnapshot> snapshot = accessibility.snapshot(app.pid);
   const std::vector<ElementIndex> windows = snapshot->windows();
   const std::optional<WindowScope> scope = windowScope(params);
@@ -217,7 +227,7 @@ Json nativeAXTree(const AppInfo& app, const Json& params, Accessibility& accessi
   return Json{{"id", appIdentityId(app)},
               {"name", appIdentityName(app)},
               {"pid", app.pid},
-              {"trusted", accessibility.trusted()},
+              {"trusted", trusted},
               {"scopeMatched", scopeMatched},
               {"elements", std::move(elements)}};
 }
