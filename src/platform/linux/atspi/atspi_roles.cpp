@@ -171,6 +171,12 @@ bool isWindowRole(uint32_t atspiRole) {
   return false;
 }
 
+bool isMenuHolder(uint32_t atspiRole, std::span<const uint32_t> childRoles) {
+  return atspiRole == kWindow && childRoles.size() == 1 && childRoles[0] == kMenu;
+}
+
+bool mayHoldMenu(uint32_t atspiRole) { return atspiRole == kWindow; }
+
 ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel) {
   if (topLevel) {
     for (const WindowRow& row : kWindowTable) {

@@ -70,8 +70,19 @@ AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConn
   if (root.rootChildren) {
     appChildren_ = addChildren(*root.rootChildren, std::nullopt, true, 0);
   }
+  // Pop-ups holding a menu are no windows: their children tell, read in one batch.
+  std::vector<ElementIndex> unsure;
   for (ElementIndex e : appChildren_) {
-    if (isWindowRole(nodes_[e].role)) windows_.push_back(e);
+    if (nodes_[e].read && mayHoldMenu(nodes_[e].role)) unsure.push_back(e);
+  }
+  readChildren(unsure, kShownChildren);
+  for (ElementIndex e : appChildren_) {
+    if (!isWindowRole(nodes_[e].role)) continue;
+    std::vector<uint32_t> childRoles;
+    if (mayHoldMenu(nodes_[e].role) && elements_[e].children) {
+      for (ElementIndex c : *elements_[e].children) childRoles.push_back(nodes_[c].role);
+    }
+    if (!isMenuHolder(nodes_[e].role, childRoles)) windows_.push_back(e);
   }
 }
 

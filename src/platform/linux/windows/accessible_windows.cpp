@@ -58,6 +58,43 @@ std::vector<Child> childrenOf(GDBusConnection* bus, const std::vector<atspi::Reg
   return children;
 }
 
+// Which of the `unsure` children are pop-ups holding a menu (atspi::isMenuHolder): their child
+// lists, then the role of each only child, two batches, only when there are such children.
+std::vector<bool> menuHolders(GDBusConnection* bus, const std::vector<Child>& children,
+                              const std::vector<uint32_t>& roles,
+                              const std::vector<size_t>& unsure) {
+  std::vector<bool> holders(children.size(), false);
+  if (unsure.empty()) return holders;
+  std::vector<DbusCall> calls;
+  for (size_t i : unsure) {
+    calls.push_back({children[i].busName, children[i].path, kAccessible, "GetChildren", nullptr,
+                     G_VARIANT_TYPE("(a(so))")});
+  }
+  std::vector<VariantRef> lists = atspi::callAll(bus, std::move(calls));
+  std::vector<size_t> single;
+  std::vector<DbusCall> roleCalls;
+  for (size_t k = 0; k < unsure.size(); ++k) {
+    if (!lists[k]) continue;
+    GVariantIter* iter = nullptr;
+    g_variant_get(lists[k].get(), "(a(so))", &iter);
+    const gchar* name = nullptr;
+    const gchar* path = nullptr;
+    if (g_variant_iter_n_children(iter) == 1 && g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
+      single.push_back(unsure[k]);
+      roleCalls.push_back({name, path, kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
+    }
+    g_variant_iter_free(iter);
+  }
+  std::vector<VariantRef> childRoles = atspi::callAll(bus, std::move(roleCalls));
+  for (size_t k = 0; k < single.size(); ++k) {
+    if (!childRoles[k]) continue;
+    uint32_t role = 0;
+    g_variant_get(childRoles[k].get(), "(u)", &role);
+    holders[single[k]] = atspi::isMenuHolder(roles[single[k]], std::span(&role, 1));
+  }
+  return holders;
+}
+
 uint64_t statesOf(const VariantRef& reply) {
   if (!reply) return 0;
   GVariantIter* iter = nullptr;
@@ -110,13 +147,22 @@ std::vector<AccessibleWindow> accessibleWindows(GDBusConnection* bus, int32_t pi
   }
   std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
 
+  std::vector<uint32_t> roles(children.size(), UINT32_MAX);
+  std::vector<size_t> unsure;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const VariantRef& role = replies[i * kPerChild];
+    if (!role) continue;  // a child that cannot say its role cannot be told to be a window
+    g_variant_get(role.get(), "(u)", &roles[i]);
+    if (atspi::mayHoldMenu(roles[i])) unsure.push_back(i);
+  }
+  const std::vector<bool> holders = menuHolders(bus, children, roles, unsure);
+
   std::vector<AccessibleWindow> windows;
   for (size_t i = 0; i < children.size(); ++i) {
     const VariantRef* r = &replies[i * kPerChild];
-    if (!r[0]) continue;  // a child that cannot say its role cannot be told to be a window
+    if (roles[i] == UINT32_MAX || !atspi::isWindowRole(roles[i]) || holders[i]) continue;
     AccessibleWindow window;
-    g_variant_get(r[0].get(), "(u)", &window.role);
-    if (!atspi::isWindowRole(window.role)) continue;
+    window.role = roles[i];
     window.states = statesOf(r[1]);
     window.name = nameOf(r[2]);
     if (r[3]) {
