@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/atspi/atspi_roles.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::atspi {
 namespace {
@@ -36,6 +37,30 @@ TEST(AtspiRoles, TableAndFallback) {
   EXPECT_EQ(role(100000), (Pair{"AXUnknown", ""}));
   EXPECT_TRUE(isWindowRole(69));
   EXPECT_FALSE(isWindowRole(43));
+}
+
+TEST(AtspiRoles, PopupHoldingAMenuIsNoWindow) {
+  const uint32_t menu[] = {33}, button[] = {43}, two[] = {33, 33};
+  EXPECT_TRUE(isMenuHolder(69, menu));    // GTK 3 context menu: "window" around a menu
+  EXPECT_FALSE(isMenuHolder(23, menu));   // a frame with only a menu is still a window
+  EXPECT_FALSE(isMenuHolder(69, button));
+  EXPECT_FALSE(isMenuHolder(69, two));
+  EXPECT_FALSE(isMenuHolder(69, {}));
+  EXPECT_TRUE(mayHoldMenu(69));
+  EXPECT_FALSE(mayHoldMenu(23));
+}
+
+// Each toolkit gets the call shapes it takes; anything unknown gets those every toolkit takes.
+TEST(ToolkitTraits, CallShapesPerToolkit) {
+  EXPECT_FALSE(toolkitTraits("Qt", "5.15.8").answersGetAll);  // crashes on GetAll
+  EXPECT_FALSE(toolkitTraits("Qt", "6.4.2").answersGetAll);
+  EXPECT_TRUE(toolkitTraits("gtk", "3.24.38").answersGetAll);
+  EXPECT_FALSE(toolkitTraits("gtk", "3.24.38").windowRelativeExtents);
+  EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").answersGetAll);
+  EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").windowRelativeExtents);
+  EXPECT_FALSE(toolkitTraits("GTK", "3.24.38").windowRelativeExtents);
+  EXPECT_FALSE(toolkitTraits("", "").answersGetAll);  // did not say
+  EXPECT_FALSE(toolkitTraits("SomeToolkit", "1.0").answersGetAll);
 }
 
 TEST(AtspiRoles, ActionNames) {
