@@ -401,6 +401,48 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
   return values;
 }
 
+std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes) {
+  constexpr uint32_t kLabelledBy = 2;  // ATSPI_RELATION_LABELLED_BY
+  std::vector<DbusCall> calls;
+  for (const AccessibleNode* node : nodes) {
+    calls.push_back(accessibleCall(node->ref, kAccessible, "GetRelationSet", nullptr,
+                                   "(a(ua(so)))"));
+    calls.push_back(accessibleCall(node->ref, kAccessible, "GetAttributes", nullptr, "(a{ss})"));
+  }
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  std::vector<NodeLabels> labels(nodes.size());
+  std::vector<size_t> labelled;
+  std::vector<DbusCall> nameCalls;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (const VariantRef& attributes = replies[i * 2 + 1]) {
+      VariantRef map(g_variant_get_child_value(attributes.get(), 0));
+      const gchar* text = nullptr;
+      if (g_variant_lookup(map.get(), "placeholder-text", "&s", &text)) labels[i].placeholder = text;
+    }
+    const VariantRef& relations = replies[i * 2];
+    if (!relations) continue;
+    GVariantIter* iter = nullptr;
+    g_variant_get(relations.get(), "(a(ua(so)))", &iter);
+    guint32 type = 0;
+    GVariantIter* targets = nullptr;
+    bool found = false;
+    while (!found && g_variant_iter_next(iter, "(ua(so))", &type, &targets)) {
+      const gchar* bus = nullptr;
+      const gchar* path = nullptr;
+      if (type == kLabelledBy && g_variant_iter_next(targets, "(&s&o)", &bus, &path)) {
+        labelled.push_back(i);
+        nameCalls.push_back(propertyGet(bus, path, kAccessible, "Name"));
+        found = true;
+      }
+      g_variant_iter_free(targets);
+    }
+    g_variant_iter_free(iter);
+  }
+  std::vector<VariantRef> names = callApp(link, std::move(nameCalls));
+  for (size_t k = 0; k < labelled.size(); ++k) labels[labelled[k]].labelledBy = stringProperty(names[k]);
+  return labels;
+}
+
 void announceClient(GDBusConnection* bus) {
   static constexpr const char* kAnnounced = "tavren-atspi-client";
   if (bus == nullptr || g_object_get_data(G_OBJECT(bus), kAnnounced) != nullptr) return;

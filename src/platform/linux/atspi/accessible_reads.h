@@ -94,6 +94,14 @@ struct NodeValue {
 };
 std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes);
 
+// Text that names a nameless field elsewhere: the name of the first element it is labelled by
+// (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two batches.
+struct NodeLabels {
+  std::string labelledBy;
+  std::string placeholder;
+};
+std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes);
+
 // Registers this connection as an AT-SPI client, once per connection: toolkits build their
 // accessible cache and answer GetItems only while some client listens for events.
 void announceClient(GDBusConnection* bus);

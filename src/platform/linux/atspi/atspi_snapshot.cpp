@@ -203,6 +203,7 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
     missing.push_back(e);
     nodes.push_back(&nodes_[e]);
   }
+  nameFields(missing);
   std::vector<NodeDetails> read = readDetails(link_, nodes);
   for (size_t k = 0; k < missing.size(); ++k) {
     details_[missing[k]] = elementDetails(read[k], nodes_[missing[k]], topLevel_[missing[k]]);
@@ -239,6 +240,31 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
     }
   }
   return out;
+}
+
+void AtspiSnapshot::nameFields(std::span<const ElementIndex> which) {
+  static constexpr std::string_view kFieldRoles[] = {"AXTextField", "AXTextArea", "AXComboBox",
+                                                     "AXIncrementor"};
+  std::vector<ElementIndex> nameless;
+  std::vector<const AccessibleNode*> nodes;
+  for (ElementIndex e : which) {
+    const auto* role = std::get_if<std::string>(&elements_[e].role);
+    if (!nodes_[e].read || !nodes_[e].name.empty() || role == nullptr) continue;
+    if (std::find(std::begin(kFieldRoles), std::end(kFieldRoles), *role) == std::end(kFieldRoles))
+      continue;
+    nameless.push_back(e);
+    nodes.push_back(&nodes_[e]);
+  }
+  if (nameless.empty()) return;
+  std::vector<NodeLabels> labels = readLabels(link_, nodes);
+  for (size_t k = 0; k < nameless.size(); ++k) {
+    AccessibilityElement& element = elements_[nameless[k]];
+    if (!labels[k].labelledBy.empty()) element.title = std::move(labels[k].labelledBy);
+    const auto* description = std::get_if<std::string>(&element.description);
+    if (!labels[k].placeholder.empty() && (description == nullptr || description->empty())) {
+      element.description = std::move(labels[k].placeholder);
+    }
+  }
 }
 
 void AtspiSnapshot::nameWindow(ElementIndex window, std::string title) {

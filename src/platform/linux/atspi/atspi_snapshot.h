@@ -51,6 +51,11 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
                                         std::optional<ElementIndex> parent, bool topLevel,
                                         int depth);
 
+  // A field the toolkit left without a name takes the name of the element it is labelled by as
+  // its title, and its placeholder as its description where it has none, so that what names it
+  // on screen names it here too (and a field named "Password" that way is known as a secret).
+  void nameFields(std::span<const ElementIndex> which);
+
   ObjectRef<GDBusConnection> connection_;
   ObjectRef<GDBusConnection> direct_;
   AppLink link_;
