@@ -67,6 +67,23 @@ Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& m
   return r;
 }
 
+// A tree scoped to the window's frame as the window list gives it, and to its title, gives the
+// rows of the unscoped tree's window.
+void expectScopesMatch(ServiceProcess& service, pid_t pid, const Json& rows) {
+  Json listed = call(service, "ws", "windowServerWindows", params(pid));
+  ASSERT_EQ(listed["ok"], true) << listed;
+  ASSERT_FALSE(listed["result"]["windows"].empty()) << listed;
+  const Json& w = listed["result"]["windows"][0];
+  const Json frame = {{"x", w["x"]}, {"y", w["y"]}, {"w", w["w"]}, {"h", w["h"]}};
+  for (const Json& scope : {frame, Json{{"title", w["title"]}}}) {
+    Json scoped = call(service, "sc", "axTree",
+                       params(pid, kLimits + ",\"window\":" + scope.dump()));
+    ASSERT_EQ(scoped["ok"], true) << scoped;
+    EXPECT_EQ(scoped["result"]["scopeMatched"], true) << scope;
+    EXPECT_EQ(scoped["result"]["elements"].size(), rows.size()) << scope;
+  }
+}
+
 bool hasRole(const Json& rows, const std::string& role) {
   for (const Json& row : rows) {
     if (row["role"] == role) return true;
@@ -119,6 +136,7 @@ TEST(QtApplication, ReadTwiceAndStillRunning) {
   for (const char* role : {"AXMenuBar", "AXToolbar", "AXTextArea", "AXComboBox", "AXButton"})
     EXPECT_TRUE(hasRole(rows, role)) << role;
   expectRolesAndBoxes(rows);
+  expectScopesMatch(*service, pid, rows);
 
   // Still there, seconds later, with its window.
   std::this_thread::sleep_for(3s);
@@ -143,6 +161,7 @@ TEST(Gtk4Application, BoxesAreOnTheScreen) {
   for (const char* role : {"AXMenuBar", "AXMenuItem", "AXTextArea"})
     EXPECT_TRUE(hasRole(rows, role)) << role;
   expectRolesAndBoxes(rows);
+  expectScopesMatch(*service, pid, rows);
   // The menu bar sits at the top of the window, not at the top of the screen.
   for (const Json& row : rows) {
     if (row["role"] == "AXMenuBar") EXPECT_GE(row["y"].get<double>(), rows[0]["y"].get<double>());
