@@ -39,6 +39,19 @@ TEST(AtspiRoles, TableAndFallback) {
   EXPECT_FALSE(isWindowRole(43));
 }
 
+// Every role Qt 5's bridge and GTK 4's give (their role tables, AT-SPI numbers) has a protocol
+// role of its own, never the fallback.
+TEST(AtspiRoles, EveryRoleOfQtAndGtk4IsKnown) {
+  const uint32_t qt5[] = {61, 34, 48, 2,  23, 20, 41, 35, 64, 82, 39, 80, 16, 50,
+                          63, 54, 55, 57, 58, 90, 56, 88, 31, 32, 65, 37, 27, 29,
+                          43, 7,  44, 11, 42, 15, 51, 52, 6,  3,  38, 53, 30, 95,
+                          73, 85, 9,  72, 87, 83, 97, 60, 14, 101, 40};
+  const uint32_t gtk4[] = {79, 61, 103, 8, 45, 62, 66, 91, 98, 10, 47, 94, 81, 115,
+                           33, 23, 39,  20, 29};
+  for (uint32_t r : qt5) EXPECT_NE(role(r).first, "AXUnknown") << "Qt 5 role " << r;
+  for (uint32_t r : gtk4) EXPECT_NE(role(r).first, "AXUnknown") << "GTK 4 role " << r;
+}
+
 TEST(AtspiRoles, PopupHoldingAMenuIsNoWindow) {
   const uint32_t menu[] = {33}, button[] = {43}, two[] = {33, 33};
   EXPECT_TRUE(isMenuHolder(69, menu));    // GTK 3 context menu: "window" around a menu
