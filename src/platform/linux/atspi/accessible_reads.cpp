@@ -401,6 +401,43 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
   return values;
 }
 
+std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const AccessibleRef> roots) {
+  std::vector<DbusCall> calls;
+  for (const AccessibleRef& root : roots) {
+    // The match rule is ignored by the bridge; "all" (match type 1) for any that would not.
+    GVariant* rule = g_variant_new_parsed(
+        "@(aiia{ss}iaiiasib) ([], 1, @a{ss} {}, 1, @ai [], 1, @as [], 1, false)");
+    const char* properties[] = {"Component.ScreenExtents", nullptr};
+    calls.push_back(accessibleCall(root, "org.a11y.atspi.Collection", "GetTree",
+                                   g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
+                                   "(a((so)a{sv}))"));
+  }
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  std::vector<NodeExtents> out;
+  for (const VariantRef& reply : replies) {
+    if (!reply) continue;
+    VariantRef items(g_variant_get_child_value(reply.get(), 0));
+    const size_t count = g_variant_n_children(items.get());
+    out.reserve(out.size() + count);
+    for (size_t i = 0; i < count; ++i) {
+      VariantRef item(g_variant_get_child_value(items.get(), i));
+      VariantRef ref(g_variant_get_child_value(item.get(), 0));
+      VariantRef properties(g_variant_get_child_value(item.get(), 1));
+      guint32 x = 0, y = 0, w = 0, h = 0;
+      if (!g_variant_lookup(properties.get(), "Component.ScreenExtents", "(uuuu)", &x, &y, &w, &h))
+        continue;
+      const gchar* bus = nullptr;
+      const gchar* path = nullptr;
+      g_variant_get(ref.get(), "(&s&o)", &bus, &path);
+      // Sent unsigned: cast back, so that INT32_MIN and negative sizes keep their meaning.
+      out.push_back({{bus, path},
+                     {static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(w),
+                      static_cast<int32_t>(h)}});
+    }
+  }
+  return out;
+}
+
 std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes) {
   constexpr uint32_t kLabelledBy = 2;  // ATSPI_RELATION_LABELLED_BY
   std::vector<DbusCall> calls;

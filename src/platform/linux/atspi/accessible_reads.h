@@ -94,6 +94,15 @@ struct NodeValue {
 };
 std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes);
 
+// Screen extents of every node of the subtrees below `roots`, one Collection.GetTree call each,
+// all in one batch (only for toolkits with ToolkitTraits::treeInOneCall). Nodes below one that
+// manages its descendants are not included.
+struct NodeExtents {
+  AccessibleRef ref;
+  std::array<int32_t, 4> extents{};
+};
+std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const AccessibleRef> roots);
+
 // Text that names a nameless field elsewhere: the name of the first element it is labelled by
 // (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two batches.
 struct NodeLabels {

@@ -53,6 +53,7 @@ AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConn
   link_.direct = direct_.get();
   link_.answering = answering;
   link_.busName = std::move(busName);
+  bulk_ = useCache;
   if (!link_.bus || link_.busName.empty()) return;
   RootRead root = readRoot(link_, rootPath, useCache);
   if (root.cache) {
@@ -204,8 +205,22 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
     nodes.push_back(&nodes_[e]);
   }
   nameFields(missing);
+  readWholeWindows(missing);
+  // Nodes whose extents came with their window are not asked for them again.
+  std::vector<AccessibleNode> withoutExtents;
+  withoutExtents.reserve(nodes.size());
+  std::vector<const std::array<int32_t, 4>*> known(nodes.size(), nullptr);
+  for (size_t k = 0; k < nodes.size(); ++k) {
+    auto it = treeExtents_.find(keyOf(nodes[k]->ref));
+    if (it == treeExtents_.end() || !(nodes[k]->interfaces & kComponentInterface)) continue;
+    known[k] = &it->second;
+    withoutExtents.push_back(*nodes[k]);
+    withoutExtents.back().interfaces &= ~kComponentInterface;
+    nodes[k] = &withoutExtents.back();
+  }
   std::vector<NodeDetails> read = readDetails(link_, nodes);
   for (size_t k = 0; k < missing.size(); ++k) {
+    if (known[k]) read[k].extents = *known[k];
     details_[missing[k]] = elementDetails(read[k], nodes_[missing[k]], topLevel_[missing[k]]);
   }
   std::vector<ElementDetails> out;
@@ -240,6 +255,27 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
     }
   }
   return out;
+}
+
+void AtspiSnapshot::readWholeWindows(std::span<const ElementIndex> which) {
+  // Below this many rows the calls of a node-by-node read cost less than a whole window.
+  constexpr size_t kWorthWholeWindows = 64;
+  if (!bulk_ || wholeWindowsRead_ || !link_.traits.treeInOneCall ||
+      which.size() < kWorthWholeWindows) {
+    return;
+  }
+  wholeWindowsRead_ = true;
+  std::vector<AccessibleRef> roots;
+  std::vector<ElementIndex> tops;
+  for (ElementIndex e : which) {
+    const ElementIndex top = topLevelOf(e);
+    if (!nodes_[top].read || std::find(tops.begin(), tops.end(), top) != tops.end()) continue;
+    tops.push_back(top);
+    roots.push_back(nodes_[top].ref);
+  }
+  for (NodeExtents& node : readTreeExtents(link_, roots)) {
+    treeExtents_[keyOf(node.ref)] = node.extents;
+  }
 }
 
 void AtspiSnapshot::nameFields(std::span<const ElementIndex> which) {

@@ -55,6 +55,9 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // its title, and its placeholder as its description where it has none, so that what names it
   // on screen names it here too (and a field named "Password" that way is known as a secret).
   void nameFields(std::span<const ElementIndex> which);
+  // Extents of whole windows in one call each, where the toolkit answers so and enough rows are
+  // asked for it to pay; once per snapshot.
+  void readWholeWindows(std::span<const ElementIndex> which);
 
   ObjectRef<GDBusConnection> connection_;
   ObjectRef<GDBusConnection> direct_;
@@ -70,6 +73,9 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   std::vector<std::optional<ElementDetails>> details_;
   std::vector<ElementIndex> appChildren_;
   std::vector<ElementIndex> windows_;
+  bool bulk_ = true;  // the cache and whole windows may be used; else strictly node by node
+  bool wholeWindowsRead_ = false;
+  std::unordered_map<std::string, std::array<int32_t, 4>> treeExtents_;  // key → extents
 };
 
 }  // namespace tavren::atspi

@@ -16,8 +16,8 @@ struct KnownToolkit {
 constexpr std::array kKnown{
     KnownToolkit{"GTK", "4.", {.answersGetAll = true, .windowRelativeExtents = true}},
     KnownToolkit{"GTK", "", {.answersGetAll = true}},
-    KnownToolkit{"gtk", "", {.answersGetAll = true}},
-    KnownToolkit{"GAIL", "", {.answersGetAll = true}},
+    KnownToolkit{"gtk", "", {.answersGetAll = true, .treeInOneCall = true}},
+    KnownToolkit{"GAIL", "", {.answersGetAll = true, .treeInOneCall = true}},
     KnownToolkit{"Gecko", "", {.answersGetAll = true}},
     KnownToolkit{"Qt", "", {}},
 };

@@ -14,6 +14,9 @@ struct ToolkitTraits {
   // GetExtents in screen coordinates answers as if the window were at the screen's origin:
   // read window coordinates and add the window's origin (GTK 4).
   bool windowRelativeExtents = false;
+  // org.a11y.atspi.Collection.GetTree answered (at-spi2-core's ATK bridge, absent from its
+  // interface description): a whole subtree with the properties named, in one call.
+  bool treeInOneCall = false;
 };
 
 // The traits of the toolkit an application names (org.a11y.atspi.Application ToolkitName and
