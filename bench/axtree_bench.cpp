@@ -1,6 +1,7 @@
 // "axTree" figures through the service binary on a headless desktop, against a node-by-node
 // pyatspi walk of the same application in the same run: whole-tree snapshot times of
 // gtk3-widget-factory, and row throughput on a window of 5,000 labels.
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -140,13 +141,18 @@ int main() {
   auto desktop = startDesktop();
   const pid_t factory = desktop->launch({"gtk3-widget-factory"}, &error);
   const pid_t labels = desktop->launch({sibling("tavren-fixture-many-labels"), "5000"}, &error);
-  if (factory <= 0 || labels <= 0) fail(error);
-  if (!desktop->waitForWindow(factory, "", 30s) || !desktop->waitForWindow(labels, "", 30s)) {
+  // Read node by node: Qt 5 has no cache to read from.
+  const pid_t qt = desktop->launch(
+      {"/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/richtext/textedit/textedit"}, &error);
+  if (factory <= 0 || labels <= 0 || qt <= 0) fail(error);
+  if (!desktop->waitForWindow(factory, "", 30s) || !desktop->waitForWindow(labels, "", 30s) ||
+      !desktop->waitForWindow(qt, "", 30s)) {
     fail("the applications showed no window");
   }
   auto service = startService(*desktop);
   awaitRows(*service, factory);
   awaitRows(*service, labels);
+  awaitRows(*service, qt);
 
   const pid_t xServer = xServerPid();
   // What the application spends with nobody asking (its animations), for the CPU figures.
@@ -157,6 +163,7 @@ int main() {
   const Snapshots factoryTrees = axTrees(*service, factory, xServer, 30);
   const Json walk = pyatspiWalk(*desktop, factory, 10);
   const Snapshots labelTrees = axTrees(*service, labels, xServer, 10);
+  const Snapshots qtTrees = axTrees(*service, qt, xServer, 10);
   const double walkMs = walk["medianMs"].get<double>();
 
   Json out = {{"bench", "axtree"},
@@ -175,7 +182,12 @@ int main() {
               {"manyLabelsAppCpuMsPerTree", labelTrees.appCpuMs},
               {"manyLabelsServiceCpuMsPerTree", labelTrees.serviceCpuMs},
               {"manyLabelsXServerCpuMsPerTree", labelTrees.xServerCpuMs},
-              {"manyLabelsRowsPerSecond", labelTrees.rows / (labelTrees.medianMs / 1000)}};
+              {"manyLabelsRowsPerSecond", labelTrees.rows / (labelTrees.medianMs / 1000)},
+              {"qtRichTextRows", qtTrees.rows},
+              {"qtRichTextAxTreeMsMedian", qtTrees.medianMs},
+              {"qtRichTextAppCpuMsPerTree", qtTrees.appCpuMs},
+              {"qtRichTextServiceCpuMsPerTree", qtTrees.serviceCpuMs},
+              {"qtRichTextAliveAfter", kill(qt, 0) == 0}};
   service->closeInput();
   service->wait(10s);
   desktop->stop();

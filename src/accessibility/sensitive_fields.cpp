@@ -10,7 +10,9 @@
 namespace tavren {
 namespace {
 
-constexpr std::string_view kTextEntryRoles[] = {"axtextfield", "axtextarea", "axcombobox"};
+// Every role a user types a value into: a spin button holds a code as well as an entry does.
+constexpr std::string_view kTextEntryRoles[] = {"axtextfield", "axtextarea", "axcombobox",
+                                                "axincrementor", "axsearchfield"};
 
 // English terms as whole words (any run of spaces or hyphens inside a term, also none), Chinese
 // terms anywhere.
@@ -66,6 +68,14 @@ bool isSensitiveAXField(std::string_view role, std::string_view subrole, std::st
   bool textEntry = false;
   for (std::string_view r : kTextEntryRoles) textEntry = textEntry || lowerRole == r;
   return textEntry && labelNamesSecret(label);
+}
+
+bool isTextEntryRole(std::string_view role) {
+  const std::string lowerRole = lowerCased(role);
+  for (std::string_view r : kTextEntryRoles) {
+    if (lowerRole == r) return true;
+  }
+  return lowerRole == "axsecuretextfield";
 }
 
 std::string observedAXValue(bool isProtected, const std::function<std::string()>& read) {

@@ -28,6 +28,9 @@ bool isSensitiveSummary(std::string_view role, std::string_view label);
 // text-entry fields when their label names a password, a one-time code and the like.
 bool isSensitiveAXField(std::string_view role, std::string_view subrole, std::string_view label);
 
+// A role a user types a value into (entries, combo boxes, spin buttons).
+bool isTextEntryRole(std::string_view role);
+
 // "[protected]" without calling `read` when the value is protected; otherwise what it reads.
 std::string observedAXValue(bool isProtected, const std::function<std::string()>& read);
 

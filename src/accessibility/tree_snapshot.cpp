@@ -1,6 +1,7 @@
 #include "accessibility/tree_snapshot.h"
 
 #include <cmath>
+#include <unordered_map>
 
 #include "accessibility/attribute_readers.h"
 #include "accessibility/element_summary.h"
@@ -111,6 +112,34 @@ void appendPopups(AccessibilitySnapshot& snapshot, int32_t pid, WindowServer& wi
   }
 }
 
+// Whether the field is sensitive by its own role and label. The row keeps its plain label (a
+// blank title wins), but a blank title must not hide a description that names a secret: the
+// first non-blank text is tested as well.
+bool sensitiveField(const AccessibilityElement& e) {
+  const std::string role = axString(e.role), subrole = axString(e.subrole);
+  return isSensitiveAXField(role, subrole, rowLabel(e)) ||
+         isSensitiveAXField(role, subrole, summaryLabel(e));
+}
+
+// Whether an element's value is withheld: a sensitive field, or anything a user types into
+// inside one (the entry of a combo box named "One-time code" has no label of its own).
+// Memoised in `known` across the rows of one tree.
+bool holdsSecret(const AccessibilitySnapshot& snapshot, ElementIndex element,
+                 std::unordered_map<ElementIndex, bool>& known) {
+  const auto& elements = snapshot.elements();
+  if (auto it = known.find(element); it != known.end()) return it->second;
+  bool secret = sensitiveField(elements[element]);
+  if (!secret && isTextEntryRole(axString(elements[element].role))) {
+    // Ancestors up to the window; a loop in parent links ends at the depth guard.
+    std::optional<ElementIndex> up = elements[element].parent;
+    for (int depth = 0; up && depth < 256 && !secret; ++depth, up = elements[*up].parent) {
+      secret = sensitiveField(elements[*up]);
+    }
+  }
+  known[element] = secret;
+  return secret;
+}
+
 }  // namespace
 
 void appendAXTree(AccessibilitySnapshot& snapshot, ElementIndex root, const std::string& path,
@@ -135,13 +164,9 @@ Json treeRows(AccessibilitySnapshot& snapshot, const std::vector<PlannedRow>& ro
 
   std::vector<bool> redacted(rows.size());
   std::vector<ElementIndex> readable;
+  std::unordered_map<ElementIndex, bool> secretFields;
   for (size_t i = 0; i < rows.size(); ++i) {
-    const AccessibilityElement& e = snapshot.elements()[rows[i].element];
-    // The row keeps its plain label (a blank title wins), but a blank title must not hide a
-    // description that names a secret: the first non-blank text is tested as well.
-    const std::string role = axString(e.role), subrole = axString(e.subrole);
-    redacted[i] = isSensitiveAXField(role, subrole, rowLabel(e)) ||
-                  isSensitiveAXField(role, subrole, summaryLabel(e));
+    redacted[i] = holdsSecret(snapshot, rows[i].element, secretFields);
     if (!redacted[i]) readable.push_back(rows[i].element);
   }
   const std::vector<AttributeValue> values = snapshot.values(readable);
@@ -166,6 +191,16 @@ Json treeRows(AccessibilitySnapshot& snapshot, const std::vector<PlannedRow>& ro
 Json nativeAXTree(const AppInfo& app, const Json& params, Accessibility& accessibility,
                   WindowServer& windowServer) {
   const TreeLimits limits = treeLimits(params);
+  // Accessibility switched off: nothing is read, whatever applications would still answer.
+  const bool trusted = accessibility.trusted();
+  if (!trusted) {
+    return Json{{"id", appIdentityId(app)},
+                {"name", appIdentityName(app)},
+                {"pid", app.pid},
+                {"trusted", false},
+                {"scopeMatched", !windowScope(params)},  // no window to match a scope
+                {"elements", Json::array()}};
+  }
   const std::unique_ptr<AccessibilitySnapshot> snapshot = accessibility.snapshot(app.pid);
   const std::vector<ElementIndex> windows = snapshot->windows();
   const std::optional<WindowScope> scope = windowScope(params);
@@ -192,7 +227,7 @@ Json nativeAXTree(const AppInfo& app, const Json& params, Accessibility& accessi
   return Json{{"id", appIdentityId(app)},
               {"name", appIdentityName(app)},
               {"pid", app.pid},
-              {"trusted", accessibility.trusted()},
+              {"trusted", trusted},
               {"scopeMatched", scopeMatched},
               {"elements", std::move(elements)}};
 }

@@ -8,10 +8,14 @@ namespace tavren {
 Json appWindowState(const AppInfo& app, ApplicationWindows& windows) {
   Json records = Json::array();
   size_t index = 0;
-  for (const AppWindowRecord& window : windows.windows(app.pid)) {
-    records.push_back(appWindowRecord(index++, window));
+  // Accessibility switched off: no windows are listed, whatever applications still answer.
+  const bool trusted = windows.trusted();
+  if (trusted) {
+    for (const AppWindowRecord& window : windows.windows(app.pid)) {
+      records.push_back(appWindowRecord(index++, window));
+    }
   }
-  return Json{{"trusted", windows.trusted()},
+  return Json{{"trusted", trusted},
               {"id", appIdentityId(app)},
               {"name", appIdentityName(app)},
               {"pid", app.pid},

@@ -1,5 +1,7 @@
 // A sign-in form: a user name, a password field holding the secret given as argv[1], a
-// verification code field and a button. The secret must never reach a host.
+// verification code field and a button. The secret must never reach a host. Below them, fields
+// that name a secret in other ways: a visible entry labelled only by a mnemonic label, one
+// named only by its placeholder, a combo box with an entry and a spin button.
 #include <gtk/gtk.h>
 
 static GtkWidget* labelled_entry(GtkGrid* grid, int row, const char* label, const char* text) {
@@ -25,6 +27,28 @@ int main(int argc, char** argv) {
   labelled_entry(GTK_GRID(grid), 2, "Verification code", "424242");
   labelled_entry(GTK_GRID(grid), 3, "Comment", "plain text");
   gtk_grid_attach(GTK_GRID(grid), gtk_button_new_with_label("Sign in"), 1, 4, 1, 1);
+
+  GtkWidget* mnemonic = gtk_label_new_with_mnemonic("_Password:");
+  GtkWidget* relation = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(relation), "mnemonic-secret");
+  gtk_label_set_mnemonic_widget(GTK_LABEL(mnemonic), relation);
+  gtk_grid_attach(GTK_GRID(grid), mnemonic, 0, 5, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), relation, 1, 5, 1, 1);
+
+  GtkWidget* placeholder = gtk_entry_new();
+  gtk_entry_set_placeholder_text(GTK_ENTRY(placeholder), "Your password");
+  gtk_entry_set_text(GTK_ENTRY(placeholder), "placeholder-secret");
+  gtk_grid_attach(GTK_GRID(grid), placeholder, 1, 6, 1, 1);
+
+  GtkWidget* combo = gtk_combo_box_text_new_with_entry();
+  atk_object_set_name(gtk_widget_get_accessible(combo), "One-time code");
+  gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(combo))), "otp-combo-secret");
+  gtk_grid_attach(GTK_GRID(grid), combo, 1, 7, 1, 1);
+
+  GtkWidget* spin = gtk_spin_button_new_with_range(0, 999999, 1);
+  gtk_spin_button_set_value(GTK_SPIN_BUTTON(spin), 424243);
+  atk_object_set_name(gtk_widget_get_accessible(spin), "Verification code");
+  gtk_grid_attach(GTK_GRID(grid), spin, 1, 8, 1, 1);
   gtk_container_add(GTK_CONTAINER(window), grid);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
   gtk_widget_show_all(window);

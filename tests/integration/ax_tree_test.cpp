@@ -94,6 +94,13 @@ TEST(AxTree, PasswordNeverAppearsInAnyForm) {
   ASSERT_TRUE(line);
   EXPECT_EQ(line->find("Tr0ub4dor"), std::string::npos);
   EXPECT_EQ(line->find("Secret"), std::string::npos);
+  // Fields that name a secret otherwise: a mnemonic label, a placeholder, the entry of a combo
+  // box named "One-time code", a spin button named "Verification code".
+  for (const char* leak : {"mnemonic-secret", "placeholder-secret", "otp-combo-secret", "424243"})
+    EXPECT_EQ(line->find(leak), std::string::npos) << leak;
+  const Json* mnemonic = rowLabelled(result, "Password:", "AXTextField");
+  ASSERT_NE(mnemonic, nullptr) << result;  // the label it is labelled by names it
+  EXPECT_EQ((*mnemonic)["valueRedacted"], true);
 }
 
 // The host observes a window in the window list and scopes a tree to it: a decorated window

@@ -129,14 +129,16 @@ TEST_F(AxTreeTest, SecretsAreWithheldAndNeverRead) {
   Json r = tree(201, {{"maxElements", 2000}, {"maxDepth", 30}});
   // w0.11: a blank title would be the row's label and hide the description "Password".
   EXPECT_EQ((*row(r, "w0.11"))["label"], "   ");
-  for (const char* path : {"w0.1", "w0.2", "w0.3", "w0.9", "w0.11"}) {
+  // w0.12: a combo box "One-time code" and its unlabelled entry; w0.13: a spin button.
+  for (const char* path : {"w0.1", "w0.2", "w0.3", "w0.9", "w0.11", "w0.12", "w0.12.0", "w0.13"}) {
     EXPECT_EQ((*row(r, path))["valueRedacted"], true) << path;
     EXPECT_EQ((*row(r, path))["value"], "[protected]") << path;
   }
   EXPECT_EQ((*row(r, "w0.4"))["value"], "listed");        // "Passwords" is not the word
   EXPECT_EQ((*row(r, "w0.0.1"))["value"], "visible text");  // static text is never a field
   const std::string line = compactJson(r);
-  for (const char* secret : {"123456", "s3cret-pin", "999111", "code-zh", "blank-title-secret"}) {
+  for (const char* secret : {"123456", "s3cret-pin", "999111", "code-zh", "blank-title-secret",
+                             "otp-777", "424242"}) {
     EXPECT_EQ(line.find(secret), std::string::npos) << secret;
   }
   for (const std::string& title : desktop->fakeAccessibility().valueReads()) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/atspi/atspi_roles.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::atspi {
 namespace {
@@ -36,6 +37,43 @@ TEST(AtspiRoles, TableAndFallback) {
   EXPECT_EQ(role(100000), (Pair{"AXUnknown", ""}));
   EXPECT_TRUE(isWindowRole(69));
   EXPECT_FALSE(isWindowRole(43));
+}
+
+// Every role Qt 5's bridge and GTK 4's give (their role tables, AT-SPI numbers) has a protocol
+// role of its own, never the fallback.
+TEST(AtspiRoles, EveryRoleOfQtAndGtk4IsKnown) {
+  const uint32_t qt5[] = {61, 34, 48, 2,  23, 20, 41, 35, 64, 82, 39, 80, 16, 50,
+                          63, 54, 55, 57, 58, 90, 56, 88, 31, 32, 65, 37, 27, 29,
+                          43, 7,  44, 11, 42, 15, 51, 52, 6,  3,  38, 53, 30, 95,
+                          73, 85, 9,  72, 87, 83, 97, 60, 14, 101, 40};
+  const uint32_t gtk4[] = {79, 61, 103, 8, 45, 62, 66, 91, 98, 10, 47, 94, 81, 115,
+                           33, 23, 39,  20, 29};
+  for (uint32_t r : qt5) EXPECT_NE(role(r).first, "AXUnknown") << "Qt 5 role " << r;
+  for (uint32_t r : gtk4) EXPECT_NE(role(r).first, "AXUnknown") << "GTK 4 role " << r;
+}
+
+TEST(AtspiRoles, PopupHoldingAMenuIsNoWindow) {
+  const uint32_t menu[] = {33}, button[] = {43}, two[] = {33, 33};
+  EXPECT_TRUE(isMenuHolder(69, menu));    // GTK 3 context menu: "window" around a menu
+  EXPECT_FALSE(isMenuHolder(23, menu));   // a frame with only a menu is still a window
+  EXPECT_FALSE(isMenuHolder(69, button));
+  EXPECT_FALSE(isMenuHolder(69, two));
+  EXPECT_FALSE(isMenuHolder(69, {}));
+  EXPECT_TRUE(mayHoldMenu(69));
+  EXPECT_FALSE(mayHoldMenu(23));
+}
+
+// Each toolkit gets the call shapes it takes; anything unknown gets those every toolkit takes.
+TEST(ToolkitTraits, CallShapesPerToolkit) {
+  EXPECT_FALSE(toolkitTraits("Qt", "5.15.8").answersGetAll);  // crashes on GetAll
+  EXPECT_FALSE(toolkitTraits("Qt", "6.4.2").answersGetAll);
+  EXPECT_TRUE(toolkitTraits("gtk", "3.24.38").answersGetAll);
+  EXPECT_FALSE(toolkitTraits("gtk", "3.24.38").windowRelativeExtents);
+  EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").answersGetAll);
+  EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").windowRelativeExtents);
+  EXPECT_FALSE(toolkitTraits("GTK", "3.24.38").windowRelativeExtents);
+  EXPECT_FALSE(toolkitTraits("", "").answersGetAll);  // did not say
+  EXPECT_FALSE(toolkitTraits("SomeToolkit", "1.0").answersGetAll);
 }
 
 TEST(AtspiRoles, ActionNames) {

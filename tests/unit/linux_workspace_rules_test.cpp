@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <vector>
 
@@ -35,6 +40,40 @@ TEST(LinuxBundlePath, OddPathsHaveNoBundle) {
   EXPECT_EQ(bundlePathFor("/bin/"), "");
   // "bin" right under the root is not an install directory of "/".
   EXPECT_EQ(bundlePathFor("/bin/tool"), "");
+}
+
+TEST(LinuxBundlePath, NeverAHomeASharedPrefixOrASharedBin) {
+  EXPECT_EQ(bundlePathFor("/home/ann/bin/tool", "/home/ann"), "");  // ~/bin: not the home
+  EXPECT_EQ(bundlePathFor("/home/ann/tool", "/home/ann/"), "");
+  EXPECT_EQ(bundlePathFor("/home/tool", "/home/ann"), "");  // above the home
+  EXPECT_EQ(bundlePathFor("/home/ann/apps/tool/bin/tool", "/home/ann"), "/home/ann/apps/tool");
+  EXPECT_EQ(bundlePathFor("/opt/tool"), "");
+  EXPECT_EQ(bundlePathFor("/opt/bin/tool"), "");
+  EXPECT_EQ(bundlePathFor("/usr/local/tool"), "");
+  EXPECT_EQ(bundlePathFor("/usr/tool"), "");
+  // A bin directory holding other programs (a build folder) belongs to none of them.
+  EXPECT_EQ(bundlePathFor("/src/project/build/bin/tool", "", true), "");
+  EXPECT_EQ(bundlePathFor("/src/project/build/tool", "", true), "/src/project/build");
+}
+
+TEST(LinuxBundlePath, OtherExecutablesBesideTheProgramAreFoundOnDisk) {
+  EXPECT_TRUE(holdsOtherExecutables("/usr/bin/env"));
+  EXPECT_FALSE(holdsOtherExecutables("/nonexistent/dir/tool"));
+  char dir[] = "/tmp/tavren-bin-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string tool = std::string(dir) + "/tool", other = std::string(dir) + "/other";
+  FILE* f = fopen(tool.c_str(), "w");
+  fclose(f);
+  chmod(tool.c_str(), 0755);
+  EXPECT_FALSE(holdsOtherExecutables(tool));
+  f = fopen(other.c_str(), "w");
+  fclose(f);
+  EXPECT_FALSE(holdsOtherExecutables(tool));  // not executable: data beside the program
+  chmod(other.c_str(), 0755);
+  EXPECT_TRUE(holdsOtherExecutables(tool));
+  unlink(tool.c_str());
+  unlink(other.c_str());
+  rmdir(dir);
 }
 
 TEST(LinuxProcStat, ReadsThisProcess) {

@@ -9,6 +9,7 @@ namespace tavren::atspi {
 namespace {
 
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
+constexpr const char* kApplication = "org.a11y.atspi.Application";
 constexpr const char* kCachePath = "/org/a11y/atspi/cache";
 // The bus allows a connection 50,000 pending replies; concurrent requests share ours.
 constexpr size_t kSliceSize = 4096;
@@ -122,6 +123,12 @@ std::optional<std::vector<AccessibleRef>> childrenOf(const VariantRef& reply) {
   return out;
 }
 
+std::string stringProperty(const VariantRef& reply) {
+  VariantRef value = propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
 std::optional<int32_t> intProperty(const VariantRef& reply) {
   VariantRef value = propertyValue(reply);
   if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
@@ -183,31 +190,44 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
   std::vector<DbusCall> calls;
   calls.push_back(
       accessibleCall({link.busName, rootPath}, kAccessible, "GetChildren", nullptr, "(a(so))"));
+  calls.push_back(propertyGet(link.busName, rootPath, kApplication, "ToolkitName"));
+  calls.push_back(propertyGet(link.busName, rootPath, kApplication, "Version"));
   if (withCache) {
     calls.push_back(
         {link.busName, kCachePath, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr});
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  link.traits = toolkitTraits(stringProperty(replies[1]), stringProperty(replies[2]));
   if (!withCache) return {std::nullopt, childrenOf(replies[0])};
-  return {cacheItems(replies[1]), childrenOf(replies[0])};
+  return {cacheItems(replies[3]), childrenOf(replies[0])};
 }
 
 std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleRef> refs) {
+  // Name, description and child count in one GetAll where the toolkit takes it, else one Get
+  // each (see ToolkitTraits).
+  const bool getAll = link.traits.answersGetAll;
+  const size_t perNode = getAll ? 4 : 6;
   std::vector<DbusCall> calls;
-  calls.reserve(refs.size() * 4);
+  calls.reserve(refs.size() * perNode);
   for (const AccessibleRef& ref : refs) {
     calls.push_back(accessibleCall(ref, kAccessible, "GetRole", nullptr, "(u)"));
     calls.push_back(accessibleCall(ref, kAccessible, "GetState", nullptr, "(au)"));
     calls.push_back(accessibleCall(ref, kAccessible, "GetInterfaces", nullptr, "(as)"));
-    calls.push_back(accessibleCall(ref, "org.freedesktop.DBus.Properties", "GetAll",
-                                   g_variant_new("(s)", kAccessible), "(a{sv})"));
+    if (getAll) {
+      calls.push_back(accessibleCall(ref, "org.freedesktop.DBus.Properties", "GetAll",
+                                     g_variant_new("(s)", kAccessible), "(a{sv})"));
+    } else {
+      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Name"));
+      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Description"));
+      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "ChildCount"));
+    }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
   std::vector<AccessibleNode> nodes(refs.size());
   for (size_t i = 0; i < refs.size(); ++i) {
     AccessibleNode& node = nodes[i];
     node.ref = refs[i];
-    const VariantRef* r = &replies[i * 4];
+    const VariantRef* r = &replies[i * perNode];
     if (!r[0]) continue;
     node.read = true;
     g_variant_get(r[0].get(), "(u)", &node.role);
@@ -215,7 +235,11 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
     if (r[2]) {
       node.interfaces = interfacesOf(VariantRef(g_variant_get_child_value(r[2].get(), 0)).get());
     }
-    if (r[3]) {
+    if (!getAll) {
+      node.name = stringProperty(r[3]);
+      node.description = stringProperty(r[4]);
+      node.childCount = intProperty(r[5]).value_or(-1);
+    } else if (r[3]) {
       GVariant* properties = nullptr;
       g_variant_get(r[3].get(), "(@a{sv})", &properties);
       const gchar* text = nullptr;
@@ -277,6 +301,8 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
   // Extents, the number of actions and the first action's name go out together; the names of
   // further actions (rare) follow in a second batch. (GetActions would give every name in one
   // call, but GTK's bridge answers it with localised names.)
+  // ATSPI_COORD_TYPE_WINDOW (1) where screen coordinates are not to be had.
+  const uint32_t coordinates = link.traits.windowRelativeExtents ? 1u : 0u;
   std::vector<DbusCall> calls;
   std::vector<size_t> extentsAt(nodes.size(), SIZE_MAX), actionsAt(nodes.size(), SIZE_MAX);
   for (size_t i = 0; i < nodes.size(); ++i) {
@@ -284,7 +310,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
     if (node.interfaces & kComponentInterface) {
       extentsAt[i] = calls.size();
       calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Component", "GetExtents",
-                                     g_variant_new("(u)", 0u), "((iiii))"));
+                                     g_variant_new("(u)", coordinates), "((iiii))"));
     }
     if (node.interfaces & kActionInterface) {
       actionsAt[i] = calls.size();
@@ -374,6 +400,85 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
     }
   }
   return values;
+}
+
+std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const AccessibleRef> roots) {
+  std::vector<DbusCall> calls;
+  for (const AccessibleRef& root : roots) {
+    // The match rule is ignored by the bridge; "all" (match type 1) for any that would not.
+    GVariant* rule = g_variant_new_parsed(
+        "@(aiia{ss}iaiiasib) ([], 1, @a{ss} {}, 1, @ai [], 1, @as [], 1, false)");
+    const char* properties[] = {"Component.ScreenExtents", nullptr};
+    calls.push_back(accessibleCall(root, "org.a11y.atspi.Collection", "GetTree",
+                                   g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
+                                   "(a((so)a{sv}))"));
+  }
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  std::vector<NodeExtents> out;
+  for (const VariantRef& reply : replies) {
+    if (!reply) continue;
+    VariantRef items(g_variant_get_child_value(reply.get(), 0));
+    const size_t count = g_variant_n_children(items.get());
+    out.reserve(out.size() + count);
+    for (size_t i = 0; i < count; ++i) {
+      VariantRef item(g_variant_get_child_value(items.get(), i));
+      VariantRef ref(g_variant_get_child_value(item.get(), 0));
+      VariantRef properties(g_variant_get_child_value(item.get(), 1));
+      guint32 x = 0, y = 0, w = 0, h = 0;
+      if (!g_variant_lookup(properties.get(), "Component.ScreenExtents", "(uuuu)", &x, &y, &w, &h))
+        continue;
+      const gchar* bus = nullptr;
+      const gchar* path = nullptr;
+      g_variant_get(ref.get(), "(&s&o)", &bus, &path);
+      // Sent unsigned: cast back, so that INT32_MIN and negative sizes keep their meaning.
+      out.push_back({{bus, path},
+                     {static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(w),
+                      static_cast<int32_t>(h)}});
+    }
+  }
+  return out;
+}
+
+std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes) {
+  constexpr uint32_t kLabelledBy = 2;  // ATSPI_RELATION_LABELLED_BY
+  std::vector<DbusCall> calls;
+  for (const AccessibleNode* node : nodes) {
+    calls.push_back(accessibleCall(node->ref, kAccessible, "GetRelationSet", nullptr,
+                                   "(a(ua(so)))"));
+    calls.push_back(accessibleCall(node->ref, kAccessible, "GetAttributes", nullptr, "(a{ss})"));
+  }
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  std::vector<NodeLabels> labels(nodes.size());
+  std::vector<size_t> labelled;
+  std::vector<DbusCall> nameCalls;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (const VariantRef& attributes = replies[i * 2 + 1]) {
+      VariantRef map(g_variant_get_child_value(attributes.get(), 0));
+      const gchar* text = nullptr;
+      if (g_variant_lookup(map.get(), "placeholder-text", "&s", &text)) labels[i].placeholder = text;
+    }
+    const VariantRef& relations = replies[i * 2];
+    if (!relations) continue;
+    GVariantIter* iter = nullptr;
+    g_variant_get(relations.get(), "(a(ua(so)))", &iter);
+    guint32 type = 0;
+    GVariantIter* targets = nullptr;
+    bool found = false;
+    while (!found && g_variant_iter_next(iter, "(ua(so))", &type, &targets)) {
+      const gchar* bus = nullptr;
+      const gchar* path = nullptr;
+      if (type == kLabelledBy && g_variant_iter_next(targets, "(&s&o)", &bus, &path)) {
+        labelled.push_back(i);
+        nameCalls.push_back(propertyGet(bus, path, kAccessible, "Name"));
+        found = true;
+      }
+      g_variant_iter_free(targets);
+    }
+    g_variant_iter_free(iter);
+  }
+  std::vector<VariantRef> names = callApp(link, std::move(nameCalls));
+  for (size_t k = 0; k < labelled.size(); ++k) labels[labelled[k]].labelledBy = stringProperty(names[k]);
+  return labels;
 }
 
 void announceClient(GDBusConnection* bus) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/atspi/dbus_batch.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::atspi {
 
@@ -51,14 +52,18 @@ struct AppLink {
   GDBusConnection* direct = nullptr;  // straight to the application, when it offered that
   std::string busName;
   bool answering = true;
+  // Known once readRoot has asked the application which toolkit it is; until then only the
+  // call shapes every toolkit takes are used.
+  ToolkitTraits traits;
 };
 
 // Sends the calls together (in slices, to stay within the bus's limit of pending replies).
 // Calls to the application itself go over the direct connection when there is one.
 std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls);
 
-// The application's cached accessibles (org.a11y.atspi.Cache.GetItems), and its root's
-// children, in one batch. No cache (older toolkits, or a bridge not yet activated) gives none.
+// The application's cached accessibles (org.a11y.atspi.Cache.GetItems), its root's children
+// and its toolkit (which sets link.traits), in one batch. No cache (older toolkits, or a bridge
+// not yet activated) gives none.
 struct RootRead {
   std::optional<std::vector<AccessibleNode>> cache;
   std::optional<std::vector<AccessibleRef>> rootChildren;
@@ -73,7 +78,8 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
 std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
     AppLink& link, std::span<const AccessibleNode* const> nodes, size_t atMost);
 
-// Screen extents (x, y, width, height) and action names of each node. A node without the
+// Screen extents (x, y, width, height) and action names of each node; window-relative extents
+// for toolkits that have no others (ToolkitTraits). A node without the
 // Component or Action interface is not asked for what it lacks: no extents, no actions.
 struct NodeDetails {
   std::optional<std::array<int32_t, 4>> extents;
@@ -88,6 +94,23 @@ struct NodeValue {
   std::optional<double> number;
 };
 std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes);
+
+// Screen extents of every node of the subtrees below `roots`, one Collection.GetTree call each,
+// all in one batch (only for toolkits with ToolkitTraits::treeInOneCall). Nodes below one that
+// manages its descendants are not included.
+struct NodeExtents {
+  AccessibleRef ref;
+  std::array<int32_t, 4> extents{};
+};
+std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const AccessibleRef> roots);
+
+// Text that names a nameless field elsewhere: the name of the first element it is labelled by
+// (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two batches.
+struct NodeLabels {
+  std::string labelledBy;
+  std::string placeholder;
+};
+std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes);
 
 // Registers this connection as an AT-SPI client, once per connection: toolkits build their
 // accessible cache and answer GetItems only while some client listens for events.

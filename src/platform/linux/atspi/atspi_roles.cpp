@@ -22,11 +22,12 @@ enum Role : uint32_t {
   kToggleButton = 62, kToolBar = 63, kToolTip = 64, kTree = 65, kTreeTable = 66,
   kViewport = 68, kWindow = 69, kHeader = 71, kFooter = 72, kParagraph = 73, kRuler = 74,
   kApplication = 75, kAutocomplete = 76, kEditbar = 77, kEmbedded = 78, kEntry = 79,
-  kCaption = 81, kDocumentFrame = 82, kHeading = 83, kPage = 84, kSection = 85, kForm = 87,
+  kChart = 80, kCaption = 81, kDocumentFrame = 82, kHeading = 83, kPage = 84, kSection = 85, kForm = 87,
   kLink = 88, kTableRow = 90, kTreeItem = 91, kDocumentSpreadsheet = 92,
   kDocumentPresentation = 93, kDocumentText = 94, kDocumentWeb = 95, kDocumentEmail = 96,
   kComment = 97, kListBox = 98, kGrouping = 99, kImageMap = 100, kNotification = 101,
-  kInfoBar = 102, kLevelBar = 103, kTitleBar = 104, kBlockQuote = 105, kStatic = 116,
+  kInfoBar = 102, kLevelBar = 103, kTitleBar = 104, kBlockQuote = 105, kTimer = 115,
+  kStatic = 116,
   kPushButtonMenu = 129,
 };
 
@@ -112,6 +113,7 @@ constexpr auto kRoleTable = std::to_array<RoleRow>({
     {kEditbar, {"AXTextField", ""}},
     {kEmbedded, {"AXGroup", ""}},
     {kEntry, {"AXTextField", ""}},
+    {kChart, {"AXImage", ""}},  // Qt 5's charts
     {kCaption, {"AXStaticText", ""}},
     {kDocumentFrame, {"AXGroup", ""}},
     {kHeading, {"AXHeading", ""}},
@@ -135,6 +137,7 @@ constexpr auto kRoleTable = std::to_array<RoleRow>({
     {kLevelBar, {"AXLevelIndicator", ""}},
     {kTitleBar, {"AXGroup", ""}},
     {kBlockQuote, {"AXGroup", ""}},
+    {kTimer, {"AXStaticText", ""}},  // GTK 4's timers: a time shown
     {kStatic, {"AXStaticText", ""}},
     {kPushButtonMenu, {"AXMenuButton", ""}},
 });
@@ -187,6 +190,12 @@ bool isWindowRole(uint32_t atspiRole) {
   }
   return false;
 }
+
+bool isMenuHolder(uint32_t atspiRole, std::span<const uint32_t> childRoles) {
+  return atspiRole == kWindow && childRoles.size() == 1 && childRoles[0] == kMenu;
+}
+
+bool mayHoldMenu(uint32_t atspiRole) { return atspiRole == kWindow; }
 
 ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel) {
   if (topLevel) {

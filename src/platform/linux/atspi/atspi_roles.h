@@ -37,6 +37,13 @@ ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel);
 // Whether a child of the application with this AT-SPI role is one of its windows.
 bool isWindowRole(uint32_t atspiRole);
 
+// Whether a child of the application is a pop-up holding a menu rather than a window: the
+// undecorated "window" role with a menu as its only child (a GTK context menu). Pop-ups are
+// read as such, never as windows.
+bool isMenuHolder(uint32_t atspiRole, std::span<const uint32_t> childRoles);
+// Only such a role needs its children read to tell (isMenuHolder).
+bool mayHoldMenu(uint32_t atspiRole);
+
 // Roles whose value is their checked state (0, 1, or 2 when mixed), as on the Mac.
 bool isToggleRole(uint32_t atspiRole);
 // Roles that can be stepped up and down through their Value interface.

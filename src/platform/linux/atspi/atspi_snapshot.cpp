@@ -32,6 +32,7 @@ AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConn
   link_.direct = direct_.get();
   link_.answering = answering;
   link_.busName = std::move(busName);
+  bulk_ = useCache;
   if (!link_.bus || link_.busName.empty()) return;
   RootRead root = readRoot(link_, rootPath, useCache);
   if (root.cache) {
@@ -49,8 +50,19 @@ AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConn
   if (root.rootChildren) {
     appChildren_ = addChildren(*root.rootChildren, std::nullopt, true, 0);
   }
+  // Pop-ups holding a menu are no windows: their children tell, read in one batch.
+  std::vector<ElementIndex> unsure;
   for (ElementIndex e : appChildren_) {
-    if (isWindowRole(nodes_[e].role)) windows_.push_back(e);
+    if (nodes_[e].read && mayHoldMenu(nodes_[e].role)) unsure.push_back(e);
+  }
+  readChildren(unsure, kShownChildren);
+  for (ElementIndex e : appChildren_) {
+    if (!isWindowRole(nodes_[e].role)) continue;
+    std::vector<uint32_t> childRoles;
+    if (mayHoldMenu(nodes_[e].role) && elements_[e].children) {
+      for (ElementIndex c : *elements_[e].children) childRoles.push_back(nodes_[c].role);
+    }
+    if (!isMenuHolder(nodes_[e].role, childRoles)) windows_.push_back(e);
   }
 }
 
@@ -171,8 +183,23 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
     missing.push_back(e);
     nodes.push_back(&nodes_[e]);
   }
+  nameFields(missing);
+  readWholeWindows(missing);
+  // Nodes whose extents came with their window are not asked for them again.
+  std::vector<AccessibleNode> withoutExtents;
+  withoutExtents.reserve(nodes.size());
+  std::vector<const std::array<int32_t, 4>*> known(nodes.size(), nullptr);
+  for (size_t k = 0; k < nodes.size(); ++k) {
+    auto it = treeExtents_.find(keyOf(nodes[k]->ref));
+    if (it == treeExtents_.end() || !(nodes[k]->interfaces & kComponentInterface)) continue;
+    known[k] = &it->second;
+    withoutExtents.push_back(*nodes[k]);
+    withoutExtents.back().interfaces &= ~kComponentInterface;
+    nodes[k] = &withoutExtents.back();
+  }
   std::vector<NodeDetails> read = readDetails(link_, nodes);
   for (size_t k = 0; k < missing.size(); ++k) {
+    if (known[k]) read[k].extents = *known[k];
     details_[missing[k]] = elementDetails(read[k], nodes_[missing[k]], topLevel_[missing[k]]);
   }
   std::vector<ElementDetails> out;
@@ -215,9 +242,60 @@ std::unique_ptr<AccessibleElement> AtspiSnapshot::live(ElementIndex element) {
                                         nodes_[element], topLevel_[element]);
 }
 
+void AtspiSnapshot::readWholeWindows(std::span<const ElementIndex> which) {
+  // Below this many rows the calls of a node-by-node read cost less than a whole window.
+  constexpr size_t kWorthWholeWindows = 64;
+  if (!bulk_ || wholeWindowsRead_ || !link_.traits.treeInOneCall ||
+      which.size() < kWorthWholeWindows) {
+    return;
+  }
+  wholeWindowsRead_ = true;
+  std::vector<AccessibleRef> roots;
+  std::vector<ElementIndex> tops;
+  for (ElementIndex e : which) {
+    const ElementIndex top = topLevelOf(e);
+    if (!nodes_[top].read || std::find(tops.begin(), tops.end(), top) != tops.end()) continue;
+    tops.push_back(top);
+    roots.push_back(nodes_[top].ref);
+  }
+  for (NodeExtents& node : readTreeExtents(link_, roots)) {
+    treeExtents_[keyOf(node.ref)] = node.extents;
+  }
+}
+
+void AtspiSnapshot::nameFields(std::span<const ElementIndex> which) {
+  static constexpr std::string_view kFieldRoles[] = {"AXTextField", "AXTextArea", "AXComboBox",
+                                                     "AXIncrementor"};
+  std::vector<ElementIndex> nameless;
+  std::vector<const AccessibleNode*> nodes;
+  for (ElementIndex e : which) {
+    const auto* role = std::get_if<std::string>(&elements_[e].role);
+    if (!nodes_[e].read || !nodes_[e].name.empty() || role == nullptr) continue;
+    if (std::find(std::begin(kFieldRoles), std::end(kFieldRoles), *role) == std::end(kFieldRoles))
+      continue;
+    nameless.push_back(e);
+    nodes.push_back(&nodes_[e]);
+  }
+  if (nameless.empty()) return;
+  std::vector<NodeLabels> labels = readLabels(link_, nodes);
+  for (size_t k = 0; k < nameless.size(); ++k) {
+    AccessibilityElement& element = elements_[nameless[k]];
+    if (!labels[k].labelledBy.empty()) element.title = std::move(labels[k].labelledBy);
+    const auto* description = std::get_if<std::string>(&element.description);
+    if (!labels[k].placeholder.empty() && (description == nullptr || description->empty())) {
+      element.description = std::move(labels[k].placeholder);
+    }
+  }
+}
+
 void AtspiSnapshot::nameWindow(ElementIndex window, std::string title) {
   if (std::find(windows_.begin(), windows_.end(), window) == windows_.end()) return;
   elements_[window].title = std::move(title);
+}
+
+ElementIndex AtspiSnapshot::topLevelOf(ElementIndex element) const {
+  while (elements_[element].parent) element = *elements_[element].parent;
+  return element;
 }
 
 std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& window) {

@@ -35,6 +35,12 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // calls it. Other elements are left as they are.
   void nameWindow(ElementIndex window, std::string title);
 
+  // True when the toolkit gives extents relative to the element's window (ToolkitTraits): the
+  // window's own position then says nothing, and every other box needs the window's origin.
+  bool windowRelativeExtents() const { return link_.traits.windowRelativeExtents; }
+  // The top-level element (a child of the application) that holds `element`.
+  ElementIndex topLevelOf(ElementIndex element) const;
+
  private:
   ElementIndex add(AccessibleNode node, std::optional<ElementIndex> parent, bool topLevel,
                    int depth);
@@ -45,6 +51,14 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   std::vector<ElementIndex> addChildren(const std::vector<AccessibleRef>& refs,
                                         std::optional<ElementIndex> parent, bool topLevel,
                                         int depth);
+
+  // A field the toolkit left without a name takes the name of the element it is labelled by as
+  // its title, and its placeholder as its description where it has none, so that what names it
+  // on screen names it here too (and a field named "Password" that way is known as a secret).
+  void nameFields(std::span<const ElementIndex> which);
+  // Extents of whole windows in one call each, where the toolkit answers so and enough rows are
+  // asked for it to pay; once per snapshot.
+  void readWholeWindows(std::span<const ElementIndex> which);
 
   ObjectRef<GDBusConnection> connection_;
   ObjectRef<GDBusConnection> direct_;
@@ -60,6 +74,9 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   std::vector<std::optional<ElementDetails>> details_;
   std::vector<ElementIndex> appChildren_;
   std::vector<ElementIndex> windows_;
+  bool bulk_ = true;  // the cache and whole windows may be used; else strictly node by node
+  bool wholeWindowsRead_ = false;
+  std::unordered_map<std::string, std::array<int32_t, 4>> treeExtents_;  // key → extents
 };
 
 }  // namespace tavren::atspi

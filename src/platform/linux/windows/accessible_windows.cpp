@@ -5,6 +5,7 @@
 #include "platform/linux/atspi/atspi_roles.h"
 #include "platform/linux/atspi/dbus_batch.h"
 #include "platform/linux/atspi/registered_apps.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::appwindows {
 
@@ -20,26 +21,78 @@ constexpr uint32_t kScreenCoordinates = 0;  // ATSPI_COORD_TYPE_SCREEN
 struct Child {
   std::string busName;
   std::string path;
+  bool windowRelative = false;  // its toolkit places windows at the origin (ToolkitTraits)
 };
 
+std::string stringOf(const VariantRef& reply) {
+  VariantRef value = atspi::propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
 std::vector<Child> childrenOf(GDBusConnection* bus, const std::vector<atspi::RegisteredApp>& apps) {
+  constexpr const char* kApplication = "org.a11y.atspi.Application";
   std::vector<DbusCall> calls;
   for (const atspi::RegisteredApp& app : apps) {
     calls.push_back({app.busName, app.path, kAccessible, "GetChildren", nullptr,
                      G_VARIANT_TYPE("(a(so))")});
+    calls.push_back(atspi::propertyGet(app.busName, app.path, kApplication, "ToolkitName"));
+    calls.push_back(atspi::propertyGet(app.busName, app.path, kApplication, "Version"));
   }
   std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
   std::vector<Child> children;
-  for (const VariantRef& reply : replies) {
-    if (!reply) continue;
+  for (size_t i = 0; i + 2 < replies.size(); i += 3) {
+    if (!replies[i]) continue;
+    const bool windowRelative =
+        atspi::toolkitTraits(stringOf(replies[i + 1]), stringOf(replies[i + 2]))
+            .windowRelativeExtents;
     GVariantIter* iter = nullptr;
-    g_variant_get(reply.get(), "(a(so))", &iter);
+    g_variant_get(replies[i].get(), "(a(so))", &iter);
     const gchar* name = nullptr;
     const gchar* path = nullptr;
-    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) children.push_back({name, path});
+    while (g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
+      children.push_back({name, path, windowRelative});
+    }
     g_variant_iter_free(iter);
   }
   return children;
+}
+
+// Which of the `unsure` children are pop-ups holding a menu (atspi::isMenuHolder): their child
+// lists, then the role of each only child, two batches, only when there are such children.
+std::vector<bool> menuHolders(GDBusConnection* bus, const std::vector<Child>& children,
+                              const std::vector<uint32_t>& roles,
+                              const std::vector<size_t>& unsure) {
+  std::vector<bool> holders(children.size(), false);
+  if (unsure.empty()) return holders;
+  std::vector<DbusCall> calls;
+  for (size_t i : unsure) {
+    calls.push_back({children[i].busName, children[i].path, kAccessible, "GetChildren", nullptr,
+                     G_VARIANT_TYPE("(a(so))")});
+  }
+  std::vector<VariantRef> lists = atspi::callAll(bus, std::move(calls));
+  std::vector<size_t> single;
+  std::vector<DbusCall> roleCalls;
+  for (size_t k = 0; k < unsure.size(); ++k) {
+    if (!lists[k]) continue;
+    GVariantIter* iter = nullptr;
+    g_variant_get(lists[k].get(), "(a(so))", &iter);
+    const gchar* name = nullptr;
+    const gchar* path = nullptr;
+    if (g_variant_iter_n_children(iter) == 1 && g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
+      single.push_back(unsure[k]);
+      roleCalls.push_back({name, path, kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
+    }
+    g_variant_iter_free(iter);
+  }
+  std::vector<VariantRef> childRoles = atspi::callAll(bus, std::move(roleCalls));
+  for (size_t k = 0; k < single.size(); ++k) {
+    if (!childRoles[k]) continue;
+    uint32_t role = 0;
+    g_variant_get(childRoles[k].get(), "(u)", &role);
+    holders[single[k]] = atspi::isMenuHolder(roles[single[k]], std::span(&role, 1));
+  }
+  return holders;
 }
 
 uint64_t statesOf(const VariantRef& reply) {
@@ -94,19 +147,30 @@ std::vector<AccessibleWindow> accessibleWindows(GDBusConnection* bus, int32_t pi
   }
   std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
 
+  std::vector<uint32_t> roles(children.size(), UINT32_MAX);
+  std::vector<size_t> unsure;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const VariantRef& role = replies[i * kPerChild];
+    if (!role) continue;  // a child that cannot say its role cannot be told to be a window
+    g_variant_get(role.get(), "(u)", &roles[i]);
+    if (atspi::mayHoldMenu(roles[i])) unsure.push_back(i);
+  }
+  const std::vector<bool> holders = menuHolders(bus, children, roles, unsure);
+
   std::vector<AccessibleWindow> windows;
   for (size_t i = 0; i < children.size(); ++i) {
     const VariantRef* r = &replies[i * kPerChild];
-    if (!r[0]) continue;  // a child that cannot say its role cannot be told to be a window
+    if (roles[i] == UINT32_MAX || !atspi::isWindowRole(roles[i]) || holders[i]) continue;
     AccessibleWindow window;
-    g_variant_get(r[0].get(), "(u)", &window.role);
-    if (!atspi::isWindowRole(window.role)) continue;
+    window.role = roles[i];
     window.states = statesOf(r[1]);
     window.name = nameOf(r[2]);
     if (r[3]) {
       gint32 x = 0, y = 0, width = 0, height = 0;
       g_variant_get(r[3].get(), "((iiii))", &x, &y, &width, &height);
       setExtents(window, x, y, width, height);
+      // Such a toolkit says nothing of where the window is: its size alone pairs it.
+      if (children[i].windowRelative) window.position.reset();
     }
     windows.push_back(std::move(window));
   }

@@ -38,7 +38,10 @@ class PairedSnapshot final : public AccessibilitySnapshot {
     return toolkit_->values(which);
   }
   std::optional<ElementIndex> elementAt(Point point, const Rect& window) override {
-    return toolkit_->elementAt(point, window);
+    if (!toolkit_->windowRelativeExtents()) return toolkit_->elementAt(point, window);
+    // The toolkit's boxes are relative to the window: so is the question.
+    return toolkit_->elementAt(Point{point.x - window.x, point.y - window.y},
+                               Rect{0, 0, window.width, window.height});
   }
   std::unique_ptr<AccessibleElement> live(ElementIndex element) override {
     return toolkit_->live(element);
@@ -49,7 +52,10 @@ class PairedSnapshot final : public AccessibilitySnapshot {
     const bool asksWindow = std::any_of(which.begin(), which.end(), [&](ElementIndex e) {
       return std::find(windows.begin(), windows.end(), e) != windows.end();
     });
-    if (frames_ || !asksWindow) return withFrames(which, toolkit_->details(which));
+    // Window-relative boxes need their window's origin: the windows go out with the first batch.
+    if (frames_ || (!asksWindow && !toolkit_->windowRelativeExtents())) {
+      return withFrames(which, toolkit_->details(which));
+    }
     // The windows' own extents go out with the first batch that needs them: no extra round.
     std::vector<ElementIndex> asked(which.begin(), which.end());
     asked.insert(asked.end(), windows.begin(), windows.end());
@@ -66,7 +72,11 @@ class PairedSnapshot final : public AccessibilitySnapshot {
       if (auto* title = std::get_if<std::string>(&elements()[windows[i]].title)) {
         accessible[i].name = *title;
       }
-      if (auto* at = std::get_if<Point>(&read[i].position)) accessible[i].position = *at;
+      // A window-relative toolkit places every window at the origin: its size and title pair it.
+      if (auto* at = std::get_if<Point>(&read[i].position);
+          at && !toolkit_->windowRelativeExtents()) {
+        accessible[i].position = *at;
+      }
       if (auto* size = std::get_if<Size>(&read[i].size)) accessible[i].size = *size;
     }
     const std::vector<ClientWindow> clients = windows_.clientWindows(pid_);
@@ -89,9 +99,18 @@ class PairedSnapshot final : public AccessibilitySnapshot {
   std::vector<ElementDetails> withFrames(std::span<const ElementIndex> which,
                                          std::vector<ElementDetails> read) const {
     if (!frames_) return read;
+    const bool relative = toolkit_->windowRelativeExtents();
     for (size_t i = 0; i < which.size(); ++i) {
       auto it = frames_->find(which[i]);
-      if (it == frames_->end()) continue;
+      if (it == frames_->end()) {
+        // Inside a window of a window-relative toolkit: moved by the window's origin, once.
+        if (!relative) continue;
+        auto window = frames_->find(toolkit_->topLevelOf(which[i]));
+        auto* at = std::get_if<Point>(&read[i].position);
+        if (window == frames_->end() || at == nullptr) continue;
+        read[i].position = Point{at->x + window->second.x, at->y + window->second.y};
+        continue;
+      }
       read[i].position = Point{it->second.x, it->second.y};
       read[i].size = Size{it->second.width, it->second.height};
     }

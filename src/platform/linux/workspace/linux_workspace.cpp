@@ -1,5 +1,7 @@
 #include "platform/linux/workspace/linux_workspace.h"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <map>
 
@@ -27,7 +29,9 @@ AppInfo appInfoOf(const Candidate& c, std::span<const DesktopEntry> entries, int
   info.bundleId = std::move(identity.bundleId);
   info.name = std::move(identity.name);
   info.executablePath = c.process.executablePath;
-  info.bundlePath = bundlePathFor(c.process.executablePath);
+  const char* home = g_get_home_dir();
+  info.bundlePath = bundlePathFor(c.process.executablePath, home ? home : "",
+                                  holdsOtherExecutables(c.process.executablePath));
   info.regular = c.windows.ownsNormalClient;
   info.launchTimeMs = launchTimeMs(c.process.startTicks, clockTicksPerSecond(), bootMs);
   return info;
