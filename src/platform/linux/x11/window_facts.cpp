@@ -42,8 +42,8 @@ Cookies send(const XConnection& x, xcb_window_t id) {
 
 using PropertyReply = Reply<xcb_get_property_reply_t>;
 
-PropertyReply read(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
-  return own(xcb_get_property_reply(c, cookie, nullptr));
+PropertyReply read(const XConnection& x, xcb_get_property_cookie_t cookie) {
+  return x.reply(xcb_get_property_reply, cookie);
 }
 
 TextEncoding encodingOf(const XConnection& x, const xcb_get_property_reply_t* reply) {
@@ -62,14 +62,13 @@ std::string titleOf(const XConnection& x, const xcb_get_property_reply_t* netNam
 }
 
 void collect(const XConnection& x, const Cookies& k, WindowFacts& facts) {
-  xcb_connection_t* c = x.get();
-  auto attributes = own(xcb_get_window_attributes_reply(c, k.attributes, nullptr));
-  auto geometry = own(xcb_get_geometry_reply(c, k.geometry, nullptr));
-  auto origin = own(xcb_translate_coordinates_reply(c, k.origin, nullptr));
-  PropertyReply wmState = read(c, k.wmState), netName = read(c, k.netName), name = read(c, k.name),
-                wmClass = read(c, k.wmClass), gtkId = read(c, k.gtkId),
-                machine = read(c, k.machine), pid = read(c, k.pid), type = read(c, k.type),
-                state = read(c, k.state);
+  auto attributes = x.reply(xcb_get_window_attributes_reply, k.attributes);
+  auto geometry = x.reply(xcb_get_geometry_reply, k.geometry);
+  auto origin = x.reply(xcb_translate_coordinates_reply, k.origin);
+  PropertyReply wmState = read(x, k.wmState), netName = read(x, k.netName), name = read(x, k.name),
+                wmClass = read(x, k.wmClass), gtkId = read(x, k.gtkId),
+                machine = read(x, k.machine), pid = read(x, k.pid), type = read(x, k.type),
+                state = read(x, k.state);
   if (!attributes) return;
   facts.exists = true;
   facts.overrideRedirect = attributes->override_redirect != 0;
