@@ -35,26 +35,14 @@ xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t w, xcb_a
   return xcb_get_property(c, 0, w, a, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
 }
 
-// The property's bytes; nullopt when the window or the property does not exist.
-std::optional<std::string> propertyBytes(const XLink& x, xcb_get_property_cookie_t cookie) {
-  auto reply = x.reply(xcb_get_property_reply, cookie);
-  if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
-  const char* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-  return std::string(data, static_cast<size_t>(xcb_get_property_value_length(reply.get())));
+using Property = x11::Reply<xcb_get_property_reply_t>;
+
+Property property(const XLink& x, xcb_get_property_cookie_t cookie) {
+  return x.reply(xcb_get_property_reply, cookie);
 }
 
-std::vector<uint32_t> asCardinals(const std::optional<std::string>& bytes) {
-  std::vector<uint32_t> values;
-  if (!bytes) return values;
-  values.resize(bytes->size() / 4);
-  std::copy_n(bytes->data(), values.size() * 4, reinterpret_cast<char*>(values.data()));
-  return values;
-}
-
-std::optional<uint32_t> windowProperty(const XLink& x, xcb_window_t w, xcb_atom_t a) {
-  std::vector<uint32_t> values = asCardinals(propertyBytes(x, askProperty(x.get(), w, a)));
-  if (values.empty()) return std::nullopt;
-  return values[0];
+xcb_window_t windowProperty(const XLink& x, xcb_window_t w, xcb_atom_t a) {
+  return x11::singleWindow(property(x, askProperty(x.get(), w, a)).get());
 }
 
 // Sleeps until the server sends something or `tick` passes, whichever is first. Events that an
@@ -76,17 +64,8 @@ bool awaitChange(xcb_connection_t* c, Deadline deadline, std::chrono::millisecon
   return true;
 }
 
-bool containsText(const std::optional<std::string>& value, const std::string& text) {
-  return value && value->find(text) != std::string::npos;
-}
-
-// WM_CLASS is "instance\0class\0"; a match must not straddle the two.
-bool classContains(const std::optional<std::string>& value, const std::string& text) {
-  if (!value) return false;
-  size_t split = value->find('\0');
-  if (split == std::string::npos) return containsText(value, text);
-  return value->substr(0, split).find(text) != std::string::npos ||
-         value->substr(split + 1).find(text) != std::string::npos;
+bool containsText(const std::string& value, const std::string& text) {
+  return value.find(text) != std::string::npos;
 }
 
 struct WindowAtoms {
@@ -104,9 +83,9 @@ std::vector<xcb_window_t> rootChildren(const XLink& x) {
 // With `popups`, the root's children join the list; which of them are pop-ups the caller tells
 // by their override-redirect flag.
 std::vector<xcb_window_t> clientWindows(const XLink& x, const WindowAtoms& atoms, bool popups) {
-  auto listed = propertyBytes(x, askProperty(x.get(), x.root(), atoms.clientList));
-  if (!listed) return rootChildren(x);
-  std::vector<xcb_window_t> windows = asCardinals(listed);
+  Property listed = property(x, askProperty(x.get(), x.root(), atoms.clientList));
+  if (!listed || listed->type == XCB_ATOM_NONE) return rootChildren(x);
+  std::vector<xcb_window_t> windows = x11::windowList(listed.get());
   if (popups) {
     for (xcb_window_t w : rootChildren(x)) {
       if (std::find(windows.begin(), windows.end(), w) == windows.end()) windows.push_back(w);
@@ -145,8 +124,10 @@ bool waitForWindowManager(const std::string& display, Deadline deadline, const G
   listenTo(c, desktop->root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
   xcb_flush(c);
   for (;;) {
-    std::optional<uint32_t> window = windowProperty(*desktop, desktop->root(), check);
-    if (window && windowProperty(*desktop, *window, check) == window) return true;
+    xcb_window_t window = windowProperty(*desktop, desktop->root(), check);
+    if (window != XCB_WINDOW_NONE && windowProperty(*desktop, window, check) == window) {
+      return true;
+    }
     if (giveUp && giveUp()) {
       *error = "the window manager exited during start-up";
       return false;
@@ -188,17 +169,19 @@ std::optional<uint32_t> waitForClientWindow(const std::string& display, pid_t pi
     std::optional<xcb_window_t> found;
     for (const Pending& p : pending) {
       auto attributes = desktop->reply(xcb_get_window_attributes_reply, p.attributes);
-      std::vector<uint32_t> pids = asCardinals(propertyBytes(*desktop, p.pid));
-      auto wmClass = propertyBytes(*desktop, p.wmClass);
-      auto netName = propertyBytes(*desktop, p.netName);
-      auto wmName = propertyBytes(*desktop, p.wmName);
+      const uint32_t windowPid = x11::wmPid(property(*desktop, p.pid).get());
+      auto [instance, className] = x11::wmClassNames(property(*desktop, p.wmClass).get());
+      const std::string netName = x11::propertyBytes(property(*desktop, p.netName).get());
+      const std::string wmName = x11::propertyBytes(property(*desktop, p.wmName).get());
       if (found || !attributes || (attributes->override_redirect && !popups) ||
           attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
         continue;
       }
-      bool pidMatches = pid <= 0 || (!pids.empty() && pids[0] == static_cast<uint32_t>(pid));
-      bool textMatches = text.empty() || classContains(wmClass, text) ||
-                         containsText(netName, text) || containsText(wmName, text);
+      bool pidMatches = pid <= 0 || windowPid == static_cast<uint32_t>(pid);
+      // The instance and the class name are matched each on its own, never across the two.
+      bool textMatches = text.empty() || containsText(instance, text) ||
+                         containsText(className, text) || containsText(netName, text) ||
+                         containsText(wmName, text);
       if (pidMatches && textMatches) found = p.window;
     }
     if (found) return found;

@@ -38,15 +38,16 @@ std::vector<ClientWindow> LinuxApplicationWindows::clientWindows(int32_t pid) {
   for (size_t i = 0; i < listed.size(); ++i) {
     const x11::ListedWindow& w = listed[i];
     auto reply = x_->reply(xcb_get_property_reply, cookies[i]);
-    std::vector<uint32_t> extents = x11::propertyWords(reply.get());
+    std::optional<std::array<uint32_t, 4>> extents = x11::frameExtents(reply.get());
     ClientWindow c;
     c.id = w.facts.id;
     c.title = w.facts.title;
     c.bounds = w.facts.bounds;
     c.managed = w.managed;
     c.iconic = w.managed && iconic(w.facts);
-    if (c.bounds && extents.size() == 4) {
-      c.frame = withFrameExtents(*c.bounds, extents[0], extents[1], extents[2], extents[3]);
+    if (c.bounds && extents) {
+      c.frame = withFrameExtents(*c.bounds, (*extents)[0], (*extents)[1], (*extents)[2],
+                                 (*extents)[3]);
     }
     clients.push_back(std::move(c));
   }

@@ -76,16 +76,16 @@ void collect(const XConnection& x, const Cookies& k, WindowFacts& facts) {
   facts.inputOnly = attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
   if (wmState && wmState->type != XCB_ATOM_NONE) facts.wmState = propertyWord(wmState.get());
   facts.title = titleOf(x, netName.get(), name.get());
-  WmClass classes = splitWmClass(propertyBytes(wmClass.get()));
-  facts.wmInstance = std::move(classes.instance);
-  facts.wmClass = std::move(classes.className);
+  auto [instance, className] = wmClassNames(wmClass.get());
+  facts.wmInstance = decodeText(instance, TextEncoding::Utf8);
+  facts.wmClass = decodeText(className, TextEncoding::Utf8);
   facts.gtkApplicationId = decodeText(propertyBytes(gtkId.get()), TextEncoding::Utf8);
   facts.clientMachine = decodeText(propertyBytes(machine.get()), TextEncoding::Latin1);
-  facts.netWmPid = static_cast<int32_t>(propertyWord(pid.get()));
-  for (uint32_t value : propertyWords(type.get())) {
+  facts.netWmPid = static_cast<int32_t>(wmPid(pid.get()));
+  for (xcb_atom_t value : atomList(type.get())) {
     if (auto atom = x.atoms().find(value)) facts.types.push_back(*atom);
   }
-  std::vector<uint32_t> states = propertyWords(state.get());
+  std::vector<xcb_atom_t> states = atomList(state.get());
   auto hasState = [&](Atom a) {
     return std::find(states.begin(), states.end(), x.atom(a)) != states.end();
   };

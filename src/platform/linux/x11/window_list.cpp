@@ -30,8 +30,8 @@ void readRootProperties(const XConnection& x, xcb_get_property_cookie_t clients,
                         xcb_get_property_cookie_t check, ManagerState& root) {
   auto list = x.reply(xcb_get_property_reply, clients);
   root.hasClientList = list && list->type != XCB_ATOM_NONE;
-  root.setClientList(propertyWords(list.get()));
-  root.wmCheck = propertyWord(x.reply(xcb_get_property_reply, check).get());
+  root.setClientList(windowList(list.get()));
+  root.wmCheck = singleWindow(x.reply(xcb_get_property_reply, check).get());
 }
 
 // The root's children, bottom to top, and what the manager says.

@@ -85,13 +85,13 @@ xcb_window_t findWmCheckWindow(const XLink& link, const AtomTable& atoms) {
   if (check == XCB_ATOM_NONE) return XCB_WINDOW_NONE;
   auto onRoot = link.reply(xcb_get_property_reply,
                            xcb_get_property(connection, 0, link.root(), check, XCB_ATOM_WINDOW, 0, 1));
-  xcb_window_t child = propertyWord(onRoot.get());
+  xcb_window_t child = singleWindow(onRoot.get());
   if (child == XCB_WINDOW_NONE) return XCB_WINDOW_NONE;
   // A stale property left by a manager that has exited names a window that is gone or that no
   // longer points to itself.
   auto onChild = link.reply(xcb_get_property_reply,
                             xcb_get_property(connection, 0, child, check, XCB_ATOM_WINDOW, 0, 1));
-  if (propertyWord(onChild.get()) != child) return XCB_WINDOW_NONE;
+  if (singleWindow(onChild.get()) != child) return XCB_WINDOW_NONE;
   return child;
 }
 
