@@ -31,7 +31,7 @@ namespace tavren::x11 {
 class XLink {
  public:
   using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::milliseconds kReplyTimeout{1000};
+  static constexpr std::chrono::milliseconds kReplyTimeout{1500};  // as a D-Bus call's
   static constexpr std::chrono::milliseconds kStallPause{5000};
 
   // Connects to `display` (DISPLAY syntax). Blocks until the server has answered the connection
