@@ -109,6 +109,11 @@ std::pair<Json, Clock::duration> timedCall(ServiceProcess& service, const std::s
   return {response, Clock::now() - start};
 }
 
+// Answered with success (a missing answer is a discarded value).
+bool succeeded(const Json& response) {
+  return response.is_object() && response.value("ok", false);
+}
+
 void expectQuietExit(ServiceProcess& service) {
   service.closeInput();
   EXPECT_EQ(service.wait(10s), 0);
@@ -131,11 +136,11 @@ TEST(StalledDisplay, ServiceAnswersAndExitsWhenTheServerNeverAnswers) {
     SCOPED_TRACE(display);
     auto service = startOn(display);
     auto [ping, took] = timedCall(*service, "p", "ping");
-    EXPECT_EQ(ping["ok"], true);
+    EXPECT_TRUE(succeeded(ping));
     EXPECT_LT(took, kStartupBound);
     // Readers give their defaults: no window system answers.
     auto [apps, appsTook] = timedCall(*service, "a", "listRunningApps");
-    EXPECT_EQ(apps["ok"], true);
+    ASSERT_TRUE(succeeded(apps));
     EXPECT_EQ(apps["result"], Json::array());
     EXPECT_LT(appsTook, kOneTimeoutBound);
     expectQuietExit(*service);
@@ -146,21 +151,22 @@ TEST(StalledDisplay, ServerStoppedMidSessionCostsAboutOneTimeoutPerRequest) {
   OwnXServer server;
   ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
   auto service = startOn(server.display());
-  EXPECT_EQ(call(*service, "before", "listRunningApps")["ok"], true);
+  EXPECT_TRUE(succeeded(call(*service, "before", "listRunningApps")));
   const std::string self = "{\"pid\":" + std::to_string(getpid()) + "}";
   // This process has no window and is no application: answered the same either way.
   const Json identityBefore = call(*service, "identity-before", "appIdentity", self);
-  ASSERT_TRUE(identityBefore.contains("ok"));
+  ASSERT_TRUE(identityBefore.is_object());
 
   server.stop();
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     auto [apps, appsTook] = timedCall(*service, "apps" + std::to_string(round), "listRunningApps");
-    EXPECT_EQ(apps["ok"], true);
+    EXPECT_TRUE(succeeded(apps));
     EXPECT_LT(appsTook, kOneTimeoutBound);
     auto [identity, identityTook] =
         timedCall(*service, "identity" + std::to_string(round), "appIdentity", self);
-    EXPECT_EQ(identity["error"], identityBefore["error"]);
+    ASSERT_TRUE(identity.is_object());
+    EXPECT_EQ(identity.value("error", ""), identityBefore.value("error", ""));
     EXPECT_LT(identityTook, kOneTimeoutBound);
     // Windows and captures answer too, whatever they say without a server.
     for (auto [method, params] : {std::pair<std::string, std::string>{"windowCatalog", "{}"},
@@ -171,7 +177,7 @@ TEST(StalledDisplay, ServerStoppedMidSessionCostsAboutOneTimeoutPerRequest) {
     }
   }
   auto [ping, pingTook] = timedCall(*service, "p", "ping");
-  EXPECT_EQ(ping["ok"], true);
+  EXPECT_TRUE(succeeded(ping));
   EXPECT_LT(pingTook, kOneTimeoutBound);
   expectQuietExit(*service);
 }
