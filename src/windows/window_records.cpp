@@ -1,8 +1,9 @@
 #include "windows/window_records.h"
-#include "platform/geometry.h"
 
 #include <cmath>
 #include <limits>
+
+#include "platform/geometry.h"
 
 namespace tavren {
 

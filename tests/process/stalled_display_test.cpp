@@ -1,8 +1,8 @@
 // The real service against X servers that stop answering: before it starts, while it connects,
 // and in the middle of a session. Whatever the display does, the service answers and exits.
+#include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -29,13 +29,13 @@ class OwnXServer {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     const gint source[] = {fds[1]}, target[] = {3};
-    const gchar* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "640x480x24",
-                           "-nolisten", "tcp", "-noreset", nullptr};
+    const gchar* argv[] = {"Xvfb",       "-displayfd", "3",   "-screen",  "0",
+                           "640x480x24", "-nolisten",  "tcp", "-noreset", nullptr};
     GError* error = nullptr;
     GPid pid = 0;
-    const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                                                G_SPAWN_STDOUT_TO_DEV_NULL |
-                                                G_SPAWN_STDERR_TO_DEV_NULL);
+    const auto flags =
+        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                 G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
     bool spawned = g_spawn_async_with_pipes_and_fds(
         nullptr, const_cast<gchar**>(argv), nullptr, flags, nullptr, nullptr, -1, -1, -1, source,
         target, 1, &pid, nullptr, nullptr, nullptr, &error);
@@ -95,9 +95,10 @@ class SilentDisplay {
 };
 
 std::unique_ptr<ServiceProcess> startOn(const std::string& display) {
-  return startService({testing::serviceBinary()},
-                      {{"DISPLAY", display}, {"WAYLAND_DISPLAY", ""},
-                       {"DBUS_SESSION_BUS_ADDRESS", ""}, {"AT_SPI_BUS_ADDRESS", ""}});
+  return startService({testing::serviceBinary()}, {{"DISPLAY", display},
+                                                   {"WAYLAND_DISPLAY", ""},
+                                                   {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                                   {"AT_SPI_BUS_ADDRESS", ""}});
 }
 
 // The response and how long it took.

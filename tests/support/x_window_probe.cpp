@@ -57,8 +57,8 @@ std::optional<XWindowProbe::Frame> XWindowProbe::frame(xcb_window_t window) {
 }
 
 bool XWindowProbe::viewable(xcb_window_t window) {
-  auto a = link_->reply(xcb_get_window_attributes_reply,
-                        xcb_get_window_attributes(connection_, window));
+  auto a =
+      link_->reply(xcb_get_window_attributes_reply, xcb_get_window_attributes(connection_, window));
   return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
@@ -67,8 +67,7 @@ bool XWindowProbe::iconic(xcb_window_t window) {
   return !state.empty() && state[0] == 3;
 }
 
-void XWindowProbe::clientMessage(xcb_window_t window, xcb_atom_t type,
-                                 const uint32_t (&data)[5]) {
+void XWindowProbe::clientMessage(xcb_window_t window, xcb_atom_t type, const uint32_t (&data)[5]) {
   xcb_client_message_event_t event{};
   event.response_type = XCB_CLIENT_MESSAGE;
   event.format = 32;

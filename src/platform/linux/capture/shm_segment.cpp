@@ -22,10 +22,7 @@ std::unique_ptr<ShmSegment> ShmSegment::create(const XLink& link, size_t size) {
 }
 
 ShmSegment::ShmSegment(const XLink& link, void* address, size_t size)
-    : link_(link),
-      address_(address),
-      size_(size),
-      segment_(xcb_generate_id(link.get())) {}
+    : link_(link), address_(address), size_(size), segment_(xcb_generate_id(link.get())) {}
 
 bool ShmSegment::attached() {
   if (!checked_) {

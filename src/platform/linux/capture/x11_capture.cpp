@@ -11,8 +11,9 @@ namespace {
 bool redirectTopLevels(const XConnection& x) {
   // Automatic: the server keeps compositing the screen itself, so nothing on it changes, and the
   // redirection ends with this connection. Any number of clients may ask for it.
-  return x.check(xcb_composite_redirect_subwindows_checked(x.get(), x.root(),
-                                                          XCB_COMPOSITE_REDIRECT_AUTOMATIC))
+  return x
+      .check(xcb_composite_redirect_subwindows_checked(x.get(), x.root(),
+                                                       XCB_COMPOSITE_REDIRECT_AUTOMATIC))
       .succeeded();
 }
 

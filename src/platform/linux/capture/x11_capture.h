@@ -39,7 +39,7 @@ class X11Capture final : public Capture {
   const XConnection* x_;
   mutable std::mutex mutex_;
   mutable std::unique_ptr<Setup> setup_;  // never replaced once made
-  CaptureThreads threads_;  // last: its threads end before the members they use
+  CaptureThreads threads_;                // last: its threads end before the members they use
 };
 
 }  // namespace tavren::x11

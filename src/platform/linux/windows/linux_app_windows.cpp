@@ -30,9 +30,9 @@ std::vector<ClientWindow> LinuxApplicationWindows::clientWindows(int32_t pid) {
   }
   std::vector<xcb_get_property_cookie_t> cookies;
   for (const x11::ListedWindow& w : listed) {
-    cookies.push_back(
-        xcb_get_property(x_->get(), 0, w.facts.id, x_->atom(x11::Atom::_NET_FRAME_EXTENTS),
-                         XCB_ATOM_CARDINAL, 0, 4));
+    cookies.push_back(xcb_get_property(x_->get(), 0, w.facts.id,
+                                       x_->atom(x11::Atom::_NET_FRAME_EXTENTS), XCB_ATOM_CARDINAL,
+                                       0, 4));
   }
   std::vector<ClientWindow> clients;
   for (size_t i = 0; i < listed.size(); ++i) {
@@ -46,8 +46,8 @@ std::vector<ClientWindow> LinuxApplicationWindows::clientWindows(int32_t pid) {
     c.managed = w.managed;
     c.iconic = w.managed && iconic(w.facts);
     if (c.bounds && extents) {
-      c.frame = withFrameExtents(*c.bounds, (*extents)[0], (*extents)[1], (*extents)[2],
-                                 (*extents)[3]);
+      c.frame =
+          withFrameExtents(*c.bounds, (*extents)[0], (*extents)[1], (*extents)[2], (*extents)[3]);
     }
     clients.push_back(std::move(c));
   }

@@ -39,8 +39,7 @@ std::vector<xcb_window_t> readRoot(const XConnection& x, ManagerState& manager) 
   auto tree = xcb_query_tree(x.get(), x.root());
   auto clients = askRootWindows(x, Atom::_NET_CLIENT_LIST, kListProperty);
   auto check = askRootWindows(x, Atom::_NET_SUPPORTING_WM_CHECK, 1);
-  std::vector<xcb_window_t> children =
-      childrenOf(x.reply(xcb_query_tree_reply, tree).get());
+  std::vector<xcb_window_t> children = childrenOf(x.reply(xcb_query_tree_reply, tree).get());
   readRootProperties(x, clients, check, manager);
   return children;
 }

@@ -54,9 +54,8 @@ XConnection::~XConnection() = default;
 bool XConnection::alive() const {
   if (!opening_->done.load(std::memory_order_acquire)) {
     std::unique_lock lock(opening_->mutex);
-    opening_->finished.wait_until(lock, startedAt_ + kOpenBound, [&] {
-      return opening_->done.load(std::memory_order_relaxed);
-    });
+    opening_->finished.wait_until(lock, startedAt_ + kOpenBound,
+                                  [&] { return opening_->done.load(std::memory_order_relaxed); });
     if (!opening_->done.load(std::memory_order_relaxed)) return false;
   }
   return opening_->link && opening_->link->alive();

@@ -83,8 +83,8 @@ xcb_window_t findWmCheckWindow(const XLink& link, const AtomTable& atoms) {
   xcb_connection_t* connection = link.get();
   xcb_atom_t check = atoms[Atom::_NET_SUPPORTING_WM_CHECK];
   if (check == XCB_ATOM_NONE) return XCB_WINDOW_NONE;
-  auto onRoot = link.reply(xcb_get_property_reply,
-                           xcb_get_property(connection, 0, link.root(), check, XCB_ATOM_WINDOW, 0, 1));
+  auto onRoot = link.reply(xcb_get_property_reply, xcb_get_property(connection, 0, link.root(),
+                                                                    check, XCB_ATOM_WINDOW, 0, 1));
   xcb_window_t child = singleWindow(onRoot.get());
   if (child == XCB_WINDOW_NONE) return XCB_WINDOW_NONE;
   // A stale property left by a manager that has exited names a window that is gone or that no

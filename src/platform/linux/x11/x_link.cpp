@@ -143,8 +143,9 @@ XLink::Checked XLink::check(xcb_void_cookie_t cookie) const {
 }
 
 xcb_atom_t XLink::internAtom(std::string_view name) const {
-  auto atom = reply(xcb_intern_atom_reply,
-                    xcb_intern_atom(connection_, 0, static_cast<uint16_t>(name.size()), name.data()));
+  auto atom =
+      reply(xcb_intern_atom_reply,
+            xcb_intern_atom(connection_, 0, static_cast<uint16_t>(name.size()), name.data()));
   return atom ? atom->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
 }
 

@@ -66,7 +66,7 @@ class XLink {
 
   // The outcome of a checked request that has no reply.
   struct Checked {
-    bool answered = false;              // false when the server did not answer in time
+    bool answered = false;             // false when the server did not answer in time
     Reply<xcb_generic_error_t> error;  // the server's error, none when the request succeeded
     bool succeeded() const { return answered && !error; }
   };
