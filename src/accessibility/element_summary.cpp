@@ -4,6 +4,7 @@
 
 #include "accessibility/attribute_readers.h"
 #include "accessibility/sensitive_fields.h"
+#include "platform/geometry.h"
 
 namespace tavren {
 
@@ -24,22 +25,15 @@ Json summarizedElement(const AccessibilityElement* element) {
               {"sensitive", isSensitiveSummary(role, label)}};
 }
 
-int64_t roundedCoordinate(std::optional<double> value) {
-  if (!value || !std::isfinite(*value)) return 0;
-  const double rounded = std::round(*value);  // halves away from zero
-  // 2^63 is exact in double; anything at or beyond it does not fit.
-  if (rounded >= 9223372036854775808.0 || rounded < -9223372036854775808.0) return 0;
-  return static_cast<int64_t>(rounded);
-}
-
 Json axElementBox(const ElementDetails& details) {
   const std::optional<Point> position = axPoint(details.position);
   const std::optional<Size> size = axSize(details.size);
-  auto part = [](bool present, double v) { return present ? std::optional<double>(v) : std::nullopt; };
-  return Json{{"x", roundedCoordinate(part(position.has_value(), position ? position->x : 0))},
-              {"y", roundedCoordinate(part(position.has_value(), position ? position->y : 0))},
-              {"w", roundedCoordinate(part(size.has_value(), size ? size->width : 0))},
-              {"h", roundedCoordinate(part(size.has_value(), size ? size->height : 0))}};
+  const Point p = position.value_or(Point{});
+  const Size s = size.value_or(Size{});
+  return Json{{"x", wholePoints(p.x)},
+              {"y", wholePoints(p.y)},
+              {"w", wholePoints(s.width)},
+              {"h", wholePoints(s.height)}};
 }
 
 }  // namespace tavren

@@ -18,10 +18,6 @@ std::string summaryLabel(const AccessibilityElement& element);
 // {"role", "label", "sensitive"} of an element; {} when there is none.
 Json summarizedElement(const AccessibilityElement* element);
 
-// A coordinate as the protocol reports it: rounded to the nearest integer, halves away from
-// zero; 0 when unreadable, not finite, or outside the 64-bit range.
-int64_t roundedCoordinate(std::optional<double> value);
-
 // {"x", "y", "w", "h"} from an element's position and size, rounded; zeros for what is
 // unreadable.
 Json axElementBox(const ElementDetails& details);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/params.h"
+#include "platform/geometry.h"
 
 namespace tavren {
 
@@ -27,10 +28,11 @@ bool observedWindowMatches(const Json& params, WindowServer& windows) {
 
   // Whole points, halves away from zero; width and height are never negative.
   const Rect& r = *window->bounds;
-  return std::round(r.x) == tavren::number(*expected, "x") &&
-         std::round(r.y) == tavren::number(*expected, "y") &&
-         std::round(std::fabs(r.width)) == tavren::number(*expected, "w") &&
-         std::round(std::fabs(r.height)) == tavren::number(*expected, "h");
+  auto same = [&](double value, const char* key) {
+    return static_cast<double>(wholePoints(value)) == tavren::number(*expected, key);
+  };
+  return same(r.x, "x") && same(r.y, "y") && same(std::fabs(r.width), "w") &&
+         same(std::fabs(r.height), "h");
 }
 
 }  // namespace tavren

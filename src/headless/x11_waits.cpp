@@ -12,44 +12,19 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/x11/x_link.h"
+
 namespace tavren::headless {
 namespace {
 
-struct XcbDisconnect {
-  void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
-};
-using Connection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
+using x11::XLink;
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* reply) {
-  return Reply<T>(reply, &std::free);
+std::unique_ptr<XLink> connect(const std::string& display) {
+  return XLink::connect(display);
 }
 
-struct Desktop {
-  Connection connection;
-  xcb_window_t root = XCB_NONE;
-};
-
-std::optional<Desktop> connect(const std::string& display) {
-  int screenNumber = 0;
-  Connection c(xcb_connect(display.c_str(), &screenNumber));
-  if (xcb_connection_has_error(c.get())) return std::nullopt;
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c.get()));
-  for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
-  if (it.rem == 0) return std::nullopt;
-  Desktop desktop;
-  desktop.root = it.data->root;
-  desktop.connection = std::move(c);
-  return desktop;
-}
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-  auto reply = own(xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr));
-  return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+xcb_atom_t atom(const XLink& x, const char* name) {
+  return x.internAtom(name);
 }
 
 void listenTo(xcb_connection_t* c, xcb_window_t window, uint32_t mask) {
@@ -60,26 +35,14 @@ xcb_get_property_cookie_t askProperty(xcb_connection_t* c, xcb_window_t w, xcb_a
   return xcb_get_property(c, 0, w, a, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024);
 }
 
-// The property's bytes; nullopt when the window or the property does not exist.
-std::optional<std::string> propertyBytes(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
-  auto reply = own(xcb_get_property_reply(c, cookie, nullptr));
-  if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
-  const char* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-  return std::string(data, static_cast<size_t>(xcb_get_property_value_length(reply.get())));
+using Property = x11::Reply<xcb_get_property_reply_t>;
+
+Property property(const XLink& x, xcb_get_property_cookie_t cookie) {
+  return x.reply(xcb_get_property_reply, cookie);
 }
 
-std::vector<uint32_t> asCardinals(const std::optional<std::string>& bytes) {
-  std::vector<uint32_t> values;
-  if (!bytes) return values;
-  values.resize(bytes->size() / 4);
-  std::copy_n(bytes->data(), values.size() * 4, reinterpret_cast<char*>(values.data()));
-  return values;
-}
-
-std::optional<uint32_t> windowProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t a) {
-  std::vector<uint32_t> values = asCardinals(propertyBytes(c, askProperty(c, w, a)));
-  if (values.empty()) return std::nullopt;
-  return values[0];
+xcb_window_t windowProperty(const XLink& x, xcb_window_t w, xcb_atom_t a) {
+  return x11::singleWindow(property(x, askProperty(x.get(), w, a)).get());
 }
 
 // Sleeps until the server sends something or `tick` passes, whichever is first. Events that an
@@ -101,25 +64,16 @@ bool awaitChange(xcb_connection_t* c, Deadline deadline, std::chrono::millisecon
   return true;
 }
 
-bool containsText(const std::optional<std::string>& value, const std::string& text) {
-  return value && value->find(text) != std::string::npos;
-}
-
-// WM_CLASS is "instance\0class\0"; a match must not straddle the two.
-bool classContains(const std::optional<std::string>& value, const std::string& text) {
-  if (!value) return false;
-  size_t split = value->find('\0');
-  if (split == std::string::npos) return containsText(value, text);
-  return value->substr(0, split).find(text) != std::string::npos ||
-         value->substr(split + 1).find(text) != std::string::npos;
+bool containsText(const std::string& value, const std::string& text) {
+  return value.find(text) != std::string::npos;
 }
 
 struct WindowAtoms {
   xcb_atom_t clientList, pid, netName;
 };
 
-std::vector<xcb_window_t> rootChildren(xcb_connection_t* c, xcb_window_t root) {
-  auto tree = own(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+std::vector<xcb_window_t> rootChildren(const XLink& x) {
+  auto tree = x.reply(xcb_query_tree_reply, xcb_query_tree(x.get(), x.root()));
   if (!tree) return {};
   xcb_window_t* children = xcb_query_tree_children(tree.get());
   return {children, children + xcb_query_tree_children_length(tree.get())};
@@ -128,13 +82,12 @@ std::vector<xcb_window_t> rootChildren(xcb_connection_t* c, xcb_window_t root) {
 // Top-level client windows: the manager's list when there is one, else the root's children.
 // With `popups`, the root's children join the list; which of them are pop-ups the caller tells
 // by their override-redirect flag.
-std::vector<xcb_window_t> clientWindows(xcb_connection_t* c, xcb_window_t root,
-                                        const WindowAtoms& atoms, bool popups) {
-  auto listed = propertyBytes(c, askProperty(c, root, atoms.clientList));
-  if (!listed) return rootChildren(c, root);
-  std::vector<xcb_window_t> windows = asCardinals(listed);
+std::vector<xcb_window_t> clientWindows(const XLink& x, const WindowAtoms& atoms, bool popups) {
+  Property listed = property(x, askProperty(x.get(), x.root(), atoms.clientList));
+  if (!listed || listed->type == XCB_ATOM_NONE) return rootChildren(x);
+  std::vector<xcb_window_t> windows = x11::windowList(listed.get());
   if (popups) {
-    for (xcb_window_t w : rootChildren(c, root)) {
+    for (xcb_window_t w : rootChildren(x)) {
       if (std::find(windows.begin(), windows.end(), w) == windows.end()) windows.push_back(w);
     }
   }
@@ -166,13 +119,15 @@ bool waitForWindowManager(const std::string& display, Deadline deadline, const G
     *error = "cannot connect to " + display;
     return false;
   }
-  xcb_connection_t* c = desktop->connection.get();
-  xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
-  listenTo(c, desktop->root, XCB_EVENT_MASK_PROPERTY_CHANGE);
+  xcb_connection_t* c = desktop->get();
+  xcb_atom_t check = atom(*desktop, "_NET_SUPPORTING_WM_CHECK");
+  listenTo(c, desktop->root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
   xcb_flush(c);
   for (;;) {
-    std::optional<uint32_t> window = windowProperty(c, desktop->root, check);
-    if (window && windowProperty(c, *window, check) == window) return true;
+    xcb_window_t window = windowProperty(*desktop, desktop->root(), check);
+    if (window != XCB_WINDOW_NONE && windowProperty(*desktop, window, check) == window) {
+      return true;
+    }
     if (giveUp && giveUp()) {
       *error = "the window manager exited during start-up";
       return false;
@@ -189,12 +144,12 @@ std::optional<uint32_t> waitForClientWindow(const std::string& display, pid_t pi
                                             Deadline deadline) {
   auto desktop = connect(display);
   if (!desktop) return std::nullopt;
-  xcb_connection_t* c = desktop->connection.get();
-  WindowAtoms atoms = {atom(c, "_NET_CLIENT_LIST"), atom(c, "_NET_WM_PID"),
-                       atom(c, "_NET_WM_NAME")};
+  xcb_connection_t* c = desktop->get();
+  WindowAtoms atoms = {atom(*desktop, "_NET_CLIENT_LIST"), atom(*desktop, "_NET_WM_PID"),
+                       atom(*desktop, "_NET_WM_NAME")};
   // Map notifications of top-levels (frames, with a manager) and client list changes wake the
   // loop; title and pid changes of each window seen so far do too.
-  listenTo(c, desktop->root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+  listenTo(c, desktop->root(), XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
   std::set<xcb_window_t> watched;
   struct Pending {
     xcb_window_t window;
@@ -203,7 +158,7 @@ std::optional<uint32_t> waitForClientWindow(const std::string& display, pid_t pi
   };
   for (;;) {
     std::vector<Pending> pending;
-    for (xcb_window_t w : clientWindows(c, desktop->root, atoms, popups)) {
+    for (xcb_window_t w : clientWindows(*desktop, atoms, popups)) {
       if (watched.insert(w).second) {
         listenTo(c, w, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
       }
@@ -213,18 +168,20 @@ std::optional<uint32_t> waitForClientWindow(const std::string& display, pid_t pi
     }
     std::optional<xcb_window_t> found;
     for (const Pending& p : pending) {
-      auto attributes = own(xcb_get_window_attributes_reply(c, p.attributes, nullptr));
-      std::vector<uint32_t> pids = asCardinals(propertyBytes(c, p.pid));
-      auto wmClass = propertyBytes(c, p.wmClass);
-      auto netName = propertyBytes(c, p.netName);
-      auto wmName = propertyBytes(c, p.wmName);
+      auto attributes = desktop->reply(xcb_get_window_attributes_reply, p.attributes);
+      const uint32_t windowPid = x11::wmPid(property(*desktop, p.pid).get());
+      auto [instance, className] = x11::wmClassNames(property(*desktop, p.wmClass).get());
+      const std::string netName = x11::propertyBytes(property(*desktop, p.netName).get());
+      const std::string wmName = x11::propertyBytes(property(*desktop, p.wmName).get());
       if (found || !attributes || (attributes->override_redirect && !popups) ||
           attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
         continue;
       }
-      bool pidMatches = pid <= 0 || (!pids.empty() && pids[0] == static_cast<uint32_t>(pid));
-      bool textMatches = text.empty() || classContains(wmClass, text) ||
-                         containsText(netName, text) || containsText(wmName, text);
+      bool pidMatches = pid <= 0 || windowPid == static_cast<uint32_t>(pid);
+      // The instance and the class name are matched each on its own, never across the two.
+      bool textMatches = text.empty() || containsText(instance, text) ||
+                         containsText(className, text) || containsText(netName, text) ||
+                         containsText(wmName, text);
       if (pidMatches && textMatches) found = p.window;
     }
     if (found) return found;

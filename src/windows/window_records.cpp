@@ -3,17 +3,9 @@
 #include <cmath>
 #include <limits>
 
-namespace tavren {
+#include "platform/geometry.h"
 
-int64_t wholePoints(double value) {
-  if (!std::isfinite(value)) return 0;
-  const double rounded = std::round(value);  // halves away from zero
-  // 2^63 is exact in double; anything at or beyond it does not fit.
-  constexpr double kLimit = 9223372036854775808.0;
-  if (rounded >= kLimit) return std::numeric_limits<int64_t>::max();
-  if (rounded < -kLimit) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(rounded);
-}
+namespace tavren {
 
 Json appWindowRecord(size_t index, const AppWindowRecord& window) {
   const Point position = window.position.value_or(Point{});

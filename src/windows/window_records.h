@@ -9,11 +9,6 @@
 
 namespace tavren {
 
-// A coordinate or length as the protocol reports it: the nearest whole number, halves away from
-// zero. A value that is not finite reads 0; one beyond the range of a 64-bit integer is clamped,
-// so a result never carries a number it cannot represent.
-int64_t wholePoints(double value);
-
 // The record of one accessible window: "index", "title", "role", "minimized", "focused" and the
 // frame "x", "y", "w", "h" (0 where position or size is unknown).
 Json appWindowRecord(size_t index, const AppWindowRecord& window);

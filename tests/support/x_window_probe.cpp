@@ -10,52 +10,36 @@
 namespace tavren::testing {
 namespace {
 
-template <class T>
-std::unique_ptr<T, decltype(&std::free)> own(T* reply) {
-  return {reply, &std::free};
-}
-
-std::vector<uint32_t> words(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property) {
-  auto reply = own(xcb_get_property_reply(
-      c, xcb_get_property(c, 0, w, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
-  if (!reply || reply->format != 32) return {};
-  auto* data = static_cast<uint32_t*>(xcb_get_property_value(reply.get()));
-  return {data, data + xcb_get_property_value_length(reply.get()) / 4};
+std::vector<uint32_t> words(const x11::XLink& x, xcb_window_t w, xcb_atom_t property) {
+  return x11::propertyWords(
+      x.reply(xcb_get_property_reply,
+              xcb_get_property(x.get(), 0, w, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                               x11::kListProperty))
+          .get());
 }
 
 }  // namespace
 
-XWindowProbe::XWindowProbe(const std::string& display) {
-  int screen = 0;
-  xcb_connection_t* c = xcb_connect(display.c_str(), &screen);
-  if (xcb_connection_has_error(c)) {
-    xcb_disconnect(c);
-    return;
-  }
-  connection_ = c;
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-  for (int i = 0; i < screen && it.rem; ++i) xcb_screen_next(&it);
-  root_ = it.data->root;
+XWindowProbe::XWindowProbe(const std::string& display) : link_(x11::XLink::connect(display)) {
+  if (!link_) return;
+  connection_ = link_->get();
+  root_ = link_->root();
   // Frames moving and clients coming and going show as the root's substructure; the active
   // window and the stacking as its properties.
   const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-  xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
-  xcb_flush(c);
+  xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+  xcb_flush(connection_);
 }
 
-XWindowProbe::~XWindowProbe() {
-  if (connection_) xcb_disconnect(connection_);
-}
+XWindowProbe::~XWindowProbe() = default;
 
 xcb_atom_t XWindowProbe::atom(const char* name) {
-  auto reply = own(xcb_intern_atom_reply(
-      connection_, xcb_intern_atom(connection_, 0, uint16_t(std::strlen(name)), name), nullptr));
-  return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+  return link_->internAtom(name);
 }
 
 std::optional<xcb_window_t> XWindowProbe::clientOf(pid_t pid) {
-  for (uint32_t w : words(connection_, root_, atom("_NET_CLIENT_LIST"))) {
-    std::vector<uint32_t> owner = words(connection_, w, atom("_NET_WM_PID"));
+  for (uint32_t w : words(*link_, root_, atom("_NET_CLIENT_LIST"))) {
+    std::vector<uint32_t> owner = words(*link_, w, atom("_NET_WM_PID"));
     if (owner.empty() || owner[0] != uint32_t(pid)) continue;
     const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, w, XCB_CW_EVENT_MASK, &mask);
@@ -66,27 +50,25 @@ std::optional<xcb_window_t> XWindowProbe::clientOf(pid_t pid) {
 }
 
 std::optional<XWindowProbe::Frame> XWindowProbe::frame(xcb_window_t window) {
-  auto geometry = own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window),
-                                             nullptr));
-  auto origin = own(xcb_translate_coordinates_reply(
-      connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr));
+  auto geometry = link_->reply(xcb_get_geometry_reply, xcb_get_geometry(connection_, window));
+  auto origin = link_->reply(xcb_translate_coordinates_reply,
+                             xcb_translate_coordinates(connection_, window, root_, 0, 0));
   if (!geometry || !origin) return std::nullopt;
   return Frame{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
 }
 
 bool XWindowProbe::viewable(xcb_window_t window) {
-  auto a = own(xcb_get_window_attributes_reply(
-      connection_, xcb_get_window_attributes(connection_, window), nullptr));
+  auto a =
+      link_->reply(xcb_get_window_attributes_reply, xcb_get_window_attributes(connection_, window));
   return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
 bool XWindowProbe::iconic(xcb_window_t window) {
-  std::vector<uint32_t> state = words(connection_, window, atom("WM_STATE"));
+  std::vector<uint32_t> state = words(*link_, window, atom("WM_STATE"));
   return !state.empty() && state[0] == 3;
 }
 
-void XWindowProbe::clientMessage(xcb_window_t window, xcb_atom_t type,
-                                 const uint32_t (&data)[5]) {
+void XWindowProbe::clientMessage(xcb_window_t window, xcb_atom_t type, const uint32_t (&data)[5]) {
   xcb_client_message_event_t event{};
   event.response_type = XCB_CLIENT_MESSAGE;
   event.format = 32;

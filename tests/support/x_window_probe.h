@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/linux/x11/x_link.h"
 
 namespace tavren::testing {
 
@@ -61,6 +64,7 @@ class XWindowProbe {
   xcb_atom_t atom(const char* name);
   void clientMessage(xcb_window_t window, xcb_atom_t type, const uint32_t (&data)[5]);
 
+  std::unique_ptr<x11::XLink> link_;
   xcb_connection_t* connection_ = nullptr;
   xcb_window_t root_ = XCB_WINDOW_NONE;
 };

@@ -120,13 +120,6 @@ TEST(ElementBox, RoundsHalvesAwayFromZeroAndZeroesWhatCannotBeReported) {
   d.position = std::string("not a point");
   d.size = Size{2.5, -2.5};
   EXPECT_EQ(axElementBox(d), (Json{{"x", 0}, {"y", 0}, {"w", 3}, {"h", -3}}));
-  const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(roundedCoordinate(inf), 0);
-  EXPECT_EQ(roundedCoordinate(std::nan("")), 0);
-  EXPECT_EQ(roundedCoordinate(1e300), 0);
-  EXPECT_EQ(roundedCoordinate(9.3e18), 0);
-  EXPECT_EQ(roundedCoordinate(-9223372036854775808.0), INT64_MIN);
-  EXPECT_EQ(roundedCoordinate(std::nullopt), 0);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/linux/x11/client_pids.h"
 #include "platform/linux/x11/text_property.h"
 #include "platform/linux/x11/window_layer.h"
+#include "platform/linux/x11/x_reply.h"
 
 namespace tavren::x11 {
 namespace {
@@ -69,16 +72,55 @@ TEST(LinuxTextProperty, TitlesBecomeValidUtf8) {
   EXPECT_EQ(decodeText("\x1b$", TextEncoding::CompoundText), "");
 }
 
-TEST(LinuxTextProperty, WmClassHasInstanceThenClass) {
-  WmClass both = splitWmClass(std::string("gtk3-demo\0Gtk3-demo\0", 20));
-  EXPECT_EQ(both.instance, "gtk3-demo");
-  EXPECT_EQ(both.className, "Gtk3-demo");
-  WmClass unterminated = splitWmClass(std::string("a\0B", 3));
-  EXPECT_EQ(unterminated.className, "B");
-  WmClass onlyInstance = splitWmClass("lonely");
-  EXPECT_EQ(onlyInstance.instance, "lonely");
-  EXPECT_EQ(onlyInstance.className, "");
-  EXPECT_EQ(splitWmClass("").className, "");
+// A property reply as the server sends it: the value after the header, padded to whole words.
+Reply<xcb_get_property_reply_t> propertyReply(xcb_atom_t type, uint8_t format,
+                                              const std::string& value) {
+  const size_t padded = (value.size() + 3) / 4 * 4;
+  auto* reply = static_cast<xcb_get_property_reply_t*>(
+      std::calloc(1, sizeof(xcb_get_property_reply_t) + padded));
+  reply->response_type = 1;
+  reply->format = format;
+  reply->type = type;
+  reply->length = static_cast<uint32_t>(padded / 4);
+  reply->value_len = static_cast<uint32_t>(value.size() / (format / 8));
+  std::memcpy(reply + 1, value.data(), value.size());
+  return own(reply);
+}
+
+std::string words(std::initializer_list<uint32_t> values) {
+  std::string bytes;
+  for (uint32_t v : values) bytes.append(reinterpret_cast<const char*>(&v), 4);
+  return bytes;
+}
+
+TEST(LinuxWindowProperties, DecodedOnlyWithTheTypeAndSizeTheyAreSpecifiedWith) {
+  auto classes = [](const std::string& bytes) {
+    return wmClassNames(propertyReply(XCB_ATOM_STRING, 8, bytes).get());
+  };
+  EXPECT_EQ(classes(std::string("gtk3-demo\0Gtk3-demo\0", 20)),
+            std::make_pair(std::string("gtk3-demo"), std::string("Gtk3-demo")));
+  EXPECT_EQ(classes(std::string("a\0B", 3)).second, "B");
+  EXPECT_EQ(classes("lonely"), std::make_pair(std::string("lonely"), std::string()));
+  EXPECT_EQ(classes(""), std::make_pair(std::string(), std::string()));
+  EXPECT_EQ(wmClassNames(nullptr).first, "");
+
+  EXPECT_EQ(wmPid(propertyReply(XCB_ATOM_CARDINAL, 32, words({4242})).get()), 4242u);
+  // Another type, or more than one value, is no pid.
+  EXPECT_EQ(wmPid(propertyReply(XCB_ATOM_INTEGER, 32, words({4242})).get()), 0u);
+  EXPECT_EQ(wmPid(propertyReply(XCB_ATOM_CARDINAL, 32, words({1, 2})).get()), 0u);
+
+  EXPECT_EQ(windowList(propertyReply(XCB_ATOM_WINDOW, 32, words({0x400001, 0x600003})).get()),
+            (std::vector<xcb_window_t>{0x400001, 0x600003}));
+  EXPECT_TRUE(windowList(propertyReply(XCB_ATOM_CARDINAL, 32, words({0x400001})).get()).empty());
+  EXPECT_EQ(atomList(propertyReply(XCB_ATOM_ATOM, 32, words({301, 302})).get()),
+            (std::vector<xcb_atom_t>{301, 302}));
+  EXPECT_EQ(singleWindow(propertyReply(XCB_ATOM_WINDOW, 32, words({0x200004})).get()), 0x200004u);
+  EXPECT_EQ(singleWindow(nullptr), static_cast<xcb_window_t>(XCB_WINDOW_NONE));
+
+  auto extents = frameExtents(propertyReply(XCB_ATOM_CARDINAL, 32, words({1, 2, 30, 4})).get());
+  ASSERT_TRUE(extents);
+  EXPECT_EQ(*extents, (std::array<uint32_t, 4>{1, 2, 30, 4}));  // left, right, top, bottom
+  EXPECT_FALSE(frameExtents(propertyReply(XCB_ATOM_CARDINAL, 32, words({1, 2, 3})).get()));
 }
 
 TEST(LinuxWindowPid, ServerAnswerWinsThenLocalNetWmPid) {

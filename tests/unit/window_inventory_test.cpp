@@ -46,17 +46,6 @@ class WindowInventoryTest : public ::testing::Test {
   Service service;
 };
 
-TEST(WholePoints, RoundsHalvesAwayFromZeroAndNeverEmitsWhatJsonCannotHold) {
-  EXPECT_EQ(wholePoints(10.5), 11);
-  EXPECT_EQ(wholePoints(-10.5), -11);
-  EXPECT_EQ(wholePoints(10.49), 10);
-  EXPECT_EQ(wholePoints(-0.4), 0);
-  EXPECT_EQ(wholePoints(std::nan("")), 0);
-  EXPECT_EQ(wholePoints(INFINITY), 0);
-  EXPECT_EQ(wholePoints(1e300), INT64_MAX);
-  EXPECT_EQ(wholePoints(-1e300), INT64_MIN);
-}
-
 TEST_F(WindowInventoryTest, ServerWindowsOfAnAppIncludeItsAuxiliaryProcessesInListOrder) {
   Json state = ok("windowServerWindows", {{"app", "org.example.Editor"}});
   EXPECT_EQ(state["id"], "org.example.Editor");

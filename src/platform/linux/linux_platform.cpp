@@ -1,5 +1,10 @@
 #include <glib.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "platform/linux/atspi/atspi_accessibility.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/capture/x11_capture.h"
@@ -18,13 +23,18 @@ namespace tavren {
 
 namespace {
 
+// How long capabilities() waits for the start-up probe: the X connection's opening and the
+// accessibility bus's connection, each bounded by its own timeouts.
+constexpr auto kProbeBound = std::chrono::seconds(5);
+
 // The AT_SPI_BUS property of the root window, where a desktop without a session bus may
 // publish the accessibility bus.
 std::string rootBusAddress(const x11::XConnection& x) {
+  if (!x.alive()) return {};
   xcb_atom_t atom = x.atom(x11::Atom::AT_SPI_BUS);
-  if (atom == XCB_ATOM_NONE || !x.alive()) return {};
-  auto reply = x11::own(xcb_get_property_reply(
-      x.get(), xcb_get_property(x.get(), 0, x.root(), atom, XCB_ATOM_STRING, 0, 256), nullptr));
+  if (atom == XCB_ATOM_NONE) return {};
+  auto reply = x.reply(xcb_get_property_reply,
+                       xcb_get_property(x.get(), 0, x.root(), atom, XCB_ATOM_STRING, 0, 256));
   return x11::decodeText(x11::propertyBytes(reply.get()), x11::TextEncoding::Latin1);
 }
 
@@ -33,7 +43,7 @@ void discardLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 Capabilities probe(const x11::XConnection* x, atspi::AtspiBus& bus) {
   Capabilities c;
-  if (x) {
+  if (x && x->alive()) {
     const x11::XExtensions& e = x->extensions();
     c.display = true;
     c.syntheticInput = e.xtest;
@@ -50,26 +60,35 @@ Capabilities probe(const x11::XConnection* x, atspi::AtspiBus& bus) {
   return c;
 }
 
+// Nothing reached: what capabilities() says until the probe has finished.
+const Capabilities kNothingYet;
+
 class LinuxPlatform final : public Platform {
  public:
+  // Returns at once: connecting to the display and the bus, probing them and reading the
+  // desktop entries happen in a thread of its own, and what needs the display waits for it
+  // (each with its own bound) when it is asked for.
   LinuxPlatform()
       : x_(x11::XConnection::open()),
         bus_(x_ ? std::function<std::string()>([x = x_.get()] { return rootBusAddress(*x); })
                 : std::function<std::string()>()),
-        capabilities_(probe(x_.get(), bus_)),
         workspace_(x_.get(), bus_, entries_, names_),
         windowServer_(x_.get(), entries_, names_),
         appWindows_(x_.get(), bus_),
         toolkitAccessibility_(bus_),
         accessibility_(toolkitAccessibility_, appWindows_),
-        focus_(x_.get(), capabilities_.windowManager),
-        capture_(x_.get()) {
-    // Reading every desktop entry is the slowest part of naming applications: do it before
-    // the first request rather than during it.
-    if (x_) entries_.entries();
-  }
+        focus_(x_.get()),
+        capture_(x_.get()),
+        startedAt_(std::chrono::steady_clock::now()),
+        startup_([this] { startUp(); }) {}
 
-  const Capabilities& capabilities() const override { return capabilities_; }
+  ~LinuxPlatform() override { startup_.join(); }
+
+  const Capabilities& capabilities() const override {
+    std::unique_lock lock(mutex_);
+    probeDone_.wait_until(lock, startedAt_ + kProbeBound, [&] { return probed_; });
+    return probed_ ? capabilities_ : kNothingYet;
+  }
   Workspace& workspace() override { return workspace_; }
   WindowServer& windowServer() override { return windowServer_; }
   ApplicationWindows& applicationWindows() override { return appWindows_; }
@@ -78,9 +97,24 @@ class LinuxPlatform final : public Platform {
   Focus& focus() override { return focus_; }
 
  private:
+  void startUp() {
+    Capabilities probed = probe(x_.get(), bus_);
+    {
+      std::lock_guard lock(mutex_);
+      capabilities_ = probed;  // written once, before probed_; read only after it
+      probed_ = true;
+    }
+    probeDone_.notify_all();
+    if (!probed.display) return;
+    // Windows redirected now have their pictures by the time the first capture asks.
+    capture_.available();
+    // Reading every desktop entry is the slowest part of naming applications: do it before
+    // the first request rather than during it.
+    entries_.entries();
+  }
+
   std::unique_ptr<x11::XConnection> x_;
   atspi::AtspiBus bus_;
-  Capabilities capabilities_;
   workspace::DesktopEntryCache entries_;
   workspace::AtspiNameMemo names_;
   workspace::LinuxWorkspace workspace_;
@@ -90,6 +124,12 @@ class LinuxPlatform final : public Platform {
   appwindows::PairedAccessibility accessibility_;
   x11::X11Focus focus_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
+  mutable std::mutex mutex_;
+  mutable std::condition_variable probeDone_;
+  bool probed_ = false;
+  Capabilities capabilities_;
+  std::chrono::steady_clock::time_point startedAt_;
+  std::thread startup_;  // last: starts once everything it uses is made
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace tavren::x11 {
 
-std::unique_ptr<ShmSegment> ShmSegment::create(xcb_connection_t* connection, size_t size) {
+std::unique_ptr<ShmSegment> ShmSegment::create(const XLink& link, size_t size) {
   const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
   if (id < 0) return nullptr;
   void* address = shmat(id, nullptr, 0);
@@ -16,22 +16,17 @@ std::unique_ptr<ShmSegment> ShmSegment::create(xcb_connection_t* connection, siz
   // leaves no moment after which a crash could leave it behind.
   shmctl(id, IPC_RMID, nullptr);
   if (address == reinterpret_cast<void*>(-1)) return nullptr;
-  std::unique_ptr<ShmSegment> segment(new ShmSegment(connection, address, size));
-  segment->attach_ = xcb_shm_attach_checked(connection, segment->segment_, id, 0);
+  std::unique_ptr<ShmSegment> segment(new ShmSegment(link, address, size));
+  segment->attach_ = xcb_shm_attach_checked(link.get(), segment->segment_, id, 0);
   return segment;
 }
 
-ShmSegment::ShmSegment(xcb_connection_t* connection, void* address, size_t size)
-    : connection_(connection),
-      address_(address),
-      size_(size),
-      segment_(xcb_generate_id(connection)) {}
+ShmSegment::ShmSegment(const XLink& link, void* address, size_t size)
+    : link_(link), address_(address), size_(size), segment_(xcb_generate_id(link.get())) {}
 
 bool ShmSegment::attached() {
   if (!checked_) {
-    xcb_generic_error_t* error = xcb_request_check(connection_, attach_);
-    attached_ = error == nullptr;
-    std::free(error);
+    attached_ = link_.check(attach_).succeeded();
     checked_ = true;
   }
   return attached_;
@@ -41,8 +36,9 @@ ShmSegment::~ShmSegment() {
   if (attached()) {
     // Checked and its answer discarded: an error of an unchecked request would pile up in the
     // shared connection's event queue, which nobody reads.
-    xcb_discard_reply(connection_, xcb_shm_detach_checked(connection_, segment_).sequence);
-    xcb_flush(connection_);  // so the server lets go of the memory now, not at some later request
+    xcb_connection_t* c = link_.get();
+    xcb_discard_reply(c, xcb_shm_detach_checked(c, segment_).sequence);
+    xcb_flush(c);  // so the server lets go of the memory now, not at some later request
   }
   shmdt(address_);
 }
@@ -55,8 +51,7 @@ constexpr size_t kSizeStep = 1 << 20;  // sizes rounded up, so nearby sizes shar
 
 }  // namespace
 
-ShmSegments::ShmSegments(xcb_connection_t* connection, bool offered)
-    : connection_(connection), usable_(offered) {}
+ShmSegments::ShmSegments(const XLink& link, bool offered) : link_(link), usable_(offered) {}
 
 std::unique_ptr<ShmSegment> ShmSegments::take(size_t size) {
   {
@@ -74,7 +69,7 @@ std::unique_ptr<ShmSegment> ShmSegments::take(size_t size) {
       return segment;
     }
   }
-  return ShmSegment::create(connection_, (size + kSizeStep - 1) / kSizeStep * kSizeStep);
+  return ShmSegment::create(link_, (size + kSizeStep - 1) / kSizeStep * kSizeStep);
 }
 
 void ShmSegments::give(std::unique_ptr<ShmSegment> segment) {

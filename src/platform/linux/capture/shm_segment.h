@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/linux/x11/x_link.h"
+
 namespace tavren::x11 {
 
 // A System V shared-memory segment that the X server writes an image into. It is marked for
@@ -19,7 +21,7 @@ class ShmSegment {
  public:
   // Nothing when the segment cannot be made (no memory, limits). The server's attach is sent
   // but not waited for: a failed attach shows up as the error of the first read through it.
-  static std::unique_ptr<ShmSegment> create(xcb_connection_t* connection, size_t size);
+  static std::unique_ptr<ShmSegment> create(const XLink& link, size_t size);
   ~ShmSegment();
   ShmSegment(const ShmSegment&) = delete;
   ShmSegment& operator=(const ShmSegment&) = delete;
@@ -28,13 +30,13 @@ class ShmSegment {
   const uint8_t* data() const { return static_cast<const uint8_t*>(address_); }
   size_t size() const { return size_; }
   // Whether the server attached it; asks only once its answer is in, so costs no round trip
-  // after a reply to a later request.
+  // after a reply to a later request. Not attached when the server did not answer in time.
   bool attached();
 
  private:
-  ShmSegment(xcb_connection_t* connection, void* address, size_t size);
+  ShmSegment(const XLink& link, void* address, size_t size);
 
-  xcb_connection_t* connection_;
+  const XLink& link_;
   void* address_;
   size_t size_;
   xcb_shm_seg_t segment_;
@@ -54,7 +56,7 @@ inline constexpr size_t kMaxKeptSegmentBytes = size_t{16} << 20;
 class ShmSegments {
  public:
   // `offered`: whether the server has the MIT-SHM extension at all.
-  ShmSegments(xcb_connection_t* connection, bool offered);
+  ShmSegments(const XLink& link, bool offered);
 
   // Until a read finds the server cannot attach our segments (a server on another machine or in
   // another IPC namespace); reads then use plain images.
@@ -67,7 +69,7 @@ class ShmSegments {
   void give(std::unique_ptr<ShmSegment> segment);
 
  private:
-  xcb_connection_t* connection_;
+  const XLink& link_;
   std::atomic<bool> usable_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<ShmSegment>> kept_;

@@ -51,7 +51,7 @@ std::variant<Located, WindowPixels> locate(const XConnection& x, xcb_window_t wi
   auto attributesCookie = xcb_get_window_attributes(c, window);
   auto geometryCookie = xcb_get_geometry(c, window);
   auto treeCookie = xcb_query_tree(c, window);
-  auto attributes = own(xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
+  auto attributes = x.reply(xcb_get_window_attributes_reply, attributesCookie);
   if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
       attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY) {
     // Replies nobody fetches would stay queued in the connection for good.
@@ -62,8 +62,8 @@ std::variant<Located, WindowPixels> locate(const XConnection& x, xcb_window_t wi
   std::vector<WindowGeometry> chain;
   xcb_window_t current = window;
   for (int level = 0; level < kMaxAncestors; ++level) {
-    auto geometry = own(xcb_get_geometry_reply(c, geometryCookie, nullptr));
-    auto tree = own(xcb_query_tree_reply(c, treeCookie, nullptr));
+    auto geometry = x.reply(xcb_get_geometry_reply, geometryCookie);
+    auto tree = x.reply(xcb_query_tree_reply, treeCookie);
     if (!geometry || !tree) return WindowPixels(WindowUnavailable{});
     chain.push_back(
         {geometry->x, geometry->y, geometry->width, geometry->height, geometry->border_width});
@@ -82,15 +82,13 @@ std::variant<Located, WindowPixels> locate(const XConnection& x, xcb_window_t wi
 using ReadResult = std::variant<std::monostate, Error>;
 
 // Through the socket: for servers that cannot attach our shared memory.
-ReadResult readPlain(xcb_connection_t* c, xcb_drawable_t drawable, const AreaToRead& area,
+ReadResult readPlain(const XConnection& x, xcb_drawable_t drawable, const AreaToRead& area,
                      const PixelLayout& layout, uint32_t* to, size_t toStride) {
-  xcb_generic_error_t* raw = nullptr;
-  auto reply =
-      own(xcb_get_image_reply(c,
-                              xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, area.fromX,
-                                            area.fromY, area.width, area.height, ~0u),
-                              &raw));
-  Error error(raw);
+  Error error;
+  auto reply = x.reply(xcb_get_image_reply,
+                       xcb_get_image(x.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, area.fromX,
+                                     area.fromY, area.width, area.height, ~0u),
+                       &error);
   if (!reply) return error;
   const size_t rowBytes = static_cast<size_t>(area.width) * 4;
   if (static_cast<size_t>(xcb_get_image_data_length(reply.get())) < rowBytes * area.height) {
@@ -107,30 +105,28 @@ ReadResult readArea(const XConnection& x, const ReadMethod& method, xcb_drawable
   xcb_connection_t* c = x.get();
   uint32_t* to = image.argb.data() + static_cast<size_t>(area.toY) * image.width + area.toX;
   ShmSegments* shm = method.sharedMemory;
-  if (!shm || !shm->usable()) return readPlain(c, drawable, area, layout, to, image.width);
+  if (!shm || !shm->usable()) return readPlain(x, drawable, area, layout, to, image.width);
   // In strips no larger than a kept segment, so that a large window needs no segment of its own
   // size, which would be resident beside its pixels and double what the capture holds.
   const size_t rowBytes = static_cast<size_t>(area.width) * 4;
   const int stripRows =
       static_cast<int>(std::clamp<size_t>(kMaxKeptSegmentBytes / rowBytes, 1, area.height));
   auto segment = shm->take(rowBytes * stripRows);
-  if (!segment) return readPlain(c, drawable, area, layout, to, image.width);
+  if (!segment) return readPlain(x, drawable, area, layout, to, image.width);
   for (int y = 0; y < area.height; y += stripRows) {
     const int rows = std::min(stripRows, area.height - y);
-    xcb_generic_error_t* raw = nullptr;
-    auto reply = own(xcb_shm_get_image_reply(
-        c,
-        xcb_shm_get_image(c, drawable, area.fromX, area.fromY + y, area.width, rows, ~0u,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment->id(), 0),
-        &raw));
-    Error error(raw);
+    Error error;
+    auto reply = x.reply(xcb_shm_get_image_reply,
+                         xcb_shm_get_image(c, drawable, area.fromX, area.fromY + y, area.width,
+                                           rows, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->id(), 0),
+                         &error);
     if (!reply) {
       if (segment->attached()) {
         shm->give(std::move(segment));
         return error;
       }
       shm->markUnusable();
-      return readPlain(c, drawable, area, layout, to, image.width);
+      return readPlain(x, drawable, area, layout, to, image.width);
     }
     copyAsArgb(segment->data(), rowBytes, area.width, rows, layout,
                to + static_cast<size_t>(y) * image.width, image.width);
@@ -162,9 +158,9 @@ WindowPixels fromWindowPixmap(const XConnection& x, const ScreenFormats& formats
   const xcb_pixmap_t pixmap = xcb_generate_id(c);
   auto named = xcb_composite_name_window_pixmap_checked(c, at.topLevel, pixmap);
   // The pixmap's own size, not the one seen a moment ago: the window may have been resized.
-  auto geometry = own(xcb_get_geometry_reply(c, xcb_get_geometry(c, pixmap), nullptr));
-  Error nameError(xcb_request_check(c, named));
-  if (nameError) return unavailableOr(nameError.get(), "NameWindowPixmap");
+  auto geometry = x.reply(xcb_get_geometry_reply, xcb_get_geometry(c, pixmap));
+  XLink::Checked nameCheck = x.check(named);
+  if (!nameCheck.succeeded()) return unavailableOr(nameCheck.error.get(), "NameWindowPixmap");
   struct FreePixmap {
     xcb_connection_t* c;
     xcb_pixmap_t pixmap;
@@ -193,7 +189,7 @@ WindowPixels fromWindowPixmap(const XConnection& x, const ScreenFormats& formats
 WindowPixels fromScreen(const XConnection& x, const ScreenFormats& formats,
                         const ReadMethod& method, const Located& at) {
   xcb_connection_t* c = x.get();
-  auto root = own(xcb_get_geometry_reply(c, xcb_get_geometry(c, x.root()), nullptr));
+  auto root = x.reply(xcb_get_geometry_reply, xcb_get_geometry(c, x.root()));
   auto layout = formats.byDepth.find(formats.rootDepth);
   if (!root || layout == formats.byDepth.end()) return failureOf(nullptr, "GetGeometry");
   // Off-screen parts have nothing to show: opaque black.

@@ -30,11 +30,25 @@ int32_t ownerOf(const XConnection& x, xcb_window_t window) {
 
 }  // namespace
 
-X11Focus::X11Focus(const XConnection* x, bool windowManager)
-    : x_(x), windowManager_(windowManager && x != nullptr) {
-  if (!x_) return;
-  xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(x_->get(), &ewmh_);
-  ewmhReady_ = cookies && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr);
+X11Focus::X11Focus(const XConnection* x) : x_(x) {}
+
+bool X11Focus::ewmhReady() {
+  std::lock_guard lock(ewmhMutex_);
+  if (ewmhReady_) return true;
+  if (!x_ || !x_->alive()) return false;
+  if (ewmhCookies_ == nullptr) ewmhCookies_ = xcb_ewmh_init_atoms(x_->get(), &ewmh_);
+  if (ewmhCookies_ == nullptr) return false;
+  // The library waits for its atoms without a bound; a round trip of our own, which is, comes
+  // back only after all of them have, so the library then finds them waiting. If it does not
+  // come back, the atoms are asked again on a later call.
+  if (!x_->reply(xcb_get_input_focus_reply, xcb_get_input_focus(x_->get()))) return false;
+  ewmhReady_ = xcb_ewmh_init_atoms_replies(&ewmh_, ewmhCookies_, nullptr) != 0;
+  ewmhCookies_ = nullptr;  // freed by the library
+  return ewmhReady_;
+}
+
+bool X11Focus::windowManager() {
+  return x_ && x_->alive() && x_->extensions().wmCheckWindow != XCB_WINDOW_NONE;
 }
 
 X11Focus::~X11Focus() {
@@ -49,7 +63,7 @@ ActiveWindowWatch* X11Focus::watch() {
 }
 
 std::optional<xcb_window_t> X11Focus::managerActiveWindow() {
-  if (!ewmhReady_) return std::nullopt;
+  if (!ewmhReady()) return std::nullopt;
   auto reply = replyBefore<xcb_get_property_reply_t>(
       x_->get(), xcb_ewmh_get_active_window(&ewmh_, x_->screenNumber()), replyDeadline());
   if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
@@ -101,7 +115,7 @@ std::vector<FocusableWindow> X11Focus::focusableWindows(int32_t pid) {
 }
 
 bool X11Focus::activate(uint32_t window) {
-  if (!windowManager_ || !ewmhReady_ || window == 0 || !x_->alive()) return false;
+  if (window == 0 || !windowManager() || !ewmhReady()) return false;
   ActiveWindowWatch* w = watch();
   const xcb_timestamp_t time =
       w ? w->serverTime(std::chrono::steady_clock::now() + kClockWait) : XCB_CURRENT_TIME;
@@ -120,7 +134,7 @@ bool X11Focus::managerSupports(xcb_atom_t atom) {
 }
 
 bool X11Focus::raise(uint32_t window) {
-  if (!windowManager_ || !ewmhReady_ || window == 0 || !x_->alive()) return false;
+  if (window == 0 || !windowManager() || !ewmhReady()) return false;
   if (managerSupports(ewmh_._NET_RESTACK_WINDOW)) {
     xcb_ewmh_request_restack_window(&ewmh_, x_->screenNumber(), window, XCB_WINDOW_NONE,
                                     XCB_STACK_MODE_ABOVE);

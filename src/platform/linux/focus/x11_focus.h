@@ -18,8 +18,9 @@ namespace tavren::x11 {
 // manager nothing is asked: activate and raise answer false.
 class X11Focus final : public Focus {
  public:
-  // x may be null (no display). It must outlive the focus.
-  X11Focus(const XConnection* x, bool windowManager);
+  // x may be null (no display). It must outlive the focus. Nothing is asked of the server
+  // until the first call.
+  explicit X11Focus(const XConnection* x);
   ~X11Focus() override;
 
   ActiveWindow activeWindow() override;
@@ -38,10 +39,15 @@ class X11Focus final : public Focus {
   // the manager keeps no such property or the server does not answer.
   std::optional<xcb_window_t> managerActiveWindow();
   ActiveWindow focusHolder();
+  // The EWMH atoms, learnt once the connection answers; false until then.
+  bool ewmhReady();
+  // An EWMH window manager runs (its check window is set).
+  bool windowManager();
 
   const XConnection* x_;
-  const bool windowManager_;
-  bool ewmhReady_ = false;
+  std::mutex ewmhMutex_;
+  bool ewmhReady_ = false;  // guarded by ewmhMutex_; never false again once true
+  xcb_intern_atom_cookie_t* ewmhCookies_ = nullptr;  // asked, not yet read
   xcb_ewmh_connection_t ewmh_{};
   std::once_flag watchOnce_;
   std::unique_ptr<ActiveWindowWatch> watch_;

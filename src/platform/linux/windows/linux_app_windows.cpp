@@ -1,8 +1,5 @@
 #include "platform/linux/windows/linux_app_windows.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "platform/linux/workspace/process_info.h"
 #include "platform/linux/x11/window_list.h"
 #include "platform/linux/x11/x_reply.h"
@@ -11,14 +8,6 @@ namespace tavren::appwindows {
 
 namespace {
 
-xcb_atom_t internAtom(const x11::XConnection* x, const char* name) {
-  if (!x || !x->alive()) return XCB_ATOM_NONE;
-  auto reply = x11::own(xcb_intern_atom_reply(
-      x->get(), xcb_intern_atom(x->get(), 0, static_cast<uint16_t>(std::strlen(name)), name),
-      nullptr));
-  return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-}
-
 bool iconic(const x11::WindowFacts& facts) {
   return facts.wmState == x11::kIconicState || facts.hidden;
 }
@@ -26,7 +15,7 @@ bool iconic(const x11::WindowFacts& facts) {
 }  // namespace
 
 LinuxApplicationWindows::LinuxApplicationWindows(const x11::XConnection* x, atspi::AtspiBus& bus)
-    : x_(x), bus_(bus), frameExtents_(internAtom(x, "_NET_FRAME_EXTENTS")) {}
+    : x_(x), bus_(bus) {}
 
 bool LinuxApplicationWindows::trusted() {
   // The same test as the accessibility capability, asked afresh: the bus may come and go.
@@ -41,22 +30,24 @@ std::vector<ClientWindow> LinuxApplicationWindows::clientWindows(int32_t pid) {
   }
   std::vector<xcb_get_property_cookie_t> cookies;
   for (const x11::ListedWindow& w : listed) {
-    cookies.push_back(
-        xcb_get_property(x_->get(), 0, w.facts.id, frameExtents_, XCB_ATOM_CARDINAL, 0, 4));
+    cookies.push_back(xcb_get_property(x_->get(), 0, w.facts.id,
+                                       x_->atom(x11::Atom::_NET_FRAME_EXTENTS), XCB_ATOM_CARDINAL,
+                                       0, 4));
   }
   std::vector<ClientWindow> clients;
   for (size_t i = 0; i < listed.size(); ++i) {
     const x11::ListedWindow& w = listed[i];
-    auto reply = x11::own(xcb_get_property_reply(x_->get(), cookies[i], nullptr));
-    std::vector<uint32_t> extents = x11::propertyWords(reply.get());
+    auto reply = x_->reply(xcb_get_property_reply, cookies[i]);
+    std::optional<std::array<uint32_t, 4>> extents = x11::frameExtents(reply.get());
     ClientWindow c;
     c.id = w.facts.id;
     c.title = w.facts.title;
     c.bounds = w.facts.bounds;
     c.managed = w.managed;
     c.iconic = w.managed && iconic(w.facts);
-    if (c.bounds && extents.size() == 4) {
-      c.frame = withFrameExtents(*c.bounds, extents[0], extents[1], extents[2], extents[3]);
+    if (c.bounds && extents) {
+      c.frame =
+          withFrameExtents(*c.bounds, (*extents)[0], (*extents)[1], (*extents)[2], (*extents)[3]);
     }
     clients.push_back(std::move(c));
   }
@@ -93,7 +84,7 @@ void LinuxApplicationWindows::unhide(int32_t) {
 }
 
 bool LinuxApplicationWindows::unminimize(int32_t pid, size_t index) {
-  if (!x_) return false;
+  if (!x_ || !x_->alive()) return false;
   std::vector<PairedWindow> windows = read(pid);
   // The list is read afresh: a window that is no longer minimized (or no longer there) at this
   // position is not one this request brings back.
@@ -104,8 +95,7 @@ bool LinuxApplicationWindows::unminimize(int32_t pid, size_t index) {
   // window manager (the frame redirects it), which restores and activates the window; without a
   // manager the server maps it directly.
   xcb_void_cookie_t cookie = xcb_map_window_checked(x_->get(), windows[index].xWindow);
-  auto error = x11::own(xcb_request_check(x_->get(), cookie));
-  return error == nullptr;
+  return x_->check(cookie).succeeded();
 }
 
 }  // namespace tavren::appwindows

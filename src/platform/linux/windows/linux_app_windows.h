@@ -31,7 +31,6 @@ class LinuxApplicationWindows final : public ApplicationWindows {
 
   const x11::XConnection* x_;
   atspi::AtspiBus& bus_;
-  xcb_atom_t frameExtents_ = XCB_ATOM_NONE;  // _NET_FRAME_EXTENTS
 };
 
 }  // namespace tavren::appwindows

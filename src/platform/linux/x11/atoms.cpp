@@ -1,18 +1,18 @@
 #include "platform/linux/x11/atoms.h"
 
-#include "platform/linux/x11/x_reply.h"
+#include "platform/linux/x11/x_link.h"
 
 namespace tavren::x11 {
 
-AtomTable AtomTable::intern(xcb_connection_t* connection) {
+AtomTable AtomTable::intern(const XLink& link) {
   AtomTable table;
   std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies;
   for (size_t i = 0; i < kAtomCount; ++i) {
-    cookies[i] = xcb_intern_atom(connection, 0, static_cast<uint16_t>(kAtomNames[i].size()),
+    cookies[i] = xcb_intern_atom(link.get(), 0, static_cast<uint16_t>(kAtomNames[i].size()),
                                  kAtomNames[i].data());
   }
   for (size_t i = 0; i < kAtomCount; ++i) {
-    auto reply = own(xcb_intern_atom_reply(connection, cookies[i], nullptr));
+    auto reply = link.reply(xcb_intern_atom_reply, cookies[i]);
     if (reply) table.values_[i] = reply->atom;
   }
   return table;

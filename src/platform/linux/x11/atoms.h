@@ -9,6 +9,8 @@
 
 namespace tavren::x11 {
 
+class XLink;
+
 // Every atom the backend uses. Add the name to kAtomNames in the same position.
 enum class Atom : size_t {
   WM_STATE,
@@ -40,6 +42,7 @@ enum class Atom : size_t {
   _NET_WM_WINDOW_TYPE_COMBO,
   _NET_WM_WINDOW_TYPE_DND,
   _NET_WM_WINDOW_TYPE_NORMAL,
+  _NET_FRAME_EXTENTS,
   Count,
 };
 
@@ -75,14 +78,16 @@ inline constexpr std::array<std::string_view, kAtomCount> kAtomNames = {
     "_NET_WM_WINDOW_TYPE_COMBO",
     "_NET_WM_WINDOW_TYPE_DND",
     "_NET_WM_WINDOW_TYPE_NORMAL",
+    "_NET_FRAME_EXTENTS",
 };
 
 // Atom values of one connection, interned together: every request is sent before the first
-// reply is read. Immutable afterwards, so any thread may read it.
+// reply is read; an atom the server did not name in time stays XCB_ATOM_NONE. Immutable
+// afterwards, so any thread may read it.
 class AtomTable {
  public:
   AtomTable() { values_.fill(XCB_ATOM_NONE); }
-  static AtomTable intern(xcb_connection_t* connection);
+  static AtomTable intern(const XLink& link);
 
   xcb_atom_t operator[](Atom atom) const { return values_[static_cast<size_t>(atom)]; }
   // The Atom a server value stands for, if it is one of ours.

@@ -37,7 +37,7 @@ std::vector<int32_t> ClientPidQuery::collect() {
   std::vector<std::pair<uint32_t, int32_t>> pidOfClient;
   for (Pending& p : pending_) {
     p.read = true;
-    auto reply = own(xcb_res_query_client_ids_reply(x_.get(), p.cookie, nullptr));
+    auto reply = x_.reply(xcb_res_query_client_ids_reply, p.cookie);
     if (!reply) continue;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
          xcb_res_client_id_value_next(&it)) {

@@ -54,15 +54,4 @@ std::string decodeText(std::string_view bytes, TextEncoding encoding) {
   return out;
 }
 
-WmClass splitWmClass(std::string_view bytes) {
-  WmClass result;
-  size_t end = bytes.find('\0');
-  result.instance = validUtf8(bytes.substr(0, end));
-  if (end != std::string_view::npos) {
-    std::string_view rest = bytes.substr(end + 1);
-    result.className = validUtf8(rest.substr(0, rest.find('\0')));
-  }
-  return result;
-}
-
 }  // namespace tavren::x11

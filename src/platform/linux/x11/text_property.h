@@ -13,11 +13,4 @@ enum class TextEncoding { Utf8, Latin1, CompoundText };
 // A trailing NUL terminator, which some clients include, is dropped.
 std::string decodeText(std::string_view bytes, TextEncoding encoding);
 
-// The two NUL-separated strings of WM_CLASS: instance name and class name.
-struct WmClass {
-  std::string instance;
-  std::string className;
-};
-WmClass splitWmClass(std::string_view bytes);
-
 }  // namespace tavren::x11

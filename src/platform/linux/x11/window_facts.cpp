@@ -42,8 +42,8 @@ Cookies send(const XConnection& x, xcb_window_t id) {
 
 using PropertyReply = Reply<xcb_get_property_reply_t>;
 
-PropertyReply read(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
-  return own(xcb_get_property_reply(c, cookie, nullptr));
+PropertyReply read(const XConnection& x, xcb_get_property_cookie_t cookie) {
+  return x.reply(xcb_get_property_reply, cookie);
 }
 
 TextEncoding encodingOf(const XConnection& x, const xcb_get_property_reply_t* reply) {
@@ -62,14 +62,13 @@ std::string titleOf(const XConnection& x, const xcb_get_property_reply_t* netNam
 }
 
 void collect(const XConnection& x, const Cookies& k, WindowFacts& facts) {
-  xcb_connection_t* c = x.get();
-  auto attributes = own(xcb_get_window_attributes_reply(c, k.attributes, nullptr));
-  auto geometry = own(xcb_get_geometry_reply(c, k.geometry, nullptr));
-  auto origin = own(xcb_translate_coordinates_reply(c, k.origin, nullptr));
-  PropertyReply wmState = read(c, k.wmState), netName = read(c, k.netName), name = read(c, k.name),
-                wmClass = read(c, k.wmClass), gtkId = read(c, k.gtkId),
-                machine = read(c, k.machine), pid = read(c, k.pid), type = read(c, k.type),
-                state = read(c, k.state);
+  auto attributes = x.reply(xcb_get_window_attributes_reply, k.attributes);
+  auto geometry = x.reply(xcb_get_geometry_reply, k.geometry);
+  auto origin = x.reply(xcb_translate_coordinates_reply, k.origin);
+  PropertyReply wmState = read(x, k.wmState), netName = read(x, k.netName), name = read(x, k.name),
+                wmClass = read(x, k.wmClass), gtkId = read(x, k.gtkId),
+                machine = read(x, k.machine), pid = read(x, k.pid), type = read(x, k.type),
+                state = read(x, k.state);
   if (!attributes) return;
   facts.exists = true;
   facts.overrideRedirect = attributes->override_redirect != 0;
@@ -77,16 +76,16 @@ void collect(const XConnection& x, const Cookies& k, WindowFacts& facts) {
   facts.inputOnly = attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
   if (wmState && wmState->type != XCB_ATOM_NONE) facts.wmState = propertyWord(wmState.get());
   facts.title = titleOf(x, netName.get(), name.get());
-  WmClass classes = splitWmClass(propertyBytes(wmClass.get()));
-  facts.wmInstance = std::move(classes.instance);
-  facts.wmClass = std::move(classes.className);
+  auto [instance, className] = wmClassNames(wmClass.get());
+  facts.wmInstance = decodeText(instance, TextEncoding::Utf8);
+  facts.wmClass = decodeText(className, TextEncoding::Utf8);
   facts.gtkApplicationId = decodeText(propertyBytes(gtkId.get()), TextEncoding::Utf8);
   facts.clientMachine = decodeText(propertyBytes(machine.get()), TextEncoding::Latin1);
-  facts.netWmPid = static_cast<int32_t>(propertyWord(pid.get()));
-  for (uint32_t value : propertyWords(type.get())) {
+  facts.netWmPid = static_cast<int32_t>(wmPid(pid.get()));
+  for (xcb_atom_t value : atomList(type.get())) {
     if (auto atom = x.atoms().find(value)) facts.types.push_back(*atom);
   }
-  std::vector<uint32_t> states = propertyWords(state.get());
+  std::vector<xcb_atom_t> states = atomList(state.get());
   auto hasState = [&](Atom a) {
     return std::find(states.begin(), states.end(), x.atom(a)) != states.end();
   };

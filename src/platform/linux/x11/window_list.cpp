@@ -28,10 +28,10 @@ xcb_get_property_cookie_t askRootWindows(const XConnection& x, Atom atom, uint32
 
 void readRootProperties(const XConnection& x, xcb_get_property_cookie_t clients,
                         xcb_get_property_cookie_t check, ManagerState& root) {
-  auto list = own(xcb_get_property_reply(x.get(), clients, nullptr));
+  auto list = x.reply(xcb_get_property_reply, clients);
   root.hasClientList = list && list->type != XCB_ATOM_NONE;
-  root.setClientList(propertyWords(list.get()));
-  root.wmCheck = propertyWord(own(xcb_get_property_reply(x.get(), check, nullptr)).get());
+  root.setClientList(windowList(list.get()));
+  root.wmCheck = singleWindow(x.reply(xcb_get_property_reply, check).get());
 }
 
 // The root's children, bottom to top, and what the manager says.
@@ -39,8 +39,7 @@ std::vector<xcb_window_t> readRoot(const XConnection& x, ManagerState& manager) 
   auto tree = xcb_query_tree(x.get(), x.root());
   auto clients = askRootWindows(x, Atom::_NET_CLIENT_LIST, kListProperty);
   auto check = askRootWindows(x, Atom::_NET_SUPPORTING_WM_CHECK, 1);
-  std::vector<xcb_window_t> children =
-      childrenOf(own(xcb_query_tree_reply(x.get(), tree, nullptr)).get());
+  std::vector<xcb_window_t> children = childrenOf(x.reply(xcb_query_tree_reply, tree).get());
   readRootProperties(x, clients, check, manager);
   return children;
 }
@@ -63,9 +62,9 @@ TopCookies askTopLevel(const XConnection& x, xcb_window_t w) {
 }
 
 TopLevelFacts readTopLevel(const XConnection& x, xcb_window_t w, const TopCookies& k) {
-  auto attributes = own(xcb_get_window_attributes_reply(x.get(), k.attributes, nullptr));
-  auto wmState = own(xcb_get_property_reply(x.get(), k.wmState, nullptr));
-  auto tree = own(xcb_query_tree_reply(x.get(), k.tree, nullptr));
+  auto attributes = x.reply(xcb_get_window_attributes_reply, k.attributes);
+  auto wmState = x.reply(xcb_get_property_reply, k.wmState);
+  auto tree = x.reply(xcb_query_tree_reply, k.tree);
   TopLevelFacts top;
   top.id = w;
   if (!attributes) return top;
@@ -100,8 +99,8 @@ void searchFrames(const XConnection& x, std::vector<Slot>& slots) {
     for (size_t i = 0; i < slots.size(); ++i) {
       std::vector<xcb_window_t> next;
       for (size_t j = 0; j < cookies[i].size(); ++j) {
-        auto wmState = own(xcb_get_property_reply(x.get(), cookies[i][j].wmState, nullptr));
-        auto tree = own(xcb_query_tree_reply(x.get(), cookies[i][j].tree, nullptr));
+        auto wmState = x.reply(xcb_get_property_reply, cookies[i][j].wmState);
+        auto tree = x.reply(xcb_query_tree_reply, cookies[i][j].tree);
         if (carriesState(wmState.get())) slots[i].windows.push_back(slots[i].frontier[j]);
         std::vector<xcb_window_t> children = childrenOf(tree.get());
         next.insert(next.end(), children.rbegin(), children.rend());
@@ -177,7 +176,7 @@ std::optional<ListedWindow> describeWindow(const XConnection& x, xcb_window_t id
   ClientPidQuery pids(x, std::span<const xcb_window_t>(&id, 1));
   std::vector<WindowFacts> facts = fetchWindowFacts(x, std::span<const xcb_window_t>(&id, 1));
   int32_t serverPid = pids.collect()[0];
-  auto treeReply = own(xcb_query_tree_reply(x.get(), tree, nullptr));
+  auto treeReply = x.reply(xcb_query_tree_reply, tree);
   ManagerState root;
   readRootProperties(x, clients, check, root);
 

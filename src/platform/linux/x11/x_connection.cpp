@@ -1,36 +1,80 @@
 #include "platform/linux/x11/x_connection.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 namespace tavren::x11 {
+
+struct XConnection::Opening {
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<bool> done{false};  // set last, once what follows is written for good
+  std::unique_ptr<XLink> link;
+  AtomTable atoms;
+  XExtensions extensions;
+  uint32_t clientMask = 0;
+};
 
 std::unique_ptr<XConnection> XConnection::open() {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return nullptr;
-  int screenNumber = 0;
-  xcb_connection_t* connection = xcb_connect(display, &screenNumber);
-  if (!connection) return nullptr;
-  if (xcb_connection_has_error(connection)) {
-    xcb_disconnect(connection);
-    return nullptr;
+  return std::unique_ptr<XConnection>(new XConnection(display));
+}
+
+XConnection::XConnection(const std::string& display)
+    : opening_(std::make_shared<Opening>()), startedAt_(Clock::now()) {
+  // Detached: a server that never answers keeps the thread in xcb_connect for good, and
+  // nothing may wait for it then, not even the end of the process. It holds the opening, not
+  // this object.
+  std::thread([opening = opening_, display] {
+    std::unique_ptr<XLink> link = XLink::connect(display);
+    AtomTable atoms;
+    XExtensions extensions;
+    if (link) {
+      atoms = AtomTable::intern(*link);
+      extensions = probeExtensions(*link, atoms);
+      // Atoms and extensions are learnt once: a server that did not answer them is not used.
+      if (!link->alive()) link.reset();
+    }
+    std::lock_guard lock(opening->mutex);
+    if (link) opening->clientMask = ~xcb_get_setup(link->get())->resource_id_mask;
+    opening->link = std::move(link);
+    opening->atoms = atoms;
+    opening->extensions = extensions;
+    opening->done.store(true, std::memory_order_release);
+    opening->finished.notify_all();
+  }).detach();
+}
+
+XConnection::~XConnection() = default;
+
+bool XConnection::alive() const {
+  if (!opening_->done.load(std::memory_order_acquire)) {
+    std::unique_lock lock(opening_->mutex);
+    opening_->finished.wait_until(lock, startedAt_ + kOpenBound,
+                                  [&] { return opening_->done.load(std::memory_order_relaxed); });
+    if (!opening_->done.load(std::memory_order_relaxed)) return false;
   }
-  return std::unique_ptr<XConnection>(new XConnection(connection, screenNumber));
+  return opening_->link && opening_->link->alive();
 }
 
-XConnection::XConnection(xcb_connection_t* connection, int screenNumber)
-    : connection_(connection), screenNumber_(screenNumber) {
-  const xcb_setup_t* setup = xcb_get_setup(connection_);
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-  for (int i = 0; it.rem && i < screenNumber_; ++i) xcb_screen_next(&it);
-  if (!it.rem) it = xcb_setup_roots_iterator(setup);
-  root_ = it.data->root;
-  clientMask_ = ~setup->resource_id_mask;
-  atoms_ = AtomTable::intern(connection_);
-  extensions_ = probeExtensions(connection_, root_, atoms_);
+const XLink& XConnection::link() const {
+  return *opening_->link;
 }
 
-XConnection::~XConnection() {
-  xcb_disconnect(connection_);
+const AtomTable& XConnection::atoms() const {
+  return opening_->atoms;
+}
+
+const XExtensions& XConnection::extensions() const {
+  return opening_->extensions;
+}
+
+uint32_t XConnection::clientMask() const {
+  return opening_->clientMask;
 }
 
 }  // namespace tavren::x11

@@ -2,44 +2,63 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <memory>
+#include <string>
 
 #include "platform/linux/x11/atoms.h"
 #include "platform/linux/x11/x_extensions.h"
+#include "platform/linux/x11/x_link.h"
 
 namespace tavren::x11 {
 
-// The process's one connection to the X server. XCB is thread-safe: any thread may send
-// requests and wait for their replies on it at the same time. Atoms and extension support are
-// learnt once, when it opens, and never change.
+// The process's one connection to the X server, opened in a thread of its own: a server that
+// never answers the set-up (stopped, or a socket nobody serves) must not hold up whoever
+// creates it. Atoms and extension support are learnt once, while it opens, and never change.
+//
+// alive() waits for the opening, at most until kOpenBound after open(); every user asks it
+// before anything else, and may use the other accessors in that thread once it said true.
+// Replies are read through the link, each with a deadline (see XLink).
 class XConnection {
  public:
-  // Connects to $DISPLAY; nothing when it is unset or the server cannot be reached.
+  using Clock = std::chrono::steady_clock;
+  // Connecting, interning the atoms and probing the extensions: a few round trips.
+  static constexpr std::chrono::milliseconds kOpenBound{2000};
+
+  // Starts connecting to $DISPLAY; nothing when it is unset.
   static std::unique_ptr<XConnection> open();
   ~XConnection();
   XConnection(const XConnection&) = delete;
   XConnection& operator=(const XConnection&) = delete;
 
-  xcb_connection_t* get() const { return connection_; }
-  xcb_window_t root() const { return root_; }
-  int screenNumber() const { return screenNumber_; }
-  const AtomTable& atoms() const { return atoms_; }
-  xcb_atom_t atom(Atom a) const { return atoms_[a]; }
-  const XExtensions& extensions() const { return extensions_; }
+  // True when the connection is open and the server answers; false when it could not be opened
+  // (in time), broke, or is taken as stalled.
+  bool alive() const;
+
+  const XLink& link() const;
+  xcb_connection_t* get() const { return link().get(); }
+  xcb_window_t root() const { return link().root(); }
+  int screenNumber() const { return link().screenNumber(); }
+  const AtomTable& atoms() const;
+  xcb_atom_t atom(Atom a) const { return atoms()[a]; }
+  const XExtensions& extensions() const;
   // The X resource id bits that name a client (as opposed to a resource of that client).
-  uint32_t clientMask() const { return clientMask_; }
-  // False once the server went away; every request then fails quickly.
-  bool alive() const { return xcb_connection_has_error(connection_) == 0; }
+  uint32_t clientMask() const;
+
+  template <class T, class Cookie>
+  Reply<T> reply(T* (*replyOf)(xcb_connection_t*, Cookie, xcb_generic_error_t**), Cookie cookie,
+                 Reply<xcb_generic_error_t>* error = nullptr) const {
+    return link().reply(replyOf, cookie, error);
+  }
+  XLink::Checked check(xcb_void_cookie_t cookie) const { return link().check(cookie); }
+
+  struct Opening;  // shared with the thread that opens it
 
  private:
-  XConnection(xcb_connection_t* connection, int screenNumber);
+  explicit XConnection(const std::string& display);
 
-  xcb_connection_t* connection_;
-  int screenNumber_;
-  xcb_window_t root_ = XCB_WINDOW_NONE;
-  uint32_t clientMask_ = 0;
-  AtomTable atoms_;
-  XExtensions extensions_;
+  std::shared_ptr<Opening> opening_;
+  Clock::time_point startedAt_;
 };
 
 }  // namespace tavren::x11
