@@ -8,6 +8,7 @@
 #include "capture/capture_request.h"
 #include "core/core_methods.h"
 #include "focus/window_guard.h"
+#include "input/remote_desktop_input.h"
 #include "windows/window_methods.h"
 
 namespace tavren {
@@ -31,6 +32,11 @@ const auto kCatalogue = std::to_array<MethodRow>({
           }),
     plain("listRunningApps", &listRunningAppsMethod),
     plain("ping", &pingMethod),
+    plain("remoteDesktopInput",
+          [](const Json& params, Service& service) {
+            return remoteDesktopInput(params, service.remoteInput, service.platform.eventPoster(),
+                                      service.platform.capabilities().syntheticInput);
+          }),
     forApp("restoreAppWindows", &restoreAppWindowsMethod, 9),
     plain("windowCatalog", &windowCatalogMethod),
     forApp("windowServerWindows", &windowServerWindowsMethod, 10),

@@ -5,25 +5,17 @@
 #include <thread>
 
 #include "core/reader.h"
+#include "input/release_on_signal.h"
+#include "input/remote_desktop_input.h"
 
 namespace tavren {
 
 void releaseHeldRemoteInput(Service& service) {
-  std::lock_guard lock(service.remoteInput.lock);
-  // Nothing can be held before remote input is served; when it is, the release events for
-  // `keys` and `buttons` are posted here.
-  service.remoteInput.keys.clear();
-  service.remoteInput.buttons.clear();
-  service.remoteInput.pressedClickCounts.clear();
-  service.remoteInput.clicks = RemoteClickSequence{};
+  releaseHeldRemoteInput(service.remoteInput, service.platform.eventPoster());
 }
 
 void remoteInputWatchdogTick(Service& service) {
-  {
-    std::lock_guard lock(service.remoteInput.lock);
-    if (!remoteInputExpired(service.remoteInput, std::chrono::steady_clock::now())) return;
-  }
-  releaseHeldRemoteInput(service);
+  remoteInputWatchdogTick(service.remoteInput, service.platform.eventPoster());
 }
 
 void runService(Platform& platform) {
@@ -31,6 +23,8 @@ void runService(Platform& platform) {
   auto* service = new Service(platform, STDOUT_FILENO);
   service->mainLoop.addRepeatingTimer(kRemoteInputWatchdogInterval,
                                       [service] { remoteInputWatchdogTick(*service); });
+  releaseOnTerminationSignals(
+      [service] { service->remoteInputQueue.runSync([service] { releaseHeldRemoteInput(*service); }); });
   std::thread reader([service] {
     readRequests(*service, STDIN_FILENO);
     // End of input: let go of held remote input after every earlier remote-input request, then

@@ -10,6 +10,7 @@
 #include "platform/fake/fake_accessibility.h"
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
+#include "platform/fake/fake_event_poster.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -43,6 +44,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeAppWindows& fakeAppWindows() { return appWindows_; }
   Accessibility& accessibility() override { return axTrees_; }
   FakeAccessibility& fakeAccessibility() { return axTrees_; }
+  EventPoster& eventPoster() override { return eventPoster_; }
+  FakeEventPoster& fakeEventPoster() { return eventPoster_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -78,6 +81,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   Json accessibility_;
   Json clipboard_;
   FakeAppWindows appWindows_;
+  FakeEventPoster eventPoster_;
   FakeAccessibility axTrees_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
