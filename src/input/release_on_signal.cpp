@@ -35,7 +35,6 @@ void releaseOnTerminationSignals(std::function<void()> release) {
       return;
     }
     release();
-    if (signal == SIGPIPE) _exit(0);
     ::signal(signal, SIG_DFL);
     ::raise(signal);
     _exit(128 + signal);
@@ -46,10 +45,6 @@ void releaseOnTerminationSignals(std::function<void()> release) {
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
-  struct sigaction pipe {};
-  if (sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler != SIG_IGN) {
-    sigaction(SIGPIPE, &action, nullptr);
-  }
 }
 
 }  // namespace tavren

@@ -6,7 +6,7 @@
 //   PREFIX.text    the entry's whole text, rewritten (by rename) after every change
 //   PREFIX.clicks  one line per press on the pad: its button and click number (1, 2 or 3)
 //   PREFIX.where   "x y" of the pad's centre and "x y" of the entry's centre, root coordinates,
-//                  written once the window is mapped
+//                  written once the window is placed and active, and again when it moves
 #include <gtk/gtk.h>
 #include <stdio.h>
 #include <string.h>
@@ -14,6 +14,7 @@
 static const char* prefix = NULL;
 static GtkWidget* entry = NULL;
 static GtkWidget* pad = NULL;
+static GtkWidget* window = NULL;
 
 static void writeFile(const char* suffix, const char* text, const char* mode) {
   char path[4096], temp[4200];
@@ -56,17 +57,30 @@ static void centre(GtkWidget* widget, int* x, int* y) {
   *y = oy + a.height / 2;
 }
 
-static gboolean onMapped(GtkWidget* window, GdkEvent* event, gpointer data) {
-  (void)window;
-  (void)event;
-  (void)data;
+static void writeWhere(void) {
   int px, py, ex, ey;
   centre(pad, &px, &py);
   centre(entry, &ex, &ey);
+  static char last[128];
   char text[128];
   snprintf(text, sizeof text, "%d %d\n%d %d\n", px, py, ex, ey);
+  if (strcmp(text, last) == 0) return;
+  strcpy(last, text);
   writeFile("where", text, "w");
-  return FALSE;
+}
+
+// Once the window is on screen with its widgets laid out, and again whenever it has moved: a
+// reparenting window manager moves the frame, which the client's own configure events do not
+// always tell.
+static gboolean whenShown(gpointer data) {
+  (void)data;
+  GtkAllocation a;
+  gtk_widget_get_allocation(pad, &a);
+  // Active: the window manager has placed it and given it the focus.
+  if (gtk_widget_get_mapped(pad) && a.width > 1 && gtk_window_is_active(GTK_WINDOW(window))) {
+    writeWhere();
+  }
+  return G_SOURCE_CONTINUE;
 }
 
 int main(int argc, char** argv) {
@@ -85,21 +99,21 @@ int main(int argc, char** argv) {
   writeFile("text", "", "w");
   writeFile("clicks", "", "w");
 
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), title);
   gtk_window_set_default_size(GTK_WINDOW(window), 400, 300);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
   entry = gtk_entry_new();
   g_signal_connect(entry, "changed", G_CALLBACK(onChanged), NULL);
   pad = gtk_event_box_new();
+  gtk_widget_add_events(pad, GDK_BUTTON_PRESS_MASK);
   gtk_widget_set_size_request(pad, 400, 200);
-  gtk_container_add(GTK_CONTAINER(pad), gtk_label_new("click here"));
   g_signal_connect(pad, "button-press-event", G_CALLBACK(onPress), NULL);
   gtk_box_pack_start(GTK_BOX(box), entry, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), pad, TRUE, TRUE, 0);
   gtk_container_add(GTK_CONTAINER(window), box);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
-  g_signal_connect_after(window, "map-event", G_CALLBACK(onMapped), NULL);
+  g_timeout_add(50, whenShown, NULL);
   gtk_widget_show_all(window);
   gtk_widget_grab_focus(entry);
   gtk_main();

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,20 @@ class DeviceState {
     return out;
   }
   bool nothingHeld() { return keysDown().empty() && buttonsDown() == 0; }
+  // Lets go of everything, so that one failed test does not leave the next one a held key.
+  void releaseAll() {
+    for (int k : keysDown()) xcb_test_fake_input(c_, XCB_KEY_RELEASE, k, 0, root_, 0, 0, 0);
+    const uint16_t buttons = buttonsDown();
+    for (int b = 0; b < 5; ++b) {
+      if (buttons & (0x100 << b)) xcb_test_fake_input(c_, XCB_BUTTON_RELEASE, b + 1, 0, root_, 0, 0, 0);
+    }
+    free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+  }
+  std::string describe() {
+    std::string d = "keys";
+    for (int k : keysDown()) d += " " + std::to_string(k);
+    return d + ", buttons " + std::to_string(buttonsDown() >> 8);
+  }
 
  private:
   xcb_connection_t* c_;
@@ -127,17 +142,20 @@ class RemoteInputTest : public ::testing::Test {
  protected:
   RemoteInputTest() : x(DesktopEnvironment::desktop().display()) {}
   void SetUp() override { ASSERT_TRUE(x.nothingHeld()) << "a key or button is down already"; }
-  void TearDown() override { EXPECT_TRUE(waitFor([&] { return x.nothingHeld(); }, 3s)); }
+  void TearDown() override {
+    EXPECT_TRUE(waitFor([&] { return x.nothingHeld(); }, 3s)) << x.describe();
+    x.releaseAll();
+  }
 
   Json send(ServiceProcess& s, const Json& params) {
     Json r = call(s, "r" + std::to_string(++serial), "remoteDesktopInput", params.dump());
     EXPECT_EQ(r["ok"], true) << params << " " << r;
     return r;
   }
-  void click(ServiceProcess& s, int px, int py, int times = 1) {
+  void click(ServiceProcess& s, int px, int py, int times = 1, int button = 0) {
     for (int i = 0; i < times; ++i) {
-      send(s, {{"type", "pointer"}, {"phase", "down"}, {"x", px}, {"y", py}});
-      send(s, {{"type", "pointer"}, {"phase", "up"}, {"x", px}, {"y", py}});
+      send(s, {{"type", "pointer"}, {"phase", "down"}, {"x", px}, {"y", py}, {"button", button}});
+      send(s, {{"type", "pointer"}, {"phase", "up"}, {"x", px}, {"y", py}, {"button", button}});
     }
   }
   // Shift, a letter and the primary button held on the target's pad.
@@ -170,7 +188,7 @@ TEST_F(RemoteInputTest, TerminationSignalsReleaseBeforeTheServiceEnds) {
     holdKeysAndButton(*service, target);
     kill(service->pid(), sig);
     EXPECT_EQ(service->wait(kSettle), 128 + sig) << sig;
-    EXPECT_TRUE(x.nothingHeld()) << "after signal " << sig;
+    EXPECT_TRUE(x.nothingHeld()) << "after signal " << sig << ": " << x.describe();
   }
 }
 
@@ -335,14 +353,17 @@ TEST_F(RemoteInputTest, SigtermMidTextLeavesTheKeymapAsFound) {
 TEST_F(RemoteInputTest, DoubleAndTripleClicksReachTheToolkitCounted) {
   TypingTarget target;
   auto service = DesktopEnvironment::startService();
-  click(*service, target.padX, target.padY, 3);
+  // The middle button: the window manager's click-to-focus grab on the primary one holds its
+  // presses back from the client on this desktop (xdotool's as well).
+  click(*service, target.padX, target.padY, 3, 1);
   send(*service, {{"type", "pointer"}, {"phase", "down"}, {"x", target.padX + 30},
                   {"y", target.padY}, {"button", 2}});
   send(*service, {{"type", "pointer"}, {"phase", "up"}, {"x", target.padX + 30},
                   {"y", target.padY}, {"button", 2}});
-  EXPECT_TRUE(waitFor([&] { return target.clicks() == "1 1\n1 1\n1 2\n1 1\n1 3\n3 1\n"; },
+  EXPECT_TRUE(waitFor([&] { return target.clicks() == "2 1\n2 1\n2 2\n2 1\n2 3\n3 1\n"; },
                       kSettle))
-      << target.clicks();
+      << target.clicks() << " at " << target.padX << "," << target.padY << " now "
+      << readFile(target.prefix + ".where");
 }
 
 }  // namespace
