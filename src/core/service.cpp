@@ -23,8 +23,10 @@ void runService(Platform& platform) {
   auto* service = new Service(platform, STDOUT_FILENO);
   service->mainLoop.addRepeatingTimer(kRemoteInputWatchdogInterval,
                                       [service] { remoteInputWatchdogTick(*service); });
-  releaseOnTerminationSignals(
-      [service] { service->remoteInputQueue.runSync([service] { releaseHeldRemoteInput(*service); }); });
+  releaseOnTerminationSignals([service] {
+    service->platform.eventPoster().stopTyping();
+    service->remoteInputQueue.runSync([service] { releaseHeldRemoteInput(*service); });
+  });
   std::thread reader([service] {
     readRequests(*service, STDIN_FILENO);
     // End of input: let go of held remote input after every earlier remote-input request, then

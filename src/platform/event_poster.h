@@ -60,6 +60,9 @@ class EventPoster {
   virtual bool postGlobal(const ScrollEvent& e) = 0;
   virtual std::optional<Point> pointerLocation() = 0;
   virtual std::chrono::milliseconds doubleClickInterval() = 0;
+  // The process is ending: a text being typed stops at the next character, leaving the desktop
+  // as it was found (keymap included), and no more is typed. Safe from any thread.
+  virtual void stopTyping() {}
 };
 
 }  // namespace tavren

@@ -279,6 +279,7 @@ bool LinuxEventPoster::typeText(std::u32string_view text) {
   std::vector<uint8_t> touched;
   bool ok = true;
   for (const TypingBatch& batch : batches) {
+    if (stopping_) break;
     if (!batch.bindings.empty()) {
       if (!touched.empty()) waitUntilFocusedAppCaughtUp();
       bind(batch.bindings);
@@ -287,8 +288,12 @@ bool LinuxEventPoster::typeText(std::u32string_view text) {
       // is told of them ahead of that key.
       ok = sync() && ok;
     }
-    for (const KeyStroke& stroke : batch.strokes) press(stroke, shiftKeycode);
+    for (const KeyStroke& stroke : batch.strokes) {
+      if (stopping_) break;
+      press(stroke, shiftKeycode);
+    }
   }
+  if (stopping_) ok = false;
   ok = sync() && ok;
   if (!touched.empty()) {
     waitUntilFocusedAppCaughtUp();

@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@ class LinuxEventPoster final : public EventPoster {
   bool postGlobal(const ScrollEvent& e) override;
   std::optional<Point> pointerLocation() override;
   std::chrono::milliseconds doubleClickInterval() override;
+  void stopTyping() override { stopping_ = true; }
 
  private:
   bool usable() const;
@@ -44,6 +46,7 @@ class LinuxEventPoster final : public EventPoster {
   void waitUntilFocusedAppCaughtUp();
   xcb_window_t pingTarget();
 
+  std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   xcb_connection_t* c_ = nullptr;
   xcb_window_t root_ = XCB_WINDOW_NONE;
