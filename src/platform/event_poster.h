@@ -25,12 +25,20 @@ struct KeyEvent {
   uint16_t keyCode = 0;
   bool down = true;
   uint64_t flags = 0;
-  std::string text;     // characters to type instead of the key's own, when not empty
+  // Characters to type instead of the key's own, when not empty (UTF-8). A global post types
+  // the whole text, each character as one press and release, and ignores keyCode and down.
+  std::string text;
 };
 
+enum class ScrollUnit { Line, Pixel };
+
+// Positive amounts scroll up (vertical) and left (horizontal), as a wheel turned away from the
+// user and a tilt to the left do.
 struct ScrollEvent {
   Point location;
-  int32_t lines[2] = {0, 0};  // vertical, horizontal
+  int32_t lines[2] = {0, 0};  // vertical, horizontal, in `unit`
+  ScrollUnit unit = ScrollUnit::Line;
+  uint64_t flags = 0;
 };
 
 // Where an addressed event lands: the window and the point inside it.
@@ -52,6 +60,9 @@ class EventPoster {
   virtual bool postGlobal(const ScrollEvent& e) = 0;
   virtual std::optional<Point> pointerLocation() = 0;
   virtual std::chrono::milliseconds doubleClickInterval() = 0;
+  // The process is ending: a text being typed stops at the next character, leaving the desktop
+  // as it was found (keymap included), and no more is typed. Safe from any thread.
+  virtual void stopTyping() {}
 };
 
 }  // namespace tavren

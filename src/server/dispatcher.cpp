@@ -11,6 +11,7 @@
 #include "capture/capture_request.h"
 #include "focus/front_application.h"
 #include "focus/window_guard.h"
+#include "input/remote_desktop_input.h"
 #include "server/ping_method.h"
 #include "windows/app_window_state.h"
 #include "windows/window_server_state.h"
@@ -64,6 +65,12 @@ const auto kCatalogue = std::to_array<MethodRow>({
           }),
     forApp("performAXAction", &acting<performNativeAXAction>, 12),
     plain("ping", [](const Json& params, Service&) { return pingMethod(params); }, Queue::Quick),
+    plain("remoteDesktopInput",
+          [](const Json& params, Service& s) {
+            return remoteDesktopInput(params, s.remoteInput, s.platform.eventPoster(),
+                                      s.platform.capabilities().syntheticInput);
+          },
+          Queue::RemoteInput),
     forApp("restoreAppWindows",
            [](const AppInfo& app, const Json&, Service& s) -> Outcome {
              return restoreAppWindows(app, s.platform.applicationWindows());

@@ -12,6 +12,7 @@
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_focus.h"
+#include "platform/fake/fake_event_poster.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -49,6 +50,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeAccessibility& fakeAccessibility() { return axTrees_; }
   Focus& focus() override { return focus_; }
   FakeFocus& fakeFocus() { return focus_; }
+  EventPoster& eventPoster() override { return eventPoster_; }
+  FakeEventPoster& fakeEventPoster() { return eventPoster_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -85,6 +88,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   Json accessibility_;
   Json clipboard_;
   FakeAppWindows appWindows_;
+  FakeEventPoster eventPoster_;
   FakeAccessibility axTrees_;
   FakeFocus focus_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read

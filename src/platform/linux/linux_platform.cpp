@@ -9,6 +9,7 @@
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/capture/x11_capture.h"
 #include "platform/linux/focus/x11_focus.h"
+#include "platform/linux/input/linux_event_poster.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
 #include "platform/linux/workspace/desktop_entry_cache.h"
@@ -95,6 +96,7 @@ class LinuxPlatform final : public Platform {
   Accessibility& accessibility() override { return accessibility_; }
   Capture& capture() override { return capture_; }
   Focus& focus() override { return focus_; }
+  EventPoster& eventPoster() override { return eventPoster_; }
 
  private:
   void startUp() {
@@ -124,6 +126,7 @@ class LinuxPlatform final : public Platform {
   appwindows::PairedAccessibility accessibility_;
   x11::X11Focus focus_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
+  input::LinuxEventPoster eventPoster_;
   mutable std::mutex mutex_;
   mutable std::condition_variable probeDone_;
   bool probed_ = false;
