@@ -8,6 +8,8 @@
 #include "capture/capture_request.h"
 #include "core/core_methods.h"
 #include "focus/window_guard.h"
+#include "input/input_posting.h"
+#include "input/interaction_receipts.h"
 #include "windows/window_methods.h"
 
 namespace tavren {
@@ -15,6 +17,16 @@ namespace {
 
 MethodRow plain(std::string_view name, MethodHandler handler) {
   return MethodRow{.name = name, .handler = handler};
+}
+
+// Input methods take the poster, the window list (targets and the second guard check) and the
+// workspace (receipts).
+template <Outcome (*method)(const Json&, EventPoster&, WindowServer&, Workspace&)>
+MethodRow posting(std::string_view name) {
+  return plain(name, [](const Json& params, Service& service) {
+    Platform& p = service.platform;
+    return method(params, p.eventPoster(), p.windowServer(), p.workspace());
+  });
 }
 
 MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode) {
@@ -29,8 +41,16 @@ const auto kCatalogue = std::to_array<MethodRow>({
           [](const Json& params, Service& service) {
             return captureWindowRequest(params, service.platform);
           }),
+    plain("interactionSnapshot",
+          [](const Json&, Service& service) -> Outcome {
+            return interactionSnapshot(service.platform.eventPoster(),
+                                       service.platform.workspace());
+          }),
     plain("listRunningApps", &listRunningAppsMethod),
     plain("ping", &pingMethod),
+    posting<&postKeyMethod>("postKey"),
+    posting<&postMouseMethod>("postMouse"),
+    posting<&postScrollMethod>("postScroll"),
     forApp("restoreAppWindows", &restoreAppWindowsMethod, 9),
     plain("windowCatalog", &windowCatalogMethod),
     forApp("windowServerWindows", &windowServerWindowsMethod, 10),

@@ -33,10 +33,12 @@ struct ScrollEvent {
   int32_t lines[2] = {0, 0};  // vertical, horizontal
 };
 
-// Where an addressed event lands: the window and the point inside it.
+// The window an addressed event lands in: its window-server number and the top-left corner of
+// its frame in global coordinates. The event's own location stays global; the backend makes it
+// relative to `origin` (and may give a value outside the window's size, or a negative one).
 struct EventWindow {
-  uint32_t window = 0;
-  Point local;
+  uint32_t id = 0;
+  Point origin;
 };
 
 // Posting input: addressed to one window of a process, possibly in the background, or to the

@@ -10,6 +10,7 @@
 #include "platform/fake/fake_accessibility.h"
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
+#include "platform/fake/fake_event_poster.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -21,6 +22,7 @@ namespace tavren {
 //   "capabilities": {"display": true, ...}           names as in capabilityList()
 //   "apps": [{"pid", "bundleId", "name", "bundlePath", "executablePath", "regular",
 //             "launchTimeMs"}]                        in launch order
+//   "frontmostPid": 101                               owner of the active window; 0 or absent: none
 //   "windows": [{"number", "ownerPid", "ownerName", "title", "bounds": {"x","y","w","h"},
 //               "layer", "onScreen"}]                 front to back
 //   "accessibility", "clipboard": kept as given for the subsystems that read them
@@ -43,11 +45,14 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeAppWindows& fakeAppWindows() { return appWindows_; }
   Accessibility& accessibility() override { return axTrees_; }
   FakeAccessibility& fakeAccessibility() { return axTrees_; }
+  EventPoster& eventPoster() override { return poster_; }
+  FakeEventPoster& fakeEventPoster() { return poster_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
+  std::optional<AppInfo> frontmostApplication() override;
 
   // WindowServer
   std::vector<WindowInfo> windows() override;
@@ -58,6 +63,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   void quit(int32_t pid);  // the app and its windows go away
   void setBounds(uint32_t window, Rect bounds);
   void closeWindow(uint32_t window);
+  void setFrontmost(int32_t pid);  // 0: no application is frontmost
   void setDelay(const std::string& operation, std::chrono::milliseconds delay);
 
   // What was done to the desktop, one line per change, oldest first.
@@ -73,12 +79,14 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   mutable std::mutex mutex_;
   std::vector<AppInfo> apps_;
   std::vector<WindowInfo> windows_;
+  int32_t frontmostPid_ = 0;
   std::map<std::string, std::chrono::milliseconds> delays_;
   std::vector<std::string> journal_;
   Json accessibility_;
   Json clipboard_;
   FakeAppWindows appWindows_;
   FakeAccessibility axTrees_;
+  FakeEventPoster poster_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 

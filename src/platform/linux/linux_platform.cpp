@@ -3,6 +3,7 @@
 #include "platform/linux/atspi/atspi_accessibility.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/capture/x11_capture.h"
+#include "platform/linux/input/linux_event_poster.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
 #include "platform/linux/workspace/desktop_entry_cache.h"
@@ -61,7 +62,8 @@ class LinuxPlatform final : public Platform {
         appWindows_(x_.get(), bus_),
         toolkitAccessibility_(bus_),
         accessibility_(toolkitAccessibility_, appWindows_),
-        capture_(x_.get()) {
+        capture_(x_.get()),
+        poster_(x_.get()) {
     // Reading every desktop entry is the slowest part of naming applications: do it before
     // the first request rather than during it.
     if (x_) entries_.entries();
@@ -73,6 +75,7 @@ class LinuxPlatform final : public Platform {
   ApplicationWindows& applicationWindows() override { return appWindows_; }
   Accessibility& accessibility() override { return accessibility_; }
   Capture& capture() override { return capture_; }
+  EventPoster& eventPoster() override { return poster_; }
 
  private:
   std::unique_ptr<x11::XConnection> x_;
@@ -86,6 +89,7 @@ class LinuxPlatform final : public Platform {
   atspi::AtspiAccessibility toolkitAccessibility_;
   appwindows::PairedAccessibility accessibility_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
+  input::LinuxEventPoster poster_;
 };
 
 }  // namespace

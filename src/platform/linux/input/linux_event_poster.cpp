@@ -1,0 +1,52 @@
+#include "platform/linux/input/linux_event_poster.h"
+
+#include "platform/linux/input/window_events.h"
+#include "platform/linux/x11/x_reply.h"
+
+namespace tavren::input {
+
+uint32_t LinuxEventPoster::stamp(uint32_t pressWindow, bool firstClickPress) {
+  const auto interval = static_cast<uint32_t>(doubleClickInterval().count());
+  std::lock_guard lock(stampMutex_);
+  // Toolkits join presses into one multi-click only within one window.
+  const bool joinable = firstClickPress && pressWindow == lastPressWindow_;
+  lastStamp_ = pointerStamp(localServerTime(), lastStamp_, lastPress_, joinable, interval);
+  if (pressWindow != 0) {
+    lastPress_ = lastStamp_;
+    lastPressWindow_ = pressWindow;
+  }
+  return lastStamp_;
+}
+
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const PointerEvent& e) {
+  if (!x_) return false;
+  const bool press = e.action == PointerAction::Down;
+  return sendPointerToWindow(*x_, target, e,
+                             stamp(press ? target.id : 0, press && e.clickCount <= 1));
+}
+
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const KeyEvent& e) {
+  return x_ && sendKeyToWindow(*x_, target, e, stamp(0, false));
+}
+
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const ScrollEvent& e) {
+  return x_ && sendScrollToWindow(*x_, target, e, stamp(0, false));
+}
+
+bool LinuxEventPoster::postGlobal(const PointerEvent&) { return false; }
+bool LinuxEventPoster::postGlobal(const KeyEvent&) { return false; }
+bool LinuxEventPoster::postGlobal(const ScrollEvent&) { return false; }
+
+std::optional<Point> LinuxEventPoster::pointerLocation() {
+  if (!x_ || !x_->alive()) return std::nullopt;
+  auto reply = x11::own(
+      xcb_query_pointer_reply(x_->get(), xcb_query_pointer(x_->get(), x_->root()), nullptr));
+  if (!reply || !reply->same_screen) return std::nullopt;
+  return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
+}
+
+std::chrono::milliseconds LinuxEventPoster::doubleClickInterval() {
+  return std::chrono::milliseconds(400);
+}
+
+}  // namespace tavren::input
