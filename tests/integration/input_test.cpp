@@ -237,7 +237,7 @@ TEST_F(BackgroundInput, ScrollAndDragMoveTheirWidgets) {
   }
   EXPECT_NE(readReport(report)["scroll"], "0");
 
-  post("postMouse", {{"kind", "drag"}, {"x", 300 + 12}, {"y", 200 + 300}, {"toX", 300 + 160},
+  post("postMouse", {{"kind", "drag"}, {"x", 300 + 20}, {"y", 200 + 300}, {"toX", 300 + 160},
                      {"toY", 200 + 300}, {"windowId", probe.window}});
   const std::string value = readReport(report)["slider"];
   EXPECT_TRUE(waitFor("slider", value));
