@@ -71,7 +71,9 @@ class MouseSequence {
       : poster_(poster), pid_(pid), target_(target) {}
   ~MouseSequence() { releaseHeld(); }
 
-  bool move(Point at) { return post({.action = PointerAction::Move, .location = at}, at); }
+  bool move(Point at, bool pressFollows) {
+    return post({.action = PointerAction::Move, .location = at, .pressFollows = pressFollows}, at);
+  }
 
   bool press(int button, int clickCount, Point at) {
     // The release and any drag go where the press went: on X the window that took the press
@@ -150,7 +152,7 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
 
   {
     MouseSequence sequence(poster, pid, *target);
-    if (!sequence.move(from)) return cannotCreate;
+    if (!sequence.move(from, kind != "move")) return cannotCreate;
     pause(kAfterMove);
     if (kind == "move") {
       pause(kAfterMoveOnly);

@@ -19,6 +19,7 @@ struct PointerEvent {
   int clickCount = 1;
   Point location;       // global coordinates
   uint64_t flags = 0;
+  bool pressFollows = false;  // on a move: a press comes next (backends may prepare the window)
 };
 
 struct KeyEvent {

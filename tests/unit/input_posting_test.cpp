@@ -146,6 +146,10 @@ TEST_F(InputTest, ClicksAreAMoveThenNumberedPressesAndReleases) {
   EXPECT_EQ(o.value()["posted"], true);
   EXPECT_EQ(o.value()["targetPid"], 201);
   EXPECT_EQ(o.value()["cursorUnchanged"], true);
+  // The move tells the backend a press follows; a move alone does not.
+  EXPECT_TRUE(std::get<PointerEvent>(poster().posted().front().event).pressFollows);
+  ASSERT_TRUE(mouse({{"pid", 201}, {"kind", "move"}}).ok());
+  EXPECT_FALSE(std::get<PointerEvent>(poster().posted().back().event).pressFollows);
 }
 
 TEST_F(InputTest, ClickCountsKindsAndButtons) {

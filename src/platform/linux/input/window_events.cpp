@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -48,9 +49,11 @@ class Batch {
 
   template <class Event>
   void add(const Event& e) {
-    static_assert(sizeof(Event) == 32, "core events are 32 bytes");
-    cookies_.push_back(xcb_send_event_checked(x_.get(), 0, window_, XCB_EVENT_MASK_NO_EVENT,
-                                              reinterpret_cast<const char*>(&e)));
+    static_assert(sizeof(Event) <= 32, "core events fit 32 bytes");
+    char wire[32] = {};
+    std::memcpy(wire, &e, sizeof e);
+    cookies_.push_back(
+        xcb_send_event_checked(x_.get(), 0, window_, XCB_EVENT_MASK_NO_EVENT, wire));
   }
 
   bool accepted() {
@@ -123,6 +126,21 @@ xcb_button_press_event_t button(const x11::XConnection& x, xcb_window_t window, 
   return e;
 }
 
+xcb_focus_in_event_t focus(xcb_window_t window, bool in) {
+  xcb_focus_in_event_t e{};
+  e.response_type = in ? XCB_FOCUS_IN : XCB_FOCUS_OUT;
+  e.detail = XCB_NOTIFY_DETAIL_NONLINEAR;
+  e.event = window;
+  e.mode = XCB_NOTIFY_MODE_NORMAL;
+  return e;
+}
+
+// Whether the window holds the real keyboard focus (then it needs none lent).
+bool holdsInputFocus(const x11::XConnection& x, xcb_window_t window) {
+  auto reply = x11::own(xcb_get_input_focus_reply(x.get(), xcb_get_input_focus(x.get()), nullptr));
+  return reply && reply->focus == window;
+}
+
 struct KeySymbols {
   explicit KeySymbols(const x11::XConnection& x) : table(xcb_key_symbols_alloc(x.get())) {}
   ~KeySymbols() {
@@ -191,12 +209,17 @@ bool sendPointerToWindow(const x11::XConnection& x, const EventWindow& window,
     case PointerAction::Move:
       batch.add(crossing(x, window.id, p, modifiers, time));
       batch.add(motion(x, window.id, p, modifiers, time));
+      // Qt asks the window manager to activate (raise and focus) a window pressed while it is
+      // not its focus window; lent focus, ahead of the press, it does not.
+      if (e.pressFollows && !holdsInputFocus(x, window.id)) batch.add(focus(window.id, true));
       break;
     case PointerAction::Down:
       batch.add(button(x, window.id, p, true, xbutton, modifiers, time));
       break;
     case PointerAction::Up:
       batch.add(button(x, window.id, p, false, xbutton, modifiers | buttonMask(xbutton), time));
+      // The lent focus goes back, so the toolkit does not go on believing it has it.
+      if (!holdsInputFocus(x, window.id)) batch.add(focus(window.id, false));
       break;
     case PointerAction::Drag:
       batch.add(motion(x, window.id, p, modifiers | buttonMask(xbutton), time));

@@ -14,8 +14,10 @@ namespace tavren::input {
 // a sequence already accepted stay sent.
 
 // A pointer move sends EnterNotify then MotionNotify (toolkits ignore motion from a pointer
-// they do not believe inside); a press and a release send the button events; a drag sends
-// motion with the left button held. Coordinates are made relative to the window's origin.
+// they do not believe inside), and FocusIn when a press follows and the window does not hold
+// the real focus; a press and a release send the button events, the release a FocusOut in the
+// same case; a drag sends motion with the left button held. Coordinates are made relative to
+// the window's origin.
 bool sendPointerToWindow(const x11::XConnection& x, const EventWindow& window,
                          const PointerEvent& e, uint32_t time);
 
