@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -253,6 +255,47 @@ TEST_F(BackgroundInput, TheGuardRefusesAMovedWindowBeforeAnythingIsSent) {
   params["expectedWindow"]["x"] = 300;
   EXPECT_EQ(post("postMouse", params)["posted"], true);
   EXPECT_TRUE(waitFor("clicks", "1"));  // only the second one
+}
+
+// Qt 5 asks the window manager to activate a window pressed while it is not its focus window;
+// the click lends it focus for the press, so the covered window stays covered and inactive.
+TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
+  XState x(DesktopEnvironment::desktop().display());
+  testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
+  Launched qt({"/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/widgets/lineedits/lineedits"},
+              "Line Edits");
+  Launched cover({std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window", "--title",
+                  "Tavren Qt cover", "--size", "700x600"},
+                 "Tavren Qt cover");
+  ASSERT_TRUE(qt.window && cover.window);
+  wm.clientOf(qt.pid);
+  wm.clientOf(cover.pid);
+  wm.moveResize(qt.window, {300, 200, 452, 334});
+  wm.moveResize(cover.window, {250, 150, 700, 600});
+  ASSERT_TRUE(wm.waitUntil([&] { return wm.frame(cover.window) == Frame{250, 150, 700, 600}; },
+                           kSettle));
+  ASSERT_TRUE(x.above(cover.window, qt.window));
+  x.warpPointer(5, 5);
+  auto service = DesktopEnvironment::startService();
+  const uint32_t active = x.active();
+
+  // The line edit of the "Echo" group, then two keys.
+  Json click = call(*service, "c", "postMouse",
+                    Json{{"pid", qt.pid}, {"x", 300 + 113}, {"y", 200 + 86}, {"windowId", qt.window}}
+                        .dump());
+  ASSERT_EQ(click["ok"], true) << click;
+  EXPECT_EQ(click["result"]["frontmostUnchanged"], true);
+  for (int code : {0x00, 0x0B}) {
+    Json key = call(*service, "k", "postKey", Json{{"pid", qt.pid}, {"keyCode", code}}.dump());
+    ASSERT_EQ(key["ok"], true) << key;
+    EXPECT_EQ(key["result"]["frontmostUnchanged"], true);
+  }
+  EXPECT_TRUE(x.above(cover.window, qt.window));
+  EXPECT_EQ(x.active(), active);
+  EXPECT_EQ(x.pointer(), (std::pair<int, int>{5, 5}));
+  service->closeInput();
+  EXPECT_EQ(service->wait(10s), 0);
+  EXPECT_EQ(service->errorOutput(), "");
 }
 
 }  // namespace
