@@ -1,5 +1,7 @@
 #include "platform/linux/input/linux_event_poster.h"
 
+#include <thread>
+
 #include "platform/linux/input/window_events.h"
 #include "platform/linux/x11/x_reply.h"
 
@@ -7,15 +9,24 @@ namespace tavren::input {
 
 uint32_t LinuxEventPoster::stamp(uint32_t pressWindow, bool firstClickPress) {
   const auto interval = static_cast<uint32_t>(doubleClickInterval().count());
-  std::lock_guard lock(stampMutex_);
-  // Toolkits join presses into one multi-click only within one window.
-  const bool joinable = firstClickPress && pressWindow == lastPressWindow_;
-  lastStamp_ = pointerStamp(localServerTime(), lastStamp_, lastPress_, joinable, interval);
-  if (pressWindow != 0) {
-    lastPress_ = lastStamp_;
-    lastPressWindow_ = pressWindow;
+  uint32_t stamp = 0;
+  {
+    std::lock_guard lock(stampMutex_);
+    // Toolkits join presses into one multi-click only within one window.
+    const bool joinable = firstClickPress && pressWindow == lastPressWindow_;
+    stamp = pointerStamp(localServerTime(), lastStamp_, joinable ? lastPress_ : 0,
+                         joinable ? pressBefore_ : 0, joinable, interval);
+    lastStamp_ = stamp;
+    if (pressWindow != 0) {
+      pressBefore_ = lastPress_;
+      lastPress_ = stamp;
+      lastPressWindow_ = pressWindow;
+    }
   }
-  return lastStamp_;
+  // A press kept apart from the last sequence waits for the server's clock to reach its stamp.
+  const auto ahead = static_cast<int32_t>(stamp - localServerTime());
+  if (ahead > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ahead));
+  return stamp;
 }
 
 bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const PointerEvent& e) {

@@ -25,13 +25,15 @@ class LinuxEventPoster final : public EventPoster {
 
  private:
   // The time stamp of the next event. A press (pressWindow not 0) is remembered: the first
-  // press of the next click sequence in the same window is kept apart from it.
+  // press of the next click sequence in the same window is kept apart from it, waiting when
+  // it comes too soon.
   uint32_t stamp(uint32_t pressWindow, bool firstClickPress);
 
   const x11::XConnection* x_;
   std::mutex stampMutex_;
   uint32_t lastStamp_ = 0;
   uint32_t lastPress_ = 0;
+  uint32_t pressBefore_ = 0;
   uint32_t lastPressWindow_ = 0;
 };
 

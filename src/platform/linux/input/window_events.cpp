@@ -281,12 +281,13 @@ uint32_t localServerTime() {
                                static_cast<uint64_t>(t.tv_nsec) / 1000000u);
 }
 
-uint32_t pointerStamp(uint32_t now, uint32_t last, uint32_t lastPress, bool firstClickPress,
-                      uint32_t doubleClickMs) {
+uint32_t pointerStamp(uint32_t now, uint32_t last, uint32_t lastPress, uint32_t pressBefore,
+                      bool firstClickPress, uint32_t doubleClickMs) {
   // Differences of 32-bit server times, wrap-around included.
   auto later = [](uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0 ? a : b; };
   uint32_t stamp = last == 0 ? now : later(now, last);
-  if (firstClickPress && lastPress != 0) stamp = later(stamp, lastPress + 2 * doubleClickMs + 1);
+  if (firstClickPress && lastPress != 0) stamp = later(stamp, lastPress + doubleClickMs + 1);
+  if (firstClickPress && pressBefore != 0) stamp = later(stamp, pressBefore + 2 * doubleClickMs + 1);
   return stamp;
 }
 

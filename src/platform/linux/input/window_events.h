@@ -39,11 +39,13 @@ inline constexpr int32_t kMaxScrollClicks = 100;
 uint32_t localServerTime();
 
 // The time stamp of the next pointer event. Toolkits count a press as the next click of a
-// multi-click when it comes within their double-click time of the previous press, so the first
-// press of a new sequence is stamped at least twice that time (triple clicks look two presses
-// back) after the last press; later presses and every other event keep the server's time, never
-// going backwards. `last` and `lastPress` are the previous stamps (0 before any).
-uint32_t pointerStamp(uint32_t now, uint32_t last, uint32_t lastPress, bool firstClickPress,
-                      uint32_t doubleClickMs);
+// multi-click when it comes within their double-click time of the previous press (GTK: a triple
+// within twice that time of the press before), so the first press of a new sequence must come
+// later than both; the caller waits until the server's clock reaches a stamp ahead of it, so that
+// no event is stamped in the future (the server ignores selection and focus requests made with
+// such times). Stamps never go backwards. `last`, `lastPress` and `pressBefore` are the previous
+// event's, the last press's and the press before it (0 before any).
+uint32_t pointerStamp(uint32_t now, uint32_t last, uint32_t lastPress, uint32_t pressBefore,
+                      bool firstClickPress, uint32_t doubleClickMs);
 
 }  // namespace tavren::input
