@@ -89,9 +89,12 @@ class MouseSequence {
   }
 
   bool drag(Point at) {
-    held_.location = at;
-    return send(*pressWindow_, {.action = PointerAction::Drag, .button = held_.button,
-                                .clickCount = held_.clickCount, .location = at});
+    if (!send(*pressWindow_, {.action = PointerAction::Drag, .button = held_.button,
+                              .clickCount = held_.clickCount, .location = at})) {
+      return false;
+    }
+    held_.location = at;  // a release after a failure goes where the pointer last was
+    return true;
   }
 
   bool release(Point at) {

@@ -133,7 +133,11 @@ TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
   poster().setPointer(std::nullopt);
   EXPECT_EQ(interactionSnapshot(poster(), *desktop)["cursorX"], 0.0);
   desktop->setFrontmost(201);
-  desktop->launch(AppInfo{.pid = 201, .bundleId = "org.example.Notes", .name = "Notes"});
+  AppInfo notes;
+  notes.pid = 201;
+  notes.bundleId = "org.example.Notes";
+  notes.name = "Notes";
+  desktop->launch(notes);
   EXPECT_EQ(interactionSnapshot(poster(), *desktop)["frontmostId"], "org.example.Notes");
 }
 
