@@ -160,6 +160,8 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
     if (kind == "move") {
       pause(kAfterMoveOnly);
     } else if (!observedWindowMatches(params, windows)) {
+      // No press follows after all: a plain move where the pointer is tells the backend so.
+      sequence.move(from, false);
       return staleWindowResult();
     } else if (kind == "drag") {
       if (!sequence.press(0, 1, from)) return cannotCreate;

@@ -32,6 +32,15 @@ uint32_t LinuxEventPoster::stamp(uint32_t pressWindow, bool firstClickPress) {
 bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const PointerEvent& e) {
   if (!x_) return false;
   const bool press = e.action == PointerAction::Down;
+  bool owesFocus = false;
+  {
+    std::lock_guard lock(stampMutex_);
+    if (e.action == PointerAction::Move && e.pressFollows) lentFocus_.insert(target.id);
+    if (e.action == PointerAction::Up) lentFocus_.erase(target.id);
+    // A plain move after a move that lent focus: the press it announced never came.
+    if (e.action == PointerAction::Move && !e.pressFollows) owesFocus = lentFocus_.erase(target.id);
+  }
+  if (owesFocus) returnLentFocus(*x_, target);
   return sendPointerToWindow(*x_, target, e,
                              stamp(press ? target.id : 0, press && e.clickCount <= 1));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <set>
 
 #include "platform/event_poster.h"
 #include "platform/linux/x11/x_connection.h"
@@ -34,6 +35,7 @@ class LinuxEventPoster final : public EventPoster {
   uint32_t lastStamp_ = 0;
   uint32_t lastPress_ = 0;
   uint32_t pressBefore_ = 0;
+  std::set<uint32_t> lentFocus_;  // windows a move lent focus to, until their release
   uint32_t lastPressWindow_ = 0;
 };
 

@@ -228,6 +228,13 @@ bool sendPointerToWindow(const x11::XConnection& x, const EventWindow& window,
   return batch.accepted();
 }
 
+bool returnLentFocus(const x11::XConnection& x, const EventWindow& window) {
+  if (!x.alive() || window.id == 0 || holdsInputFocus(x, window.id)) return x.alive();
+  Batch batch(x, window.id);
+  batch.add(focus(window.id, false));
+  return batch.accepted();
+}
+
 bool sendKeyToWindow(const x11::XConnection& x, const EventWindow& window, const KeyEvent& e,
                      uint32_t time) {
   if (!x.alive() || window.id == 0) return false;

@@ -21,6 +21,9 @@ namespace tavren::input {
 bool sendPointerToWindow(const x11::XConnection& x, const EventWindow& window,
                          const PointerEvent& e, uint32_t time);
 
+// Takes back focus lent by a move that a press was to follow, when the press did not come.
+bool returnLentFocus(const x11::XConnection& x, const EventWindow& window);
+
 // One key press or release of a virtual key code, with the modifier flags as the event's state.
 bool sendKeyToWindow(const x11::XConnection& x, const EventWindow& window, const KeyEvent& e,
                      uint32_t time);
