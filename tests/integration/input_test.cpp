@@ -227,9 +227,9 @@ TEST_F(BackgroundInput, KeysWithModifiersTypeIntoACoveredEntry) {
   EXPECT_TRUE(waitFor("entry", "Hi 5!Hi 5"));
 }
 
-// Open: Alt+2 reached the entry's key handler with its state in a run without lent focus, and
-// no longer does since clicks lend focus for the press (the entry still takes plain and
-// Shift/Control keys).
+// Open: Alt+2 reached the entry's key handler once (before clicks lent focus); now Alt+2 and
+// Ctrl+2 do not, while Super+2, Ctrl+A/C/V and shifted keys do. The server takes the events;
+// where GTK drops them is not found yet.
 TEST_F(BackgroundInput, DISABLED_AltHeldReachesTheFocusedEntry) {
   click(150, 75);
   key(0x13, 0x80000);
