@@ -19,6 +19,7 @@ struct PointerEvent {
   int clickCount = 1;
   Point location;       // global coordinates
   uint64_t flags = 0;
+  bool pressFollows = false;  // on a move: a press comes next (backends may prepare the window)
 };
 
 struct KeyEvent {
@@ -41,10 +42,12 @@ struct ScrollEvent {
   uint64_t flags = 0;
 };
 
-// Where an addressed event lands: the window and the point inside it.
+// The window an addressed event lands in: its window-server number and the top-left corner of
+// its frame in global coordinates. The event's own location stays global; the backend makes it
+// relative to `origin` (and may give a value outside the window's size, or a negative one).
 struct EventWindow {
-  uint32_t window = 0;
-  Point local;
+  uint32_t id = 0;
+  Point origin;
 };
 
 // Posting input: addressed to one window of a process, possibly in the background, or to the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <variant>
@@ -10,8 +11,16 @@
 
 namespace tavren {
 
+// One event the fake desktop was given. `pid` and `window` are 0 for global events.
+struct PostedEvent {
+  int32_t pid = 0;
+  EventWindow window;
+  std::variant<PointerEvent, KeyEvent, ScrollEvent> event;
+  bool global = false;
+};
+
 // Input posted to the in-memory desktop, kept in order for tests to read back. The pointer
-// follows what is posted globally, as the real one does.
+// follows what is posted globally, as the real one does; posting to a window never moves it.
 class FakeEventPoster final : public EventPoster {
  public:
   using Posted = std::variant<PointerEvent, KeyEvent, ScrollEvent>;
@@ -30,24 +39,31 @@ class FakeEventPoster final : public EventPoster {
   std::optional<Point> pointerLocation() override;
   std::chrono::milliseconds doubleClickInterval() override;
 
-  // Events posted to the whole desktop, and to windows, oldest first.
+  // Every event, oldest first; the global ones; the window-addressed ones.
+  std::vector<PostedEvent> posted() const;
   std::vector<Posted> global() const;
   std::vector<Addressed> addressed() const;
   void clear();
 
+  void setPointer(std::optional<Point> location);
   void setDoubleClickInterval(std::chrono::milliseconds interval);
   // While set, every post fails (the event "cannot be created") and is not journalled.
   void setFailing(bool failing);
+  // After `count` more accepted posts, the next one fails; the rest succeed again.
+  void failAfter(int count);
+  // Runs after each accepted post, outside the lock: lets a test change the desktop mid-sequence.
+  void onPosted(std::function<void(const PostedEvent&)> hook);
 
  private:
-  bool record(Posted event);
+  bool accept(PostedEvent e);
 
   mutable std::mutex mutex_;
-  std::vector<Posted> global_;
-  std::vector<Addressed> addressed_;
-  Point pointer_;
+  std::vector<PostedEvent> posted_;
+  std::optional<Point> pointer_ = Point{0, 0};
   std::chrono::milliseconds doubleClick_{400};
   bool failing_ = false;
+  int remaining_ = -1;
+  std::function<void(const PostedEvent&)> hook_;
 };
 
 }  // namespace tavren

@@ -80,6 +80,7 @@ class LinuxPlatform final : public Platform {
         accessibility_(toolkitAccessibility_, appWindows_),
         focus_(x_.get()),
         capture_(x_.get()),
+        eventPoster_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),
         startup_([this] { startUp(); }) {}
 

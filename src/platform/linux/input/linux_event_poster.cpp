@@ -100,7 +100,9 @@ int32_t wheelClicks(int32_t pixels, int32_t& remainder) {
   return static_cast<int32_t>(clicks);
 }
 
-LinuxEventPoster::LinuxEventPoster() {
+LinuxEventPoster::LinuxEventPoster(const x11::XConnection* x) : x_(x), windows_(x) {}
+
+void LinuxEventPoster::connect() {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return;
   int screen = 0;
@@ -125,7 +127,12 @@ LinuxEventPoster::~LinuxEventPoster() {
   if (c_) xcb_disconnect(c_);
 }
 
-bool LinuxEventPoster::usable() const { return c_ && xtest_ && !xcb_connection_has_error(c_); }
+bool LinuxEventPoster::connected() {
+  if (c_ == nullptr && x_ && x_->alive()) connect();
+  return c_ != nullptr && !xcb_connection_has_error(c_);
+}
+
+bool LinuxEventPoster::usable() { return connected() && xtest_; }
 
 bool LinuxEventPoster::fake(uint8_t type, uint8_t detail, int16_t x, int16_t y) {
   xcb_test_fake_input(c_, type, detail, XCB_CURRENT_TIME, root_, x, y, 0);
@@ -161,12 +168,14 @@ const Keymap& LinuxEventPoster::keymap() {
   return *keymap_;
 }
 
-bool LinuxEventPoster::postToWindow(int32_t, const EventWindow&, const PointerEvent&) {
-  return false;
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const PointerEvent& e) {
+  return windows_.post(target, e, doubleClickInterval());
 }
-bool LinuxEventPoster::postToWindow(int32_t, const EventWindow&, const KeyEvent&) { return false; }
-bool LinuxEventPoster::postToWindow(int32_t, const EventWindow&, const ScrollEvent&) {
-  return false;
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const KeyEvent& e) {
+  return windows_.post(target, e, doubleClickInterval());
+}
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const ScrollEvent& e) {
+  return windows_.post(target, e, doubleClickInterval());
 }
 
 // Modifier flags are not applied to global events: the modifier keys they stand for were pressed
@@ -213,7 +222,7 @@ bool LinuxEventPoster::postGlobal(const ScrollEvent& e) {
 
 std::optional<Point> LinuxEventPoster::pointerLocation() {
   std::lock_guard lock(mutex_);
-  if (!c_) return std::nullopt;
+  if (!connected()) return std::nullopt;
   auto reply = replyTo<xcb_query_pointer_reply_t>(c_, xcb_query_pointer(c_, root_).sequence);
   if (!reply) return std::nullopt;
   return Point{double(reply->root_x), double(reply->root_y)};
@@ -224,7 +233,7 @@ std::chrono::milliseconds LinuxEventPoster::doubleClickInterval() {
   const auto now = Clock::now();
   if (doubleClick_ && now - doubleClickReadAt_ < kSettingsLifetime) return *doubleClick_;
   std::chrono::milliseconds interval = kDefaultDoubleClick;
-  if (c_ && settingsSelection_ != XCB_ATOM_NONE) {
+  if (connected() && settingsSelection_ != XCB_ATOM_NONE) {
     auto owner = replyTo<xcb_get_selection_owner_reply_t>(
         c_, xcb_get_selection_owner(c_, settingsSelection_).sequence);
     if (owner && owner->owner != XCB_WINDOW_NONE) {

@@ -10,6 +10,8 @@
 
 #include "platform/event_poster.h"
 #include "platform/linux/input/typing_plan.h"
+#include "platform/linux/input/window_poster.h"
+#include "platform/linux/x11/x_connection.h"
 
 namespace tavren::input {
 
@@ -20,8 +22,11 @@ namespace tavren::input {
 // for and a release before exit is never lost.
 class LinuxEventPoster final : public EventPoster {
  public:
-  // Connects to $DISPLAY; every post fails without a display or without XTest.
-  LinuxEventPoster();
+  // Connects to $DISPLAY on first use, once the shared connection `x` answers (a server that
+  // does not answer must not hold anybody up); every global post fails without a display or
+  // without XTest. Window-addressed events go over `x`, which may be null and must outlive
+  // the poster.
+  explicit LinuxEventPoster(const x11::XConnection* x);
   ~LinuxEventPoster() override;
 
   bool postToWindow(int32_t pid, const EventWindow& target, const PointerEvent& e) override;
@@ -35,7 +40,10 @@ class LinuxEventPoster final : public EventPoster {
   void stopTyping() override { stopping_ = true; }
 
  private:
-  bool usable() const;
+  // Connect on first use, once the shared connection answers. Call with mutex_ held.
+  bool connected();
+  bool usable();  // connected, with XTest
+  void connect();
   bool fake(uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0);
   bool sync();
   void takeEvents();
@@ -46,6 +54,8 @@ class LinuxEventPoster final : public EventPoster {
   void waitUntilFocusedAppCaughtUp();
   xcb_window_t pingTarget();
 
+  const x11::XConnection* x_;
+  WindowPoster windows_;
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   xcb_connection_t* c_ = nullptr;
