@@ -8,6 +8,8 @@
 #include "capture/capture_request.h"
 #include "core/core_methods.h"
 #include "focus/window_guard.h"
+#include "pasteboard/named_pasteboards.h"
+#include "pasteboard/pasteboard_methods.h"
 #include "windows/window_methods.h"
 
 namespace tavren {
@@ -30,6 +32,16 @@ const auto kCatalogue = std::to_array<MethodRow>({
             return captureWindowRequest(params, service.platform);
           }),
     plain("listRunningApps", &listRunningAppsMethod),
+    plain("pasteboardRestore",
+          [](const Json& params, Service& service) {
+            return pasteboardRestoreMethod(params, service.platform.pasteboard(),
+                                           namedPasteboardDirectory());
+          }),
+    plain("pasteboardSnapshot",
+          [](const Json& params, Service& service) {
+            return pasteboardSnapshotMethod(params, service.platform.pasteboard(),
+                                            namedPasteboardDirectory());
+          }),
     plain("ping", &pingMethod),
     forApp("restoreAppWindows", &restoreAppWindowsMethod, 9),
     plain("windowCatalog", &windowCatalogMethod),

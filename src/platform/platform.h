@@ -6,6 +6,7 @@
 #include "platform/accessibility.h"
 #include "platform/capabilities.h"
 #include "platform/capture.h"
+#include "platform/pasteboard.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 
@@ -23,6 +24,7 @@ class Platform {
   virtual Accessibility& accessibility() = 0;
   virtual ApplicationWindows& applicationWindows() = 0;
   virtual Capture& capture() = 0;
+  virtual Pasteboard& pasteboard() = 0;
 };
 
 // The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported

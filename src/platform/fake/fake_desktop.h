@@ -10,6 +10,7 @@
 #include "platform/fake/fake_accessibility.h"
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
+#include "platform/fake/fake_pasteboard.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -23,7 +24,8 @@ namespace tavren {
 //             "launchTimeMs"}]                        in launch order
 //   "windows": [{"number", "ownerPid", "ownerName", "title", "bounds": {"x","y","w","h"},
 //               "layer", "onScreen"}]                 front to back
-//   "accessibility", "clipboard": kept as given for the subsystems that read them
+//   "accessibility": kept as given for the subsystems that read it
+//   "clipboard": the general pasteboard, see FakePasteboard
 //   "delaysMs": {"runningApplications": 2000}        makes an operation slow, for timing tests
 //   window "pixels" and "captureError", "delaysMs.windowPixels": see FakeCapture
 //   "appWindows": applications' accessible windows, see FakeAppWindows
@@ -39,6 +41,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   WindowServer& windowServer() override { return *this; }
   Capture& capture() override { return capture_; }
   FakeCapture& fakeCapture() { return capture_; }
+  Pasteboard& pasteboard() override { return pasteboard_; }
+  FakePasteboard& fakePasteboard() { return pasteboard_; }
   ApplicationWindows& applicationWindows() override { return appWindows_; }
   FakeAppWindows& fakeAppWindows() { return appWindows_; }
   Accessibility& accessibility() override { return axTrees_; }
@@ -79,6 +83,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   Json clipboard_;
   FakeAppWindows appWindows_;
   FakeAccessibility axTrees_;
+  FakePasteboard pasteboard_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 

@@ -3,6 +3,7 @@
 #include "platform/linux/atspi/atspi_accessibility.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/capture/x11_capture.h"
+#include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
 #include "platform/linux/workspace/desktop_entry_cache.h"
@@ -73,6 +74,7 @@ class LinuxPlatform final : public Platform {
   ApplicationWindows& applicationWindows() override { return appWindows_; }
   Accessibility& accessibility() override { return accessibility_; }
   Capture& capture() override { return capture_; }
+  Pasteboard& pasteboard() override { return pasteboard_; }
 
  private:
   std::unique_ptr<x11::XConnection> x_;
@@ -85,6 +87,7 @@ class LinuxPlatform final : public Platform {
   appwindows::LinuxApplicationWindows appWindows_;
   atspi::AtspiAccessibility toolkitAccessibility_;
   appwindows::PairedAccessibility accessibility_;
+  x11::X11Pasteboard pasteboard_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
 };
 
