@@ -97,7 +97,9 @@ std::vector<xcb_atom_t> contentTargets(SelectionConnection& x, std::chrono::mill
   if (!r || r->format != 32) return {};
   const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
   const int count = xcb_get_property_value_length(r.get());
-  const xcb_atom_t meta[] = {a.targets, a.multiple, a.timestamp, a.saveTargets, XCB_ATOM_NONE};
+  // Our own transfer property is never content: an owner that lists it echoes its requester.
+  const xcb_atom_t meta[] = {a.targets,     a.multiple,         a.timestamp,
+                             a.saveTargets, a.transferProperty, XCB_ATOM_NONE};
   std::vector<xcb_atom_t> targets;
   for (int i = 0; i < count; ++i) {
     const xcb_atom_t t = atoms[i];
