@@ -86,7 +86,8 @@ Json measure(headless::HeadlessDesktop& desktop, ServiceProcess& service, const 
     if (owner <= 0) fail(error);
     const auto deadline = Clock::now() + 30s;
     for (;;) {
-      auto targets = runToEnd({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, env);
+      auto targets = runToEnd(
+          {"sh", "-c", "exec xclip -o -selection clipboard -t TARGETS 2> /dev/null"}, env);
       if (targets && targets->find(c.type) != std::string::npos) break;
       if (Clock::now() > deadline) fail("the fixture never owned the clipboard");
       std::this_thread::sleep_for(20ms);

@@ -37,6 +37,13 @@ std::vector<PasteboardItem> clonePasteboardItems(const std::vector<PasteboardIte
   return clones;
 }
 
+std::vector<PasteboardItem> clonePasteboardItems(std::vector<PasteboardItem>&& items) {
+  for (auto& item : items) {
+    std::erase_if(item, [](const PasteboardRepresentation& r) { return r.type.empty(); });
+  }
+  return std::move(items);
+}
+
 Outcome pasteboardSnapshotMethod(const Json& params, Pasteboard& general,
                                  const std::filesystem::path& directory) {
   auto name = nameParam(params, kSnapshotCode);
@@ -59,7 +66,7 @@ Outcome pasteboardRestoreMethod(const Json& params, Pasteboard& general,
     return computerUseError(kRestoreCode, "Could not read the stored pasteboard (kept): " +
                                               stored.error);
   }
-  const std::vector<PasteboardItem> clones = clonePasteboardItems(stored.items);
+  const std::vector<PasteboardItem> clones = clonePasteboardItems(std::move(stored.items));
   if (!general.setGeneralItems(clones)) {
     return computerUseError(kRestoreCode,
                             "Could not set the clipboard; the stored pasteboard is kept");

@@ -12,6 +12,8 @@ namespace tavren {
 // Copies of the items, in order: each keeps, in its type order, the representations that carry a
 // type. An item with none left still yields an empty copy, so the count is kept.
 std::vector<PasteboardItem> clonePasteboardItems(const std::vector<PasteboardItem>& items);
+// The same, reusing the items' bytes.
+std::vector<PasteboardItem> clonePasteboardItems(std::vector<PasteboardItem>&& items);
 
 // "pasteboardSnapshot": the general pasteboard's items stored under params "name" in
 // `directory`; answers {"items": count}.

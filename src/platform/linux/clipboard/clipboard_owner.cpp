@@ -214,14 +214,14 @@ struct ClipboardOwner::State {
     return r->owner;
   }
 
-  bool own(const std::vector<PasteboardItem>& items) {
+  bool own(std::vector<PasteboardItem>& items) {
     const auto deadline = SteadyClock::now() + limits.request;
     auto next = std::make_shared<Content>();
     if (!items.empty()) {
-      for (const auto& r : items.front()) {
+      for (auto& r : items.front()) {
         if (std::none_of(next->reps.begin(), next->reps.end(),
                          [&](const auto& k) { return k.type == r.type; })) {
-          next->reps.push_back(r);
+          next->reps.push_back(std::move(r));
         }
       }
       std::vector<std::string> names;

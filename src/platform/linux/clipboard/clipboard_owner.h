@@ -16,8 +16,8 @@ class SelectionConnection;
 
 struct ClipboardServeLimits {
   // Properties larger than this go out as INCR transfers, in chunks of `incrChunk` bytes.
-  size_t incrThreshold = 16 << 20;
-  size_t incrChunk = 4 << 20;
+  size_t incrThreshold = 1 << 20;
+  size_t incrChunk = 1 << 20;
   // A requester that stops reading an INCR transfer for this long loses it.
   std::chrono::milliseconds incrPause{5000};
   // Longest wait for one answer of the server.
