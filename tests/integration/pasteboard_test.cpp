@@ -1,11 +1,15 @@
 // "pasteboardSnapshot" and "pasteboardRestore" through the real service on the headless desktop:
 // a GTK application's clipboard is saved, replaced, put back, and read by a fresh xclip.
 #include <glib.h>
+#include <poll.h>
+#include <xcb/xcb.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
 #include <fstream>
+#include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "support/desktop_fixture.h"
@@ -67,6 +71,81 @@ std::string writeFile(const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }
+
+
+xcb_atom_t intern(xcb_connection_t* c, const std::string& name) {
+  auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()),
+                                  nullptr);
+  xcb_atom_t atom = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+  free(r);
+  return atom;
+}
+
+// A clipboard owner of the test's own that lists "UTF8_STRING" and "never/answered" and answers
+// only the first, as a hung application would.
+class StallingOwner {
+ public:
+  explicit StallingOwner(const std::string& display) : c(xcb_connect(display.c_str(), nullptr)) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, xcb_setup_roots_iterator(setup).data->root,
+                      0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    clipboard = intern(c, "CLIPBOARD");
+    targets = intern(c, "TARGETS");
+    text = intern(c, "UTF8_STRING");
+    never = intern(c, "never/answered");
+    xcb_set_selection_owner(c, window, clipboard, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    thread = std::thread([this] { serve(); });
+  }
+  ~StallingOwner() {
+    stop = true;
+    thread.join();
+    xcb_disconnect(c);
+  }
+
+ private:
+  void serve() {
+    while (!stop) {
+      pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+      poll(&fd, 1, 50);
+      while (auto* e = xcb_poll_for_event(c)) {
+        if ((e->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+          answer(*reinterpret_cast<xcb_selection_request_event_t*>(e));
+        }
+        free(e);
+      }
+    }
+  }
+  void answer(const xcb_selection_request_event_t& r) {
+    if (r.target == never) return;  // no answer at all
+    xcb_selection_notify_event_t n{};
+    n.response_type = XCB_SELECTION_NOTIFY;
+    n.time = r.time;
+    n.requestor = r.requestor;
+    n.selection = r.selection;
+    n.target = r.target;
+    n.property = r.property;
+    if (r.target == targets) {
+      const xcb_atom_t list[] = {targets, never, text};
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, r.property, XCB_ATOM_ATOM, 32, 3,
+                          list);
+    } else if (r.target == text) {
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, r.property, text, 8, 8,
+                          "answered");
+    } else {
+      n.property = XCB_ATOM_NONE;
+    }
+    xcb_send_event(c, 0, r.requestor, 0, reinterpret_cast<const char*>(&n));
+    xcb_flush(c);
+  }
+
+  xcb_connection_t* c;
+  xcb_window_t window = 0;
+  xcb_atom_t clipboard = 0, targets = 0, text = 0, never = 0;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
 
 class PasteboardTest : public ::testing::Test {
  protected:
@@ -148,6 +227,50 @@ TEST_F(PasteboardTest, FiftyMebibytesRoundTripThroughIncrementalTransfers) {
   EXPECT_EQ(back->size(), big.size());
   EXPECT_TRUE(*back == big);
   EXPECT_EQ(readTarget("UTF8_STRING"), "small");
+}
+
+TEST_F(PasteboardTest, AnOwnerThatNeverAnswersATargetCostsThatTargetOnly) {
+  {
+    StallingOwner owner(DesktopEnvironment::desktop().display());
+    ASSERT_EQ(readTarget("UTF8_STRING"), "answered");
+    EXPECT_EQ(request("pasteboardSnapshot", "stalled")["items"], 1);
+  }
+  EXPECT_EQ(request("pasteboardRestore", "stalled")["items"], 1);
+  const std::string targets = readTarget("TARGETS").value_or("");
+  EXPECT_EQ(targets.find("never/answered"), std::string::npos) << targets;
+  EXPECT_EQ(readTarget("UTF8_STRING"), "answered");
+}
+
+TEST_F(PasteboardTest, ARequesterThatNeverReadsItsTransferBlocksNoOne) {
+  const std::string png = pattern(3u << 20, 3);
+  copyInGtk("text", "<p>html</p>", png);
+  EXPECT_EQ(request("pasteboardSnapshot", "incr")["items"], 1);
+  EXPECT_EQ(request("pasteboardRestore", "incr")["items"], 1);
+
+  // A client asks for the image, gets the INCR announcement, and never deletes it.
+  xcb_connection_t* c = xcb_connect(DesktopEnvironment::desktop().display().c_str(), nullptr);
+  const xcb_window_t window = xcb_generate_id(c);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, window,
+                    xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_convert_selection(c, window, intern(c, "CLIPBOARD"), intern(c, "image/png"),
+                        intern(c, "STALLED"), XCB_CURRENT_TIME);
+  xcb_flush(c);
+  bool announced = false;
+  while (auto* e = xcb_wait_for_event(c)) {
+    const bool notify = (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
+    if (notify) {
+      announced = reinterpret_cast<xcb_selection_notify_event_t*>(e)->property != XCB_ATOM_NONE;
+    }
+    free(e);
+    if (notify) break;
+  }
+  EXPECT_TRUE(announced);
+
+  // Everyone else is still served, large data included.
+  EXPECT_EQ(readTarget("UTF8_STRING"), "text");
+  EXPECT_EQ(readTarget("image/png"), png);
+  xcb_disconnect(c);
 }
 
 TEST_F(PasteboardTest, EmptyClipboardAndUnknownName) {
