@@ -10,8 +10,10 @@
 #include <fstream>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
+#include "platform/linux/clipboard/x11_pasteboard.h"
 #include "support/desktop_fixture.h"
 
 namespace tavren {
@@ -147,6 +149,70 @@ class StallingOwner {
   std::thread thread;
 };
 
+// A clipboard manager of the test's own: on SAVE_TARGETS it copies the clipboard's text (through
+// xclip) before it answers, as a manager takes over content whose owner is leaving.
+class TextKeepingManager {
+ public:
+  explicit TextKeepingManager(const std::string& display) : c(xcb_connect(display.c_str(), nullptr)) {
+    window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window,
+                      xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    saveTargets = intern(c, "SAVE_TARGETS");
+    xcb_set_selection_owner(c, window, intern(c, "CLIPBOARD_MANAGER"), XCB_CURRENT_TIME);
+    xcb_flush(c);
+    thread = std::thread([this] { serve(); });
+  }
+  ~TextKeepingManager() {
+    stop = true;
+    thread.join();
+    xcb_disconnect(c);
+  }
+  std::optional<std::string> kept() {
+    std::lock_guard lock(mutex);
+    return text;
+  }
+
+ private:
+  void serve() {
+    while (!stop) {
+      pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+      poll(&fd, 1, 50);
+      while (auto* e = xcb_poll_for_event(c)) {
+        if ((e->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+          auto r = *reinterpret_cast<xcb_selection_request_event_t*>(e);
+          xcb_selection_notify_event_t n{};
+          n.response_type = XCB_SELECTION_NOTIFY;
+          n.time = r.time;
+          n.requestor = r.requestor;
+          n.selection = r.selection;
+          n.target = r.target;
+          n.property = XCB_ATOM_NONE;
+          if (r.target == saveTargets) {
+            auto copied = readTarget("UTF8_STRING");
+            std::lock_guard lock(mutex);
+            text = copied;
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, r.property,
+                                XCB_ATOM_NONE, 32, 0, nullptr);
+            n.property = r.property;
+          }
+          xcb_send_event(c, 0, r.requestor, 0, reinterpret_cast<const char*>(&n));
+          xcb_flush(c);
+        }
+        free(e);
+      }
+    }
+  }
+
+  xcb_connection_t* c;
+  xcb_window_t window = 0;
+  xcb_atom_t saveTargets = 0;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+  std::mutex mutex;
+  std::optional<std::string> text;
+};
+
 class PasteboardTest : public ::testing::Test {
  protected:
   void SetUp() override { service = DesktopEnvironment::startService(); }
@@ -271,6 +337,26 @@ TEST_F(PasteboardTest, ARequesterThatNeverReadsItsTransferBlocksNoOne) {
   EXPECT_EQ(readTarget("UTF8_STRING"), "text");
   EXPECT_EQ(readTarget("image/png"), png);
   xcb_disconnect(c);
+}
+
+// The hand-over the service makes on its way out, run in this process on the test desktop.
+TEST(PasteboardHandOverTest, ContentGoesToARunningClipboardManagerOnly) {
+  const char* saved = getenv("DISPLAY");
+  const std::string keep = saved ? saved : "";
+  setenv("DISPLAY", DesktopEnvironment::desktop().display().c_str(), 1);
+  {
+    x11::X11Pasteboard pasteboard;
+    EXPECT_FALSE(pasteboard.handOverBeforeExit()) << "nothing owned yet";
+    ASSERT_TRUE(pasteboard.setGeneralItems({{{"UTF8_STRING", "keep me"}}}));
+    EXPECT_FALSE(pasteboard.handOverBeforeExit()) << "no manager is running";
+    TextKeepingManager manager(DesktopEnvironment::desktop().display());
+    EXPECT_TRUE(pasteboard.handOverBeforeExit());
+    EXPECT_EQ(manager.kept(), "keep me");
+    // Taking no items leaves the clipboard without an owner.
+    ASSERT_TRUE(pasteboard.setGeneralItems({}));
+    EXPECT_FALSE(readTarget("TARGETS"));
+  }
+  if (saved) setenv("DISPLAY", keep.c_str(), 1); else unsetenv("DISPLAY");
 }
 
 TEST_F(PasteboardTest, EmptyClipboardAndUnknownName) {
