@@ -66,13 +66,14 @@ Outcome pasteboardRestoreMethod(const Json& params, Pasteboard& general,
     return computerUseError(kRestoreCode, "Could not read the stored pasteboard (kept): " +
                                               stored.error);
   }
-  const std::vector<PasteboardItem> clones = clonePasteboardItems(std::move(stored.items));
-  if (!general.setGeneralItems(clones)) {
+  std::vector<PasteboardItem> clones = clonePasteboardItems(std::move(stored.items));
+  const size_t count = clones.size();
+  if (!general.setGeneralItems(std::move(clones))) {
     return computerUseError(kRestoreCode,
                             "Could not set the clipboard; the stored pasteboard is kept");
   }
   if (stored.found) removeNamedPasteboard(directory, key);
-  return itemsResult(clones.size());
+  return itemsResult(count);
 }
 
 }  // namespace tavren

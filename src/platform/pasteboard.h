@@ -26,7 +26,7 @@ class Pasteboard {
   virtual std::vector<PasteboardItem> generalItems() = 0;
   // Makes these items the general pasteboard's content (no items: empties it). False when the
   // desktop refused or could not be reached.
-  virtual bool setGeneralItems(const std::vector<PasteboardItem>& items) = 0;
+  virtual bool setGeneralItems(std::vector<PasteboardItem> items) = 0;
   // For the end of the process: content the service still serves would vanish with it, so it is
   // handed to a running clipboard manager, waiting a bounded time. False when there was nothing
   // to hand over or no manager took it.

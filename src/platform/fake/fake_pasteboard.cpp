@@ -17,10 +17,10 @@ std::vector<PasteboardItem> FakePasteboard::generalItems() {
   return items_;
 }
 
-bool FakePasteboard::setGeneralItems(const std::vector<PasteboardItem>& items) {
+bool FakePasteboard::setGeneralItems(std::vector<PasteboardItem> items) {
   std::lock_guard lock(mutex_);
   if (refuseWrites_) return false;
-  items_ = items;
+  items_ = std::move(items);
   return true;
 }
 

@@ -16,7 +16,7 @@ class FakePasteboard final : public Pasteboard {
   explicit FakePasteboard(const Json& clipboard);
 
   std::vector<PasteboardItem> generalItems() override;
-  bool setGeneralItems(const std::vector<PasteboardItem>& items) override;
+  bool setGeneralItems(std::vector<PasteboardItem> items) override;
 
   // Changes made by tests, as the user's copying would.
   void copy(std::vector<PasteboardItem> items);

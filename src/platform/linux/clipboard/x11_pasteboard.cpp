@@ -8,14 +8,14 @@ X11Pasteboard::~X11Pasteboard() { handOverBeforeExit(); }
 
 std::vector<PasteboardItem> X11Pasteboard::generalItems() { return readClipboard(); }
 
-bool X11Pasteboard::setGeneralItems(const std::vector<PasteboardItem>& items) {
+bool X11Pasteboard::setGeneralItems(std::vector<PasteboardItem> items) {
   ClipboardOwner* owner = nullptr;
   {
     std::lock_guard lock(mutex_);
     if (!owner_) owner_ = ClipboardOwner::start();
     owner = owner_.get();
   }
-  return owner != nullptr && owner->own(items);
+  return owner != nullptr && owner->own(std::move(items));
 }
 
 bool X11Pasteboard::handOverBeforeExit() {

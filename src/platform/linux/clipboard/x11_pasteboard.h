@@ -18,7 +18,7 @@ class X11Pasteboard final : public Pasteboard {
   ~X11Pasteboard() override;
 
   std::vector<PasteboardItem> generalItems() override;
-  bool setGeneralItems(const std::vector<PasteboardItem>& items) override;
+  bool setGeneralItems(std::vector<PasteboardItem> items) override;
   bool handOverBeforeExit() override;
 
  private:
