@@ -14,6 +14,8 @@
 #include "input/input_posting.h"
 #include "input/interaction_receipts.h"
 #include "input/remote_desktop_input.h"
+#include "pasteboard/named_pasteboards.h"
+#include "pasteboard/pasteboard_methods.h"
 #include "server/ping_method.h"
 #include "windows/app_window_state.h"
 #include "windows/window_server_state.h"
@@ -78,6 +80,16 @@ const auto kCatalogue = std::to_array<MethodRow>({
     plain("listRunningApps",
           [](const Json& params, Service& s) {
             return listRunningAppsMethod(params, s.platform.workspace());
+          }),
+    plain("pasteboardRestore",
+          [](const Json& params, Service& s) {
+            return pasteboardRestoreMethod(params, s.platform.pasteboard(),
+                                           namedPasteboardDirectory());
+          }),
+    plain("pasteboardSnapshot",
+          [](const Json& params, Service& s) {
+            return pasteboardSnapshotMethod(params, s.platform.pasteboard(),
+                                            namedPasteboardDirectory());
           }),
     forApp("performAXAction", &acting<performNativeAXAction>, 12),
     plain("ping", [](const Json& params, Service&) { return pingMethod(params); }, Queue::Quick),

@@ -32,6 +32,8 @@ void endService(Service& service) {
     releaseHeldRemoteInput(service);
   }
   service.output.closeForExit();
+  // A clipboard this process still serves goes to a clipboard manager, when one runs.
+  service.platform.pasteboard().handOverBeforeExit();
   _exit(0);
 }
 

@@ -53,6 +53,7 @@ FakeDesktop::FakeDesktop(const Json& fixture)
       appWindows_(*this, fixture, capabilities_.accessibility),
       axTrees_(*this, fixture, capabilities_.accessibility),
       focus_(*this, fixture, capabilities_.windowManager),
+      pasteboard_(fixture.value("clipboard", Json::object())),
       capture_(*this, fixture, capabilities_.display) {
   for (const auto& a : fixture.value("apps", Json::array())) apps_.push_back(appFromJson(a));
   for (const auto& w : fixture.value("windows", Json::array())) windows_.push_back(windowFromJson(w));

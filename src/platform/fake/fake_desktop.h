@@ -13,6 +13,7 @@
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_focus.h"
 #include "platform/fake/fake_event_poster.h"
+#include "platform/fake/fake_pasteboard.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -27,7 +28,8 @@ namespace tavren {
 //   "frontmostPid": 101                               owner of the active window; 0 or absent: none
 //   "windows": [{"number", "ownerPid", "ownerName", "title", "bounds": {"x","y","w","h"},
 //               "layer", "onScreen"}]                 front to back
-//   "accessibility", "clipboard": kept as given for the subsystems that read them
+//   "accessibility": kept as given for the subsystems that read it
+//   "clipboard": the general pasteboard, see FakePasteboard
 //   "delaysMs": {"runningApplications": 2000}        makes an operation slow, for timing tests
 //   "failures": ["runningApplications", ...]        makes an operation throw, as a bug would
 //   window "pixels" and "captureError", "delaysMs.windowPixels": see FakeCapture
@@ -45,6 +47,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   WindowServer& windowServer() override { return *this; }
   Capture& capture() override { return capture_; }
   FakeCapture& fakeCapture() { return capture_; }
+  Pasteboard& pasteboard() override { return pasteboard_; }
+  FakePasteboard& fakePasteboard() { return pasteboard_; }
   ApplicationWindows& applicationWindows() override { return appWindows_; }
   FakeAppWindows& fakeAppWindows() { return appWindows_; }
   Accessibility& accessibility() override { return axTrees_; }
@@ -95,6 +99,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeEventPoster eventPoster_;
   FakeAccessibility axTrees_;
   FakeFocus focus_;
+  FakePasteboard pasteboard_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 

@@ -10,6 +10,7 @@
 #include "platform/linux/capture/x11_capture.h"
 #include "platform/linux/focus/x11_focus.h"
 #include "platform/linux/input/linux_event_poster.h"
+#include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
 #include "platform/linux/workspace/desktop_entry_cache.h"
@@ -98,6 +99,7 @@ class LinuxPlatform final : public Platform {
   Capture& capture() override { return capture_; }
   Focus& focus() override { return focus_; }
   EventPoster& eventPoster() override { return eventPoster_; }
+  Pasteboard& pasteboard() override { return pasteboard_; }
 
  private:
   void startUp() {
@@ -126,6 +128,7 @@ class LinuxPlatform final : public Platform {
   atspi::AtspiAccessibility toolkitAccessibility_;
   appwindows::PairedAccessibility accessibility_;
   x11::X11Focus focus_;
+  x11::X11Pasteboard pasteboard_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
   input::LinuxEventPoster eventPoster_;
   mutable std::mutex mutex_;
