@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "support/desktop_fixture.h"
@@ -14,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
+using testing::expectQuietExit;
 
 const Json* appWithPid(const Json& apps, pid_t pid) {
   for (const auto& a : apps) {
@@ -22,12 +25,19 @@ const Json* appWithPid(const Json& apps, pid_t pid) {
   return nullptr;
 }
 
-void expectQuietExit(ServiceProcess& service) {
-  service.closeInput();
-  EXPECT_EQ(service.wait(10s), 0);
-  EXPECT_EQ(service.errorOutput(), "");
-  EXPECT_EQ(service.partialOutput(), "");
+// The owner name of the pid's windows in a window list (windowServerWindows or windowCatalog);
+// every window of one process must carry the same.
+std::string ownerIn(const Json& windows, pid_t pid) {
+  std::string owner = "(no window)";
+  for (const auto& w : windows) {
+    if (w.value("pid", 0) != pid) continue;
+    if (owner != "(no window)" && w["owner"] != owner) return "(two names)";
+    owner = w["owner"];
+  }
+  return owner;
 }
+
+std::string titledWindowPath() { return std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window"; }
 
 TEST(Apps, WidgetFactoryIsListedWithItsIdentity) {
   auto service = DesktopEnvironment::startService();
@@ -97,6 +107,77 @@ TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
     EXPECT_EQ(v["ok"], true) << *line;
   }
   expectQuietExit(*service);
+}
+
+// The name of a process in every method that names it, first asked through the window list
+// (which used to name a process by WM_CLASS until the workspace had learnt its accessibility
+// name).
+std::vector<std::string> namesEverywhere(ServiceProcess& service, pid_t pid) {
+  const std::string params = "{\"pid\":" + std::to_string(pid) + "}";
+  std::vector<std::string> names;
+  names.push_back(ownerIn(call(service, "c", "windowCatalog")["result"], pid));
+  names.push_back(
+      ownerIn(call(service, "w", "windowServerWindows", params)["result"]["windows"], pid));
+  const Json* listed = appWithPid(call(service, "l", "listRunningApps")["result"], pid);
+  names.push_back(listed ? (*listed)["name"].get<std::string>() : "(not listed)");
+  names.push_back(call(service, "i", "appIdentity", params)["result"].value("name", "(none)"));
+  return names;
+}
+
+TEST(Apps, AProcessHasOneNameInEveryMethodAndWhileStopped) {
+  auto service = DesktopEnvironment::startService();
+  std::string error;
+  pid_t app = DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "One name"},
+                                                   &error);
+  ASSERT_GT(app, 0) << error;
+  ASSERT_TRUE(DesktopEnvironment::desktop().waitForWindow(app, "One name", 30s));
+  // No desktop entry: its accessibility name (GTK's program name), not its WM_CLASS class
+  // "Tavren-fixture-titled-window".
+  const std::vector<std::string> expected(4, "tavren-fixture-titled-window");
+  EXPECT_EQ(namesEverywhere(*service, app), expected);
+
+  kill(app, SIGSTOP);
+  for (int round = 0; round < 2; ++round) {
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(namesEverywhere(*service, app), expected) << "round " << round;
+    // Named from what was learnt: no call into the stopped application.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s) << "round " << round;
+  }
+  kill(app, SIGCONT);
+  EXPECT_EQ(namesEverywhere(*service, app), expected);
+  kill(app, SIGTERM);
+  expectQuietExit(*service);
+}
+
+TEST(Apps, DesktopEntryEditedInPlaceIsSeenByTheNextRequest) {
+  namespace fs = std::filesystem;
+  const fs::path dataHome =
+      fs::temp_directory_path() / ("tavren-apps-test-" + std::to_string(getpid()));
+  const fs::path entry = dataHome / "applications/tavren-titled.desktop";
+  fs::create_directories(entry.parent_path());
+  auto writeEntry = [&](const std::string& name) {
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=" << name
+                         << "\nExec=" << titledWindowPath() << "\n";  // truncated in place
+  };
+  writeEntry("Entry Before");
+  auto environment = DesktopEnvironment::desktop().environment();
+  environment["XDG_DATA_HOME"] = dataHome.string();
+  auto service = testing::startService({testing::serviceBinary()}, environment);
+
+  std::string error;
+  pid_t app = DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "Entry"},
+                                                   &error);
+  ASSERT_GT(app, 0) << error;
+  ASSERT_TRUE(DesktopEnvironment::desktop().waitForWindow(app, "Entry", 30s));
+  EXPECT_EQ(namesEverywhere(*service, app), std::vector<std::string>(4, "Entry Before"));
+  auto directoryTime = fs::last_write_time(entry.parent_path());
+  writeEntry("Entry After");
+  ASSERT_EQ(fs::last_write_time(entry.parent_path()), directoryTime);
+  EXPECT_EQ(namesEverywhere(*service, app), std::vector<std::string>(4, "Entry After"));
+
+  kill(app, SIGTERM);
+  expectQuietExit(*service);
+  fs::remove_all(dataHome);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/intake.h"
+#include "core/unicode_text.h"
 
 namespace tavren {
 namespace {

@@ -152,7 +152,9 @@ class LinuxDbusBatch : public ::testing::Test {
   LinuxDbusBatch()
       : connection(g_dbus_connection_new_for_address_sync(
             server.address().c_str(), G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr,
-            nullptr, nullptr)) {}
+            nullptr, nullptr)) {
+    if (connection) routeReplies(connection.get());
+  }
 
   static DbusCall echo(const char* text) {
     return {"org.tavren.Test",    "/test", "org.tavren.Test", "Echo", g_variant_new("(s)", text),

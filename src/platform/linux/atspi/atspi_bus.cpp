@@ -81,6 +81,7 @@ ObjectRef<GDBusConnection> openConnection(const std::string& address, GDBusConne
     opening.finished.wait(lock, [&] { return opening.done; });
   }
   g_object_unref(opening.cancellable);
+  if (opening.connection) routeReplies(opening.connection);
   return ObjectRef<GDBusConnection>(opening.connection);
 }
 
