@@ -114,13 +114,18 @@ TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
 // name).
 std::vector<std::string> namesEverywhere(ServiceProcess& service, pid_t pid) {
   const std::string params = "{\"pid\":" + std::to_string(pid) + "}";
+  auto result = [&](const std::string& method, const std::string& methodParams) {
+    Json r = call(service, method, method, methodParams);
+    EXPECT_EQ(r["ok"], true) << r;
+    return r.is_object() ? r.value("result", Json()) : Json();
+  };
   std::vector<std::string> names;
-  names.push_back(ownerIn(call(service, "c", "windowCatalog")["result"], pid));
-  names.push_back(
-      ownerIn(call(service, "w", "windowServerWindows", params)["result"]["windows"], pid));
-  const Json* listed = appWithPid(call(service, "l", "listRunningApps")["result"], pid);
+  names.push_back(ownerIn(result("windowCatalog", "{}"), pid));
+  names.push_back(ownerIn(result("windowServerWindows", params).value("windows", Json()), pid));
+  const Json apps = result("listRunningApps", "{}");
+  const Json* listed = appWithPid(apps, pid);
   names.push_back(listed ? (*listed)["name"].get<std::string>() : "(not listed)");
-  names.push_back(call(service, "i", "appIdentity", params)["result"].value("name", "(none)"));
+  names.push_back(result("appIdentity", params).value("name", "(none)"));
   return names;
 }
 
