@@ -59,8 +59,8 @@ bool savedCapture(Json& response, const std::filesystem::path& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(png), static_cast<std::streamsize>(size));
   g_free(png);
-  result["dataBase64"] = "(" + std::to_string(size) + " bytes of PNG, written to " +
-                         path.string() + ")";
+  result["dataBase64"] =
+      "(" + std::to_string(size) + " bytes of PNG, written to " + path.string() + ")";
   return static_cast<bool>(out.flush());
 }
 
@@ -127,7 +127,8 @@ int runDemo(const std::string& serviceBinary, const std::string& outDir) {
     std::cerr << "tavren demo: the service wrote to standard error:\n" << errors;
     ++failures;
   }
-  std::cout << "\n" << (failures == 0 ? "Demo finished: every answer ok." : "Demo finished with failures.")
+  std::cout << "\n"
+            << (failures == 0 ? "Demo finished: every answer ok." : "Demo finished with failures.")
             << "\n";
   return failures == 0 ? 0 : 1;
 }

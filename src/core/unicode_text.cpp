@@ -14,7 +14,8 @@ namespace tavren {
 namespace {
 
 icu::UnicodeString unicode(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
 std::string utf8(const icu::UnicodeString& text) {
@@ -38,14 +39,14 @@ std::string utf8Repaired(std::string_view bytes) {
   UErrorCode status = U_ZERO_ERROR;
   int32_t units = 0;
   int32_t substitutions = 0;
-  u_strFromUTF8WithSub(nullptr, 0, &units, bytes.data(), static_cast<int32_t>(bytes.size()),
-                       0xFFFD, &substitutions, &status);
+  u_strFromUTF8WithSub(nullptr, 0, &units, bytes.data(), static_cast<int32_t>(bytes.size()), 0xFFFD,
+                       &substitutions, &status);
   if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return std::string(bytes);
   if (substitutions == 0) return std::string(bytes);
   std::vector<UChar> wide(static_cast<size_t>(units));
   status = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(wide.data(), units, &units, bytes.data(),
-                       static_cast<int32_t>(bytes.size()), 0xFFFD, nullptr, &status);
+  u_strFromUTF8WithSub(wide.data(), units, &units, bytes.data(), static_cast<int32_t>(bytes.size()),
+                       0xFFFD, nullptr, &status);
   if (U_FAILURE(status)) return std::string(bytes);
   std::string out(static_cast<size_t>(units) * 3, '\0');
   int32_t length = 0;

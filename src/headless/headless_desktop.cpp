@@ -260,7 +260,8 @@ pid_t HeadlessDesktop::launch(const std::vector<std::string>& argv, std::string*
     std::lock_guard<std::mutex> lock(childrenMutex_);
     number = ++appCount_;
   }
-  return spawn("app" + std::to_string(number) + "-" + std::filesystem::path(argv[0]).filename().string(), argv, {}, -1, SIGKILL,
+  const std::string program = std::filesystem::path(argv[0]).filename().string();
+  return spawn("app" + std::to_string(number) + "-" + program, argv, {}, -1, SIGKILL,
                error);
 }
 

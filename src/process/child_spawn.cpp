@@ -60,9 +60,9 @@ pid_t spawnProcess(const SpawnRequest& request, std::string* error) {
   GPid pid = 0;
   GError* failure = nullptr;
   if (!g_spawn_async_with_pipes_and_fds(nullptr, argv.data(), envp.data(), flags, setUpChild,
-                                        &setup, request.stdinFd, request.stdoutFd,
-                                        request.stderrFd, inherited, inherited, inheritedCount,
-                                        &pid, nullptr, nullptr, nullptr, &failure)) {
+                                        &setup, request.stdinFd, request.stdoutFd, request.stderrFd,
+                                        inherited, inherited, inheritedCount, &pid, nullptr,
+                                        nullptr, nullptr, &failure)) {
     *error = "cannot start " + request.argv[0] + ": " + failure->message;
     g_error_free(failure);
     return -1;

@@ -1,8 +1,7 @@
 // The real service on a headless desktop with real applications.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -37,7 +36,9 @@ std::string ownerIn(const Json& windows, pid_t pid) {
   return owner;
 }
 
-std::string titledWindowPath() { return std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window"; }
+std::string titledWindowPath() {
+  return std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window";
+}
 
 TEST(Apps, WidgetFactoryIsListedWithItsIdentity) {
   auto service = DesktopEnvironment::startService();
@@ -97,8 +98,8 @@ TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
   const std::string pidParams =
       "{\"pid\":" + std::to_string(DesktopEnvironment::widgetFactoryPid()) + "}";
   for (int i = 0; i < 64; ++i) {
-    service->send(requestLine("r" + std::to_string(i), i % 2 ? "appIdentity" : "listRunningApps",
-                              pidParams));
+    service->send(
+        requestLine("r" + std::to_string(i), i % 2 ? "appIdentity" : "listRunningApps", pidParams));
   }
   for (int i = 0; i < 64; ++i) {
     auto line = service->responseFor("r" + std::to_string(i), 30s);
@@ -132,8 +133,8 @@ std::vector<std::string> namesEverywhere(ServiceProcess& service, pid_t pid) {
 TEST(Apps, AProcessHasOneNameInEveryMethodAndWhileStopped) {
   auto service = DesktopEnvironment::startService();
   std::string error;
-  pid_t app = DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "One name"},
-                                                   &error);
+  pid_t app =
+      DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "One name"}, &error);
   ASSERT_GT(app, 0) << error;
   ASSERT_TRUE(DesktopEnvironment::desktop().waitForWindow(app, "One name", 30s));
   // No desktop entry: its accessibility name (GTK's program name), not its WM_CLASS class
@@ -170,8 +171,8 @@ TEST(Apps, DesktopEntryEditedInPlaceIsSeenByTheNextRequest) {
   auto service = testing::startService({testing::serviceBinary()}, environment);
 
   std::string error;
-  pid_t app = DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "Entry"},
-                                                   &error);
+  pid_t app =
+      DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "Entry"}, &error);
   ASSERT_GT(app, 0) << error;
   ASSERT_TRUE(DesktopEnvironment::desktop().waitForWindow(app, "Entry", 30s));
   EXPECT_EQ(namesEverywhere(*service, app), std::vector<std::string>(4, "Entry Before"));

@@ -1,6 +1,7 @@
+#include "apps/app_resolution.h"
+
 #include <gtest/gtest.h>
 
-#include "apps/app_resolution.h"
 #include "platform/fake/fake_desktop.h"
 
 namespace tavren {
@@ -11,18 +12,20 @@ using Records = std::vector<AppIdentityRecord>;
 // As the workspace reports them: ids from _GTK_APPLICATION_ID or the desktop entry, install
 // directories empty for programs in /usr/bin and the like.
 const Records kRecords = {
-    {"org.gnome.Calculator", "Calculator", "", true},                         // 0
-    {"", "org.gnome.Calculator", "", true},                                   // 1: an id-shaped name
-    {"code", "Visual Studio Code", "/usr/share/code", true},                  // 2
-    {"code", "Visual Studio Code", "/home/u/apps/VSCode-linux-x64", true},    // 3
-    {"", "Helper", "", false},                                                // 4
-    {"org.example.Helper", "Helper", "/opt/helper", true},                    // 5
-    {"firefox-esr", "Firefox ESR", "/usr/lib/firefox-esr", true},             // 6
-    {"", "Calculator", "", true},                                             // 7: merely named so
-    {"", "Sublime Text", "/opt/sublime_text", true},                          // 8
+    {"org.gnome.Calculator", "Calculator", "", true},                       // 0
+    {"", "org.gnome.Calculator", "", true},                                 // 1: an id-shaped name
+    {"code", "Visual Studio Code", "/usr/share/code", true},                // 2
+    {"code", "Visual Studio Code", "/home/u/apps/VSCode-linux-x64", true},  // 3
+    {"", "Helper", "", false},                                              // 4
+    {"org.example.Helper", "Helper", "/opt/helper", true},                  // 5
+    {"firefox-esr", "Firefox ESR", "/usr/lib/firefox-esr", true},           // 6
+    {"", "Calculator", "", true},                                           // 7: merely named so
+    {"", "Sublime Text", "/opt/sublime_text", true},                        // 8
 };
 
-std::vector<size_t> match(std::string_view q) { return matchingAppIdentityIndexes(q, kRecords); }
+std::vector<size_t> match(std::string_view q) {
+  return matchingAppIdentityIndexes(q, kRecords);
+}
 
 TEST(AppMatching, IdentifiersOnlyForIdShapedQueries) {
   EXPECT_EQ(match("org.gnome.Calculator"), (std::vector<size_t>{0}));  // never the one *named* so
@@ -36,7 +39,7 @@ TEST(AppMatching, NamesIdsAndInstallDirectories) {
   // Two applications are named Calculator; only one has an id, so it is the primary one.
   EXPECT_EQ(match("calculator"), (std::vector<size_t>{0}));
   EXPECT_EQ(match(" Calculator \n"), (std::vector<size_t>{0}));
-  EXPECT_EQ(match("Firefox-ESR"), (std::vector<size_t>{6}));  // the desktop entry id
+  EXPECT_EQ(match("Firefox-ESR"), (std::vector<size_t>{6}));   // the desktop entry id
   EXPECT_EQ(match("sublime_text"), (std::vector<size_t>{8}));  // its install directory's name
   // A regular application with an id wins over a background process of the same name.
   EXPECT_EQ(match("Helper"), (std::vector<size_t>{5}));
@@ -114,7 +117,9 @@ TEST_F(AppFromParamsTest, QueryWithoutPid) {
   EXPECT_EQ(resolve({{"app", "stray"}, {"pid", -4}})->pid, 13);
   auto r = appFromParams({{"app", "org.example.suite"}}, desktop);
   ASSERT_TRUE(std::holds_alternative<ServiceError>(r));
-  EXPECT_EQ(std::get<ServiceError>(r).message.rfind("COMPUTER_APP_IDENTITY_AMBIGUOUS: org.example.suite. ", 0), 0u);
+  EXPECT_EQ(std::get<ServiceError>(r).message.rfind(
+                "COMPUTER_APP_IDENTITY_AMBIGUOUS: org.example.suite. ", 0),
+            0u);
 }
 
 TEST_F(AppFromParamsTest, PidOutsideThirtyTwoBitsIsRefused) {

@@ -20,8 +20,10 @@ TEST(AtspiRoles, StatesAndPlaceDecideSomeRoles) {
   EXPECT_EQ(role(ATSPI_ROLE_TOGGLE_BUTTON), (Pair{"AXCheckBox", "AXToggle"}));
   EXPECT_EQ(role(ATSPI_ROLE_FRAME, 0, true), (Pair{"AXWindow", "AXStandardWindow"}));
   EXPECT_EQ(role(ATSPI_ROLE_DIALOG, 0, true), (Pair{"AXWindow", "AXDialog"}));
-  EXPECT_EQ(role(ATSPI_ROLE_FRAME, 0, false), (Pair{"AXGroup", ""}));  // a frame inside something is no window
-  EXPECT_EQ(role(ATSPI_ROLE_PUSH_BUTTON, 0, true), (Pair{"AXButton", ""}));  // a top-level button stays a button
+  EXPECT_EQ(role(ATSPI_ROLE_FRAME, 0, false),
+            (Pair{"AXGroup", ""}));  // a frame inside something is no window
+  EXPECT_EQ(role(ATSPI_ROLE_PUSH_BUTTON, 0, true),
+            (Pair{"AXButton", ""}));  // a top-level button stays a button
 }
 
 TEST(AtspiRoles, TableAndFallback) {

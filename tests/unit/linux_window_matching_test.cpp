@@ -90,7 +90,8 @@ TEST(LinuxWindowMatching, PairedWindowsTakeFrameAndMinimizingFromX) {
   // The toolkit has not caught up: it still says the first window is shown and active.
   std::vector<AccessibleWindow> windows = {
       accessible("Probe A", Rect{0, 0, 402, 325}, 1ull << ATSPI_STATE_ACTIVE),
-      accessible("", Rect{277, 169, 1366, 741}, 1ull << ATSPI_STATE_ACTIVE | 1ull << ATSPI_STATE_ICONIFIED),
+      accessible("", Rect{277, 169, 1366, 741},
+                 1ull << ATSPI_STATE_ACTIVE | 1ull << ATSPI_STATE_ICONIFIED),
       accessible("Orphan", Rect{10, 10, 50, 60}, 1ull << ATSPI_STATE_ICONIFIED)};
   std::vector<PairedWindow> paired = pairedWindows(windows, std::vector{minimized, shown});
   ASSERT_EQ(paired.size(), 3u);

@@ -108,8 +108,7 @@ ObjectRef<GDBusConnection> openBusConnection(ConnectionContext& context, const s
 
 ObjectRef<GDBusConnection> openPeerConnection(ConnectionContext& context,
                                               const std::string& address, int timeoutMs) {
-  return openConnection(context, address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT,
-                        timeoutMs);
+  return openConnection(context, address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, timeoutMs);
 }
 
 AtspiBus::AtspiBus(std::function<std::string()> rootAddress)
@@ -153,7 +152,8 @@ ObjectRef<GDBusConnection> AtspiBus::connection() {
     connecting_ = true;
   }
   std::optional<bool> enabled;
-  ObjectRef<GDBusConnection> opened = openBusConnection(context_, findAddress(enabled), kConnectTimeoutMs);
+  ObjectRef<GDBusConnection> opened =
+      openBusConnection(context_, findAddress(enabled), kConnectTimeoutMs);
   std::lock_guard lock(mutex_);
   connecting_ = false;
   if (enabled) enabled_ = enabled;

@@ -7,7 +7,6 @@
 namespace tavren::atspi {
 namespace {
 
-
 struct RoleRow {
   uint32_t atspi;
   ProtocolRole protocol;
@@ -172,16 +171,19 @@ ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel) {
 }
 
 bool isToggleRole(uint32_t atspiRole) {
-  return atspiRole == ATSPI_ROLE_CHECK_BOX || atspiRole == ATSPI_ROLE_CHECK_MENU_ITEM || atspiRole == ATSPI_ROLE_RADIO_BUTTON ||
-         atspiRole == ATSPI_ROLE_RADIO_MENU_ITEM || atspiRole == ATSPI_ROLE_TOGGLE_BUTTON;
+  return atspiRole == ATSPI_ROLE_CHECK_BOX || atspiRole == ATSPI_ROLE_CHECK_MENU_ITEM ||
+         atspiRole == ATSPI_ROLE_RADIO_BUTTON || atspiRole == ATSPI_ROLE_RADIO_MENU_ITEM ||
+         atspiRole == ATSPI_ROLE_TOGGLE_BUTTON;
 }
 
 bool isSteppedRole(uint32_t atspiRole) {
-  return atspiRole == ATSPI_ROLE_SLIDER || atspiRole == ATSPI_ROLE_SPIN_BUTTON || atspiRole == ATSPI_ROLE_SCROLL_BAR ||
-         atspiRole == ATSPI_ROLE_DIAL;
+  return atspiRole == ATSPI_ROLE_SLIDER || atspiRole == ATSPI_ROLE_SPIN_BUTTON ||
+         atspiRole == ATSPI_ROLE_SCROLL_BAR || atspiRole == ATSPI_ROLE_DIAL;
 }
 
-bool isSecretTextRole(uint32_t atspiRole) { return atspiRole == ATSPI_ROLE_PASSWORD_TEXT; }
+bool isSecretTextRole(uint32_t atspiRole) {
+  return atspiRole == ATSPI_ROLE_PASSWORD_TEXT;
+}
 
 std::vector<std::string> protocolActionNames(std::span<const std::string> atspiActions) {
   constexpr std::string_view kPressLike[] = {"click", "press", "activate", "toggle"};

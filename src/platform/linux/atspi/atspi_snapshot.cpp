@@ -213,7 +213,7 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
       // A toggle's value is its state, already known: 1 checked, 2 mixed, 0 otherwise.
       out[i] = int64_t{hasState(node.states, ATSPI_STATE_INDETERMINATE) ? 2
                        : hasState(node.states, ATSPI_STATE_CHECKED)     ? 1
-                                                                  : 0};
+                                                                        : 0};
       continue;
     }
     asked.push_back(i);

@@ -91,7 +91,9 @@ void onClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
 
 constexpr const char* kRouterKey = "tavren-reply-router";
 
-void freeRouter(gpointer router) { delete static_cast<ReplyRouter*>(router); }
+void freeRouter(gpointer router) {
+  delete static_cast<ReplyRouter*>(router);
+}
 
 // GDBus refuses malformed names; names that come from other processes are checked here first.
 // An empty destination addresses the peer of a peer-to-peer connection.

@@ -7,8 +7,7 @@
 
 namespace tavren::workspace {
 
-std::map<int32_t, std::string> AppNaming::ownerNames(
-    const std::map<int32_t, WindowClues>& clues) {
+std::map<int32_t, std::string> AppNaming::ownerNames(const std::map<int32_t, WindowClues>& clues) {
   std::map<int32_t, std::string> names;
   if (clues.empty()) return names;
   DesktopEntryList entryList = entries();

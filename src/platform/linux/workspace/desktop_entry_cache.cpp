@@ -20,7 +20,9 @@ constexpr uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE
                                     IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF |
                                     IN_MOVE_SELF | IN_ONLYDIR;
 
-std::string baseName(const char* path) { return fs::path(path).filename().string(); }
+std::string baseName(const char* path) {
+  return fs::path(path).filename().string();
+}
 
 // The program Exec runs, found on PATH with its symlinks resolved, so that "x-www-browser"
 // matches the browser it stands for.
@@ -131,8 +133,8 @@ void DesktopEntryCache::load() {
       watch_ = -1;
     }
   };
-  entries_ = std::make_shared<const std::vector<DesktopEntry>>(
-      loadDesktopEntries(existingDirs_, watch));
+  entries_ =
+      std::make_shared<const std::vector<DesktopEntry>>(loadDesktopEntries(existingDirs_, watch));
 }
 
 DesktopEntryList DesktopEntryCache::entries() {
