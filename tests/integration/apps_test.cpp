@@ -15,7 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
-using testing::expectQuietExit;
 
 const Json* appWithPid(const Json& apps, pid_t pid) {
   for (const auto& a : apps) {
@@ -58,7 +57,7 @@ TEST(Apps, WidgetFactoryIsListedWithItsIdentity) {
   ASSERT_EQ(identity["ok"], true) << identity;
   EXPECT_EQ(identity["result"],
             (Json{{"id", (*factory)["id"]}, {"name", (*factory)["name"]}, {"path", ""}}));
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, ProcessesWithoutWindowsAreNotApplications) {
@@ -69,7 +68,7 @@ TEST(Apps, ProcessesWithoutWindowsAreNotApplications) {
   Json r = call(*service, "1", "appIdentity", "{\"pid\":" + std::to_string(sleeper) + "}");
   EXPECT_EQ(r["error"], "No running app for pid " + std::to_string(sleeper));
   kill(sleeper, SIGKILL);
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, ApplicationsThatStartAndQuitAreSeenByTheNextRequest) {
@@ -90,7 +89,7 @@ TEST(Apps, ApplicationsThatStartAndQuitAreSeenByTheNextRequest) {
     std::this_thread::sleep_for(50ms);
   }
   EXPECT_EQ(appWithPid(without["result"], demo), nullptr) << without;
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
@@ -107,7 +106,7 @@ TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
     Json v = Json::parse(*line);
     EXPECT_EQ(v["ok"], true) << *line;
   }
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 // The name of a process in every method that names it, first asked through the window list
@@ -152,7 +151,7 @@ TEST(Apps, AProcessHasOneNameInEveryMethodAndWhileStopped) {
   kill(app, SIGCONT);
   EXPECT_EQ(namesEverywhere(*service, app), expected);
   kill(app, SIGTERM);
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, DesktopEntryEditedInPlaceIsSeenByTheNextRequest) {
@@ -182,7 +181,7 @@ TEST(Apps, DesktopEntryEditedInPlaceIsSeenByTheNextRequest) {
   EXPECT_EQ(namesEverywhere(*service, app), std::vector<std::string>(4, "Entry After"));
 
   kill(app, SIGTERM);
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
   fs::remove_all(dataHome);
 }
 
