@@ -91,8 +91,13 @@ void onClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
 
 constexpr const char* kRouterKey = "tavren-reply-router";
 
-void freeRouter(gpointer router) {
-  delete static_cast<ReplyRouter*>(router);
+void freeRouter(gpointer data) {
+  auto* router = static_cast<ReplyRouter*>(data);
+  // Every batch let go of the router's lock before the connection's last reference went, on
+  // whatever thread; taking the lock once shows that order to thread checkers, which do not see
+  // GLib's reference counting.
+  { std::lock_guard lock(router->mutex); }
+  delete router;
 }
 
 // GDBus refuses malformed names; names that come from other processes are checked here first.
