@@ -13,7 +13,7 @@
 #include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
-#include "platform/linux/workspace/desktop_entry_cache.h"
+#include "platform/linux/workspace/app_naming.h"
 #include "platform/linux/workspace/linux_workspace.h"
 #include "platform/linux/x11/text_property.h"
 #include "platform/linux/x11/x11_window_server.h"
@@ -39,9 +39,6 @@ std::string rootBusAddress(const x11::XConnection& x) {
                        xcb_get_property(x.get(), 0, x.root(), atom, XCB_ATOM_STRING, 0, 256));
   return x11::decodeText(x11::propertyBytes(reply.get()), x11::TextEncoding::Latin1);
 }
-
-// Diagnostics from GLib must not reach stdout or stderr, which belong to the host.
-void discardLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 Capabilities probe(const x11::XConnection* x, atspi::AtspiBus& bus) {
   Capabilities c;
@@ -74,8 +71,9 @@ class LinuxPlatform final : public Platform {
       : x_(x11::XConnection::open()),
         bus_(x_ ? std::function<std::string()>([x = x_.get()] { return rootBusAddress(*x); })
                 : std::function<std::string()>()),
-        workspace_(x_.get(), bus_, entries_, names_),
-        windowServer_(x_.get(), entries_, names_),
+        naming_(bus_),
+        workspace_(x_.get(), naming_),
+        windowServer_(x_.get(), naming_),
         appWindows_(x_.get(), bus_),
         toolkitAccessibility_(bus_),
         accessibility_(toolkitAccessibility_, appWindows_),
@@ -115,13 +113,12 @@ class LinuxPlatform final : public Platform {
     capture_.available();
     // Reading every desktop entry is the slowest part of naming applications: do it before
     // the first request rather than during it.
-    entries_.entries();
+    naming_.entries();
   }
 
   std::unique_ptr<x11::XConnection> x_;
   atspi::AtspiBus bus_;
-  workspace::DesktopEntryCache entries_;
-  workspace::AtspiNameMemo names_;
+  workspace::AppNaming naming_;
   workspace::LinuxWorkspace workspace_;
   x11::X11WindowServer windowServer_;
   appwindows::LinuxApplicationWindows appWindows_;
@@ -142,7 +139,6 @@ class LinuxPlatform final : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> makeLinuxPlatform() {
-  g_log_set_default_handler(discardLog, nullptr);
   return std::make_unique<LinuxPlatform>();
 }
 

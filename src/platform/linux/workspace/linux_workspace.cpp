@@ -51,26 +51,19 @@ bool hasEntry(std::span<const DesktopEntry> entries, const WindowClues& w,
   return matchDesktopEntry(entries, {w.gtkApplicationId, w.wmInstance, w.wmClass, executable});
 }
 
-// Applications without a desktop entry are named by their accessible root, asked all at once
-// and remembered.
-void nameFromAccessibility(GDBusConnection* bus, std::vector<Candidate>& alive,
-                           std::span<const DesktopEntry> entries, AtspiNameMemo& memo) {
-  std::vector<Candidate*> asking;
-  std::vector<atspi::RegisteredApp> roots;
-  for (Candidate& c : alive) {
-    if (!c.registered || hasEntry(entries, c.windows, c.process.executablePath)) continue;
-    if (auto known = memo.find(c.process.pid, c.process.startTicks)) {
-      c.atspiName = std::move(*known);
-      continue;
-    }
-    asking.push_back(&c);
-    roots.push_back(*c.registered);
+// Applications without a desktop entry are named by their accessible root, learnt once per
+// process.
+void nameFromAccessibility(GDBusConnection* bus, bool registryAnswered,
+                           std::vector<Candidate>& alive, std::span<const DesktopEntry> entries,
+                           AtspiNameMemo& memo) {
+  std::vector<NameQuery> queries;
+  for (const Candidate& c : alive) {
+    if (hasEntry(entries, c.windows, c.process.executablePath)) continue;
+    queries.push_back({c.process.pid, c.process.startTicks, c.registered});
   }
-  if (roots.empty()) return;
-  std::vector<std::string> names = atspi::applicationNames(bus, roots);
-  for (size_t i = 0; i < asking.size(); ++i) {
-    asking[i]->atspiName = names[i];
-    memo.remember(asking[i]->process.pid, asking[i]->process.startTicks, names[i]);
+  learnAccessibilityNames(bus, queries, registryAnswered, memo);
+  for (Candidate& c : alive) {
+    c.atspiName = memo.find(c.process.pid, c.process.startTicks).value_or(std::string());
   }
 }
 
@@ -89,9 +82,8 @@ int32_t activeWindowPid(const x11::XConnection& x) {
 
 }  // namespace
 
-LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, atspi::AtspiBus& bus,
-                               DesktopEntryCache& entries, AtspiNameMemo& names)
-    : x_(x), bus_(bus), entries_(entries), names_(names) {}
+LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, AppNaming& naming)
+    : x_(x), naming_(naming) {}
 
 std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
   auto wanted = [&](int32_t pid) { return pid > 0 && (!onlyPid || *onlyPid == pid); };
@@ -104,7 +96,7 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
   }
   DesktopEntryList entries;  // read only once there is an application to name
   auto entryList = [&]() -> std::span<const DesktopEntry> {
-    if (!entries) entries = entries_.entries();
+    if (!entries) entries = naming_.entries();
     return *entries;
   };
 
@@ -114,8 +106,9 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
       !onlyPid || candidates.empty() ||
       !hasEntry(entryList(), candidates.begin()->second.windows, readExecutablePath(*onlyPid));
   std::vector<atspi::RegisteredApp> registered;
-  atspi::ObjectRef<GDBusConnection> bus = askRegistry ? bus_.connection() : nullptr;
-  if (bus) registered = atspi::registeredApps(bus.get());
+  atspi::ObjectRef<GDBusConnection> bus = askRegistry ? naming_.bus().connection() : nullptr;
+  bool registryAnswered = false;
+  if (bus) registered = atspi::registeredApps(bus.get(), &registryAnswered);
   for (const atspi::RegisteredApp& app : registered) {
     if (!wanted(app.pid)) continue;
     Candidate& c = candidates[app.pid];
@@ -133,11 +126,11 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
     alive.push_back(std::move(c));
   }
   if (alive.empty()) return {};
-  nameFromAccessibility(bus.get(), alive, entryList(), names_);
+  nameFromAccessibility(bus.get(), registryAnswered, alive, entryList(), naming_.memo());
   if (!onlyPid) {
     std::vector<std::pair<int32_t, uint64_t>> live;
     for (const Candidate& c : alive) live.emplace_back(c.process.pid, c.process.startTicks);
-    names_.keepOnly(live);
+    naming_.memo().keepOnly(live);
   }
 
   std::sort(alive.begin(), alive.end(), launchedBefore);
