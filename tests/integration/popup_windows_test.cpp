@@ -36,7 +36,9 @@ TEST(ContextMenu, ListedOnceAndNeverAsAWindow) {
   for (const Json& row : r["result"]["elements"]) {
     const std::string path = row["path"];
     EXPECT_TRUE(path[0] == 'p' || path.starts_with("w0")) << path;
-    if (row["label"] == "Cut") EXPECT_EQ(path[0], 'p');
+    if (row["label"] == "Cut") {
+      EXPECT_EQ(path[0], 'p');
+    }
   }
 
   Json windows = call(*service, "w", "appWindows", "{\"pid\":" + std::to_string(pid) + "}");
