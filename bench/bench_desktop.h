@@ -3,6 +3,7 @@
 #pragma once
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "bench_util.h"
 #include "cli/service_process.h"
 #include "headless/headless_desktop.h"
+#include "process/child_spawn.h"
 
 namespace tavren::bench {
 
@@ -43,22 +45,20 @@ inline std::unique_ptr<ServiceProcess> startService(const headless::HeadlessDesk
 // writes; its standard output, or none when it did not exit with status 0.
 inline std::optional<std::string> runToEnd(std::vector<std::string> args,
                                            std::vector<std::string> environment) {
-  std::vector<char*> argv, envp;
-  for (std::string& a : args) argv.push_back(a.data());
-  for (std::string& e : environment) envp.push_back(e.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
   int out[2];
-  if (pipe(out) != 0) fail("pipe");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  if (pipe2(out, O_CLOEXEC) != 0) fail("pipe");
+  SpawnRequest request;
+  request.argv = std::move(args);
+  request.environment = std::move(environment);
+  request.stdoutFd = out[1];
+  request.stderrFd = STDERR_FILENO;
+  std::string error;
+  const pid_t pid = spawnProcess(request, &error);
   close(out[1]);
+  if (pid < 0) {
+    close(out[0]);
+    return std::nullopt;
+  }
   std::string text;
   char buffer[65536];
   for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {

@@ -1,25 +1,13 @@
 #include "accessibility/attribute_readers.h"
 
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-
 #include <charconv>
 #include <cmath>
 #include <memory>
 
+#include "core/unicode_text.h"
+
 namespace tavren {
 namespace {
-
-icu::UnicodeString unicode(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-}
-
-std::string utf8(const icu::UnicodeString& text) {
-  std::string out;
-  return text.toUTF8String(out);
-}
 
 // Decimal text of a number the way the platform's number objects print themselves: whole
 // values without a fraction, others in the shortest form that reads back to the same double.
@@ -75,41 +63,6 @@ std::vector<std::string> axActions(const std::optional<std::vector<AttributeValu
     names.push_back(*name);
   }
   return names;
-}
-
-std::string graphemePrefix(std::string_view text, size_t count) {
-  if (text.size() <= count) return std::string(text);  // fewer bytes than clusters asked for
-  icu::UnicodeString u = unicode(text);
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::BreakIterator> clusters(
-      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-  if (U_FAILURE(status)) return std::string(text);
-  clusters->setText(u);
-  int32_t end = clusters->first();
-  for (size_t i = 0; i < count; ++i) {
-    int32_t next = clusters->next();
-    if (next == icu::BreakIterator::DONE) return utf8(u);
-    end = next;
-  }
-  return utf8(u.tempSubString(0, end));
-}
-
-std::string lowerCased(std::string_view text) {
-  icu::UnicodeString u = unicode(text);
-  u.toLower(icu::Locale::getRoot());
-  return utf8(u);
-}
-
-std::string trimmedWhiteSpace(std::string_view text) {
-  icu::UnicodeString u = unicode(text);
-  int32_t start = 0, end = u.length();
-  while (start < end && u_isUWhiteSpace(u.char32At(start))) start = u.moveIndex32(start, 1);
-  while (end > start) {
-    int32_t previous = u.moveIndex32(end, -1);
-    if (!u_isUWhiteSpace(u.char32At(previous))) break;
-    end = previous;
-  }
-  return utf8(u.tempSubStringBetween(start, end));
 }
 
 }  // namespace tavren

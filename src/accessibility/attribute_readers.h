@@ -25,14 +25,4 @@ std::string axScalar(const AttributeValue& value);
 // The action names; the empty list when the call failed or any entry is not a string.
 std::vector<std::string> axActions(const std::optional<std::vector<AttributeValue>>& actions);
 
-// The first `count` user-perceived characters (extended grapheme clusters) of UTF-8 text, so a
-// cut never splits a combined character or an emoji sequence.
-std::string graphemePrefix(std::string_view text, size_t count);
-
-// Unicode default lower-casing, independent of the locale.
-std::string lowerCased(std::string_view text);
-
-// Leading and trailing white space and line breaks removed (the Unicode White_Space set).
-std::string trimmedWhiteSpace(std::string_view text);
-
 }  // namespace tavren

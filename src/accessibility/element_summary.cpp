@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "accessibility/attribute_readers.h"
+#include "core/unicode_text.h"
 #include "accessibility/sensitive_fields.h"
 #include "platform/geometry.h"
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "accessibility/attribute_readers.h"
+#include "core/unicode_text.h"
 
 namespace tavren {
 namespace {

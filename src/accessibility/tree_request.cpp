@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "accessibility/attribute_readers.h"
+#include "core/unicode_text.h"
 #include "core/params.h"
 
 namespace tavren {

@@ -5,32 +5,13 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <filesystem>
+
 #include "core/params.h"
+#include "core/unicode_text.h"
 
 namespace tavren {
 namespace {
-
-std::string lowerCased(std::string_view s) {
-  // Unicode default case mapping, independent of the locale.
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), s.size()));
-  u.toLower(icu::Locale::getRoot());
-  std::string out;
-  return u.toUTF8String(out);
-}
-
-// White space and line breaks trimmed at both ends (the Unicode White_Space property).
-std::string trimmed(std::string_view s) {
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), s.size()));
-  int32_t start = 0, end = u.length();
-  while (start < end && u_isUWhiteSpace(u.char32At(start))) start = u.moveIndex32(start, 1);
-  while (end > start) {
-    int32_t prev = u.moveIndex32(end, -1);
-    if (!u_isUWhiteSpace(u.char32At(prev))) break;
-    end = prev;
-  }
-  std::string out;
-  return u.tempSubStringBetween(start, end).toUTF8String(out);
-}
 
 bool matchesPattern(std::string_view text, const char* pattern, uint32_t flags) {
   UErrorCode status = U_ZERO_ERROR;
@@ -45,11 +26,7 @@ bool matchesPattern(std::string_view text, const char* pattern, uint32_t flags) 
 // The last path component without its extension, lower-cased; /Applications/Safari.app gives
 // "safari".
 std::string fileStem(std::string_view path) {
-  auto slash = path.find_last_of('/');
-  std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  auto dot = last.find_last_of('.');
-  if (dot != std::string_view::npos && dot > 0) last = last.substr(0, dot);
-  return lowerCased(last);
+  return lowerCased(std::filesystem::path(path).stem().string());
 }
 
 bool endsWith(std::string_view s, std::string_view suffix) {
@@ -74,7 +51,7 @@ std::vector<size_t> primaryAppIdentityIndexes(const std::vector<size_t>& indexes
 
 std::vector<size_t> matchingAppIdentityIndexes(std::string_view rawQuery,
                                                const std::vector<AppIdentityRecord>& records) {
-  std::string query = trimmed(rawQuery);
+  std::string query = trimmedWhiteSpace(rawQuery);
   if (query.empty()) return {};
   std::vector<size_t> matches;
 
@@ -126,7 +103,7 @@ ServiceError ambiguousAppError(std::string_view query, const std::vector<AppInfo
 }
 
 AppResolution appFromParams(const Json& params, Workspace& workspace) {
-  const std::string query = trimmed(stringParam(params, "app").value_or(""));
+  const std::string query = trimmedWhiteSpace(stringParam(params, "app").value_or(""));
   const auto pid = truncatedInteger<int32_t>(number(params, "pid"));
   if (!pid) {
     return computerUseError(

@@ -1,8 +1,13 @@
 #include "cli/demo.h"
 
+#include <glib.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <string_view>
 
 #include "cli/service_process.h"
 #include "core/json.h"
@@ -26,11 +31,37 @@ constexpr Step kSteps[] = {
     {"windowCatalog", "{}", "every usable window, front to back, with its X id and owner"},
     {"axTree", "{\"app\":\"Widget Factory\",\"maxElements\":12,\"maxDepth\":3}",
      "the first rows of the widget factory's interface, depth first, with element paths"},
+    {"captureWindow", nullptr, "the widget factory's window as a PNG"},
 };
 
-void printStep(const Step& step, const Json& response) {
-  std::cout << "\n== " << step.method << " " << step.params << "  (" << step.why << ")\n";
+void printStep(const Step& step, const std::string& params, const Json& response) {
+  std::cout << "\n== " << step.method << " " << params << "  (" << step.why << ")\n";
   std::cout << response.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+// The widget factory's window in a window catalog, else the first window; 0 when there is none.
+uint32_t windowToCapture(const Json& catalog) {
+  if (!catalog.is_array() || catalog.empty()) return 0;
+  for (const Json& window : catalog) {
+    if (window.value("owner", "") == "Widget Factory") return window.value("id", 0u);
+  }
+  return catalog.front().value("id", 0u);
+}
+
+// Writes the PNG of a captureWindow answer to `path`, and shows the answer without its data.
+bool savedCapture(Json& response, const std::filesystem::path& path) {
+  Json& result = response["result"];
+  if (!response.value("ok", false) || !result.contains("dataBase64")) return false;
+  gsize size = 0;
+  guchar* png = g_base64_decode(result["dataBase64"].get<std::string>().c_str(), &size);
+  std::error_code ignored;
+  std::filesystem::create_directories(path.parent_path(), ignored);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(png), static_cast<std::streamsize>(size));
+  g_free(png);
+  result["dataBase64"] =
+      "(" + std::to_string(size) + " bytes of PNG, written to " + path.string() + ")";
+  return static_cast<bool>(out.flush());
 }
 
 }  // namespace
@@ -68,17 +99,26 @@ int runDemo(const std::string& serviceBinary, const std::string& outDir) {
   }
   int failures = 0;
   int n = 0;
+  Json catalog;
+  const std::filesystem::path png = std::filesystem::absolute(outDir) / "widget-factory.png";
   for (const Step& step : kSteps) {
     const std::string id = "demo" + std::to_string(++n);
-    service->send(requestLine(id, step.method, step.params));
+    const bool capture = std::string_view(step.method) == "captureWindow";
+    const std::string params =
+        capture ? Json{{"windowId", windowToCapture(catalog)}, {"guiCapture", true}}.dump()
+                : step.params;
+    service->send(requestLine(id, step.method, params));
     auto line = service->responseFor(id, 30s);
     if (!line) {
       std::cerr << "tavren demo: no answer to " << step.method << "\n";
       return 1;
     }
     Json response = Json::parse(*line, nullptr, false);
-    printStep(step, response);
-    if (!response.value("ok", false)) ++failures;
+    if (std::string_view(step.method) == "windowCatalog") catalog = response["result"];
+    const bool saved = capture && savedCapture(response, png);
+    printStep(step, params, response);
+    if (!response.value("ok", false) || (capture && !saved)) ++failures;
+    if (saved) std::cout << "The captured window is in " << png.string() << "\n";
   }
   service->closeInput();
   service->wait(5s);
@@ -87,8 +127,8 @@ int runDemo(const std::string& serviceBinary, const std::string& outDir) {
     std::cerr << "tavren demo: the service wrote to standard error:\n" << errors;
     ++failures;
   }
-  (void)outDir;
-  std::cout << "\n" << (failures == 0 ? "Demo finished: every answer ok." : "Demo finished with failures.")
+  std::cout << "\n"
+            << (failures == 0 ? "Demo finished: every answer ok." : "Demo finished with failures.")
             << "\n";
   return failures == 0 ? 0 : 1;
 }

@@ -11,8 +11,7 @@
 #include <cstring>
 
 #include "core/json.h"
-
-extern char** environ;
+#include "process/child_spawn.h"
 
 namespace tavren {
 namespace {
@@ -34,39 +33,25 @@ std::unique_ptr<ServiceProcess> ServiceProcess::start(
     *error = std::string("pipe: ") + std::strerror(errno);
     return nullptr;
   }
-  std::map<std::string, std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string kv(*e);
-    auto eq = kv.find('=');
-    if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
-  }
-  for (const auto& [k, v] : environment) {
-    if (v.empty()) {
-      env.erase(k);  // an empty value removes the variable
+  std::map<std::string, std::string> overlay;
+  std::vector<std::string> dropped;
+  for (const auto& [key, value] : environment) {
+    if (value.empty()) {
+      dropped.push_back(key);  // an empty value removes the variable
     } else {
-      env[k] = v;
+      overlay[key] = value;
     }
   }
-  std::vector<std::string> envStrings;
-  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-  std::vector<char*> envp, args;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argvCopy = argv;
-  for (auto& s : argvCopy) args.push_back(s.data());
-  args.push_back(nullptr);
-
-  pid_t pid = fork();
+  SpawnRequest request;
+  request.argv = argv;
+  request.environment = overlayEnvironment(processEnvironment(), overlay, dropped);
+  request.stdinFd = in[0];
+  request.stdoutFd = out[1];
+  request.stderrFd = err[1];
+  pid_t pid = spawnProcess(request, error);
   if (pid < 0) {
-    *error = std::string("fork: ") + std::strerror(errno);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     return nullptr;
-  }
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    execve(args[0], args.data(), envp.data());
-    _exit(127);
   }
   close(in[0]);
   close(out[1]);

@@ -19,13 +19,6 @@ struct SpawnRequest {
   int deathSignal = SIGKILL;
 };
 
-// Full path of `name`: itself when it holds a slash, else the first executable match in the
-// colon-separated `searchPath`. Empty when there is none.
-std::string findExecutable(const std::string& name, const std::string& searchPath);
-
-// Value of `key` in a "K=V" list, empty when missing.
-std::string environmentValue(const std::vector<std::string>& environment, const std::string& key);
-
 // A close-on-exec pipe whose ends are never 0, 1 or 2, which a child's stdio would overwrite
 // when the caller runs with a standard descriptor closed.
 bool makePipe(int fds[2]);

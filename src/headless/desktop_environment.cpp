@@ -1,10 +1,5 @@
 #include "headless/desktop_environment.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <set>
-
 namespace tavren::headless {
 
 std::map<std::string, std::string> desktopVariables(const DesktopAddresses& addresses) {
@@ -47,44 +42,6 @@ std::vector<std::string> variablesToDrop(bool accessibility) {
                                       "XDG_ACTIVATION_TOKEN"};
   if (accessibility) dropped.push_back("NO_AT_BRIDGE");
   return dropped;
-}
-
-std::vector<std::string> overlayEnvironment(const std::vector<std::string>& base,
-                                            const std::map<std::string, std::string>& overlay,
-                                            const std::vector<std::string>& dropped) {
-  std::set<std::string, std::less<>> replaced(dropped.begin(), dropped.end());
-  for (const auto& [key, value] : overlay) replaced.insert(key);
-  std::vector<std::string> result;
-  std::set<std::string, std::less<>> seen;
-  for (const std::string& entry : base) {
-    size_t eq = entry.find('=');
-    if (eq == std::string::npos || eq == 0) continue;
-    std::string_view key(entry.data(), eq);
-    // A duplicated key would let a later copy win in one program and the first in another.
-    if (replaced.count(key) > 0 || !seen.emplace(key).second) continue;
-    result.push_back(entry);
-  }
-  for (const auto& [key, value] : overlay) result.push_back(key + "=" + value);
-  return result;
-}
-
-std::vector<std::string> processEnvironment() {
-  std::vector<std::string> entries;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e) entries.emplace_back(*e);
-  return entries;
-}
-
-std::string shellQuote(std::string_view value) {
-  std::string quoted = "'";
-  for (char ch : value) {
-    if (ch == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += ch;
-    }
-  }
-  quoted += '\'';
-  return quoted;
 }
 
 }  // namespace tavren::headless

@@ -23,15 +23,4 @@ std::map<std::string, std::string> desktopVariables(const DesktopAddresses& addr
 // buses, Wayland compositor or session manager), or switch its accessibility off.
 std::vector<std::string> variablesToDrop(bool accessibility);
 
-// `base` ("K=V" entries) without the `dropped` keys and with `overlay` set, base order first.
-std::vector<std::string> overlayEnvironment(const std::vector<std::string>& base,
-                                            const std::map<std::string, std::string>& overlay,
-                                            const std::vector<std::string>& dropped);
-
-// This process's environment as "K=V" entries.
-std::vector<std::string> processEnvironment();
-
-// `value` as one single-quoted POSIX shell word.
-std::string shellQuote(std::string_view value);
-
 }  // namespace tavren::headless

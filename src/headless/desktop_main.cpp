@@ -4,6 +4,7 @@
 //
 // Prints the desktop's environment as `export K='V'` lines, then keeps the desktop up until
 // stdin reaches end of file or a SIGTERM, SIGINT or SIGHUP arrives.
+#include <glib.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -114,7 +115,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const auto& [key, value] : desktop->environment()) {
-    printf("export %s=%s\n", key.c_str(), tavren::headless::shellQuote(value).c_str());
+    gchar* quoted = g_shell_quote(value.c_str());
+    printf("export %s=%s\n", key.c_str(), quoted);
+    g_free(quoted);
   }
   fflush(stdout);
   waitForEnd(signals);

@@ -18,6 +18,7 @@
 #include "headless/desktop_environment.h"
 #include "headless/process_tree.h"
 #include "headless/x11_waits.h"
+#include "process/child_spawn.h"
 
 namespace tavren::headless {
 namespace {
@@ -106,11 +107,6 @@ bool writeFile(const std::string& path, const char* text) {
   std::ofstream out(path, std::ios::trunc);
   out << text;
   return static_cast<bool>(out.flush());
-}
-
-std::string baseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -264,7 +260,8 @@ pid_t HeadlessDesktop::launch(const std::vector<std::string>& argv, std::string*
     std::lock_guard<std::mutex> lock(childrenMutex_);
     number = ++appCount_;
   }
-  return spawn("app" + std::to_string(number) + "-" + baseName(argv[0]), argv, {}, -1, SIGKILL,
+  const std::string program = std::filesystem::path(argv[0]).filename().string();
+  return spawn("app" + std::to_string(number) + "-" + program, argv, {}, -1, SIGKILL,
                error);
 }
 

@@ -19,24 +19,35 @@ struct PointerEvent {
   int clickCount = 1;
   Point location;       // global coordinates
   uint64_t flags = 0;
+  bool pressFollows = false;  // on a move: a press comes next (backends may prepare the window)
 };
 
 struct KeyEvent {
   uint16_t keyCode = 0;
   bool down = true;
   uint64_t flags = 0;
-  std::string text;     // characters to type instead of the key's own, when not empty
+  // Characters to type instead of the key's own, when not empty (UTF-8). A global post types
+  // the whole text, each character as one press and release, and ignores keyCode and down.
+  std::string text;
 };
 
+enum class ScrollUnit { Line, Pixel };
+
+// Positive amounts scroll up (vertical) and left (horizontal), as a wheel turned away from the
+// user and a tilt to the left do.
 struct ScrollEvent {
   Point location;
-  int32_t lines[2] = {0, 0};  // vertical, horizontal
+  int32_t lines[2] = {0, 0};  // vertical, horizontal, in `unit`
+  ScrollUnit unit = ScrollUnit::Line;
+  uint64_t flags = 0;
 };
 
-// Where an addressed event lands: the window and the point inside it.
+// The window an addressed event lands in: its window-server number and the top-left corner of
+// its frame in global coordinates. The event's own location stays global; the backend makes it
+// relative to `origin` (and may give a value outside the window's size, or a negative one).
 struct EventWindow {
-  uint32_t window = 0;
-  Point local;
+  uint32_t id = 0;
+  Point origin;
 };
 
 // Posting input: addressed to one window of a process, possibly in the background, or to the
@@ -52,6 +63,9 @@ class EventPoster {
   virtual bool postGlobal(const ScrollEvent& e) = 0;
   virtual std::optional<Point> pointerLocation() = 0;
   virtual std::chrono::milliseconds doubleClickInterval() = 0;
+  // The process is ending: a text being typed stops at the next character, leaving the desktop
+  // as it was found (keymap included), and no more is typed. Safe from any thread.
+  virtual void stopTyping() {}
 };
 
 }  // namespace tavren

@@ -7,6 +7,8 @@
 #include "platform/capabilities.h"
 #include "platform/capture.h"
 #include "platform/focus.h"
+#include "platform/event_poster.h"
+#include "platform/pasteboard.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 
@@ -25,6 +27,8 @@ class Platform {
   virtual ApplicationWindows& applicationWindows() = 0;
   virtual Capture& capture() = 0;
   virtual Focus& focus() = 0;
+  virtual EventPoster& eventPoster() = 0;
+  virtual Pasteboard& pasteboard() = 0;
 };
 
 // The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported

@@ -11,6 +11,11 @@
 #include "capture/capture_request.h"
 #include "focus/front_application.h"
 #include "focus/window_guard.h"
+#include "input/input_posting.h"
+#include "input/interaction_receipts.h"
+#include "input/remote_desktop_input.h"
+#include "pasteboard/named_pasteboards.h"
+#include "pasteboard/pasteboard_methods.h"
 #include "server/ping_method.h"
 #include "windows/app_window_state.h"
 #include "windows/window_server_state.h"
@@ -24,6 +29,16 @@ MethodRow plain(std::string_view name, MethodHandler handler, Queue queue = Queu
 
 MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode) {
   return MethodRow{.name = name, .appHandler = handler, .noAppCode = noAppCode};
+}
+
+// Input methods take the poster, the window list (targets and the second guard check) and the
+// workspace (receipts).
+template <Outcome (*method)(const Json&, EventPoster&, WindowServer&, Workspace&)>
+MethodRow posting(std::string_view name) {
+  return plain(name, [](const Json& params, Service& s) {
+    Platform& p = s.platform;
+    return method(params, p.eventPoster(), p.windowServer(), p.workspace());
+  });
 }
 
 // The element methods take the accessibility and the window server of the platform.
@@ -58,12 +73,35 @@ const auto kCatalogue = std::to_array<MethodRow>({
           [](const Json& params, Service& s) {
             return frontmostAppMethod(params, s.platform.workspace(), s.platform.focus());
           }),
+    plain("interactionSnapshot",
+          [](const Json&, Service& s) -> Outcome {
+            return interactionSnapshot(s.platform.eventPoster(), s.platform.workspace());
+          }),
     plain("listRunningApps",
           [](const Json& params, Service& s) {
             return listRunningAppsMethod(params, s.platform.workspace());
           }),
+    plain("pasteboardRestore",
+          [](const Json& params, Service& s) {
+            return pasteboardRestoreMethod(params, s.platform.pasteboard(),
+                                           namedPasteboardDirectory());
+          }),
+    plain("pasteboardSnapshot",
+          [](const Json& params, Service& s) {
+            return pasteboardSnapshotMethod(params, s.platform.pasteboard(),
+                                            namedPasteboardDirectory());
+          }),
     forApp("performAXAction", &acting<performNativeAXAction>, 12),
     plain("ping", [](const Json& params, Service&) { return pingMethod(params); }, Queue::Quick),
+    posting<&postKeyMethod>("postKey"),
+    posting<&postMouseMethod>("postMouse"),
+    posting<&postScrollMethod>("postScroll"),
+    plain("remoteDesktopInput",
+          [](const Json& params, Service& s) {
+            return remoteDesktopInput(params, s.remoteInput, s.platform.eventPoster(),
+                                      s.platform.capabilities().syntheticInput);
+          },
+          Queue::RemoteInput),
     forApp("restoreAppWindows",
            [](const AppInfo& app, const Json&, Service& s) -> Outcome {
              return restoreAppWindows(app, s.platform.applicationWindows());

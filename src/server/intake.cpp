@@ -1,45 +1,12 @@
 #include "server/intake.h"
 
-#include <unicode/ustring.h>
-
 #include <cmath>
 #include <vector>
 
+#include "core/unicode_text.h"
 #include "server/line_writer.h"
 
 namespace tavren {
-
-std::string utf8Repaired(std::string_view bytes) {
-  bool ascii = true;
-  for (unsigned char c : bytes) {
-    if (c >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (ascii || bytes.size() > static_cast<size_t>(INT32_MAX) / 2) return std::string(bytes);
-
-  // Through UTF-16 with a substitution character: ICU does the validation and replacement.
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t units = 0;
-  int32_t substitutions = 0;
-  u_strFromUTF8WithSub(nullptr, 0, &units, bytes.data(), static_cast<int32_t>(bytes.size()),
-                       0xFFFD, &substitutions, &status);
-  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return std::string(bytes);
-  if (substitutions == 0) return std::string(bytes);
-  std::vector<UChar> wide(static_cast<size_t>(units));
-  status = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(wide.data(), units, &units, bytes.data(),
-                       static_cast<int32_t>(bytes.size()), 0xFFFD, nullptr, &status);
-  if (U_FAILURE(status)) return std::string(bytes);
-  std::string out(static_cast<size_t>(units) * 3, '\0');
-  int32_t length = 0;
-  status = U_ZERO_ERROR;
-  u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &length, wide.data(), units, &status);
-  if (U_FAILURE(status)) return std::string(bytes);
-  out.resize(static_cast<size_t>(length));
-  return out;
-}
 
 bool nestsDeeperThan(std::string_view text, size_t limit) {
   size_t depth = 0;

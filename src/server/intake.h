@@ -32,9 +32,6 @@ using IntakeResult = std::variant<AcceptedRequest, RejectedLine>;
 // Takes one input line (without its line feed) through repair, parsing and the envelope checks.
 IntakeResult takeInLine(std::string_view line);
 
-// The line with every byte sequence that is not valid UTF-8 replaced by U+FFFD.
-std::string utf8Repaired(std::string_view bytes);
-
 // True when arrays and objects nest deeper than `limit` anywhere in the text.
 bool nestsDeeperThan(std::string_view text, size_t limit);
 

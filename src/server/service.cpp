@@ -2,28 +2,21 @@
 
 #include <unistd.h>
 
+#include <system_error>
 #include <thread>
 
+#include "input/release_on_signal.h"
+#include "input/remote_desktop_input.h"
 #include "server/reader.h"
 
 namespace tavren {
 
 void releaseHeldRemoteInput(Service& service) {
-  std::lock_guard lock(service.remoteInput.lock);
-  // Nothing can be held before remote input is served; when it is, the release events for
-  // `keys` and `buttons` are posted here.
-  service.remoteInput.keys.clear();
-  service.remoteInput.buttons.clear();
-  service.remoteInput.pressedClickCounts.clear();
-  service.remoteInput.clicks = RemoteClickSequence{};
+  releaseHeldRemoteInput(service.remoteInput, service.platform.eventPoster());
 }
 
 void remoteInputWatchdogTick(Service& service) {
-  {
-    std::lock_guard lock(service.remoteInput.lock);
-    if (!remoteInputExpired(service.remoteInput, std::chrono::steady_clock::now())) return;
-  }
-  releaseHeldRemoteInput(service);
+  remoteInputWatchdogTick(service.remoteInput, service.platform.eventPoster());
 }
 
 void endService(Service& service) {
@@ -31,12 +24,16 @@ void endService(Service& service) {
     // Another thread is already ending the process; this one only waits for the end.
     for (;;) pause();
   }
-  // Let go of held remote input after every earlier remote-input request. Running requests
-  // are abandoned; the output is closed between two lines so that none is caught half-written.
+  // Let go of held remote input after every earlier remote-input request (a text being typed
+  // stops first). Running requests are abandoned; the output is closed between two lines so
+  // that none is caught half-written.
+  service.platform.eventPoster().stopTyping();
   if (!service.remoteInputQueue.runSync([&service] { releaseHeldRemoteInput(service); })) {
     releaseHeldRemoteInput(service);
   }
   service.output.closeForExit();
+  // A clipboard this process still serves goes to a clipboard manager, when one runs.
+  service.platform.pasteboard().handOverBeforeExit();
   _exit(0);
 }
 
@@ -47,10 +44,21 @@ void runService(Platform& platform) {
   // finds out first hands the ending to a thread of its own, so a writer never waits for
   // itself.
   service->output.onHostGone([service] {
-    std::thread([service] { endService(*service); }).detach();
+    try {
+      std::thread([service] { endService(*service); }).detach();
+    } catch (const std::system_error&) {
+      // No thread to spare: let go of what is held from here and leave.
+      service->platform.eventPoster().stopTyping();
+      releaseHeldRemoteInput(*service);
+      _exit(0);
+    }
   });
   service->mainLoop.addRepeatingTimer(kRemoteInputWatchdogInterval,
                                       [service] { remoteInputWatchdogTick(*service); });
+  releaseOnTerminationSignals([service] {
+    service->platform.eventPoster().stopTyping();
+    service->remoteInputQueue.runSync([service] { releaseHeldRemoteInput(*service); });
+  });
   std::thread reader([service] {
     readRequests(*service, STDIN_FILENO);
     endService(*service);

@@ -1,9 +1,10 @@
 // The real service on a headless desktop with real applications.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <gtest/gtest.h>
-
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "support/desktop_fixture.h"
@@ -22,11 +23,20 @@ const Json* appWithPid(const Json& apps, pid_t pid) {
   return nullptr;
 }
 
-void expectQuietExit(ServiceProcess& service) {
-  service.closeInput();
-  EXPECT_EQ(service.wait(10s), 0);
-  EXPECT_EQ(service.errorOutput(), "");
-  EXPECT_EQ(service.partialOutput(), "");
+// The owner name of the pid's windows in a window list (windowServerWindows or windowCatalog);
+// every window of one process must carry the same.
+std::string ownerIn(const Json& windows, pid_t pid) {
+  std::string owner = "(no window)";
+  for (const auto& w : windows) {
+    if (w.value("pid", 0) != pid) continue;
+    if (owner != "(no window)" && w["owner"] != owner) return "(two names)";
+    owner = w["owner"];
+  }
+  return owner;
+}
+
+std::string titledWindowPath() {
+  return std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window";
 }
 
 TEST(Apps, WidgetFactoryIsListedWithItsIdentity) {
@@ -47,7 +57,7 @@ TEST(Apps, WidgetFactoryIsListedWithItsIdentity) {
   ASSERT_EQ(identity["ok"], true) << identity;
   EXPECT_EQ(identity["result"],
             (Json{{"id", (*factory)["id"]}, {"name", (*factory)["name"]}, {"path", ""}}));
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, ProcessesWithoutWindowsAreNotApplications) {
@@ -58,7 +68,7 @@ TEST(Apps, ProcessesWithoutWindowsAreNotApplications) {
   Json r = call(*service, "1", "appIdentity", "{\"pid\":" + std::to_string(sleeper) + "}");
   EXPECT_EQ(r["error"], "No running app for pid " + std::to_string(sleeper));
   kill(sleeper, SIGKILL);
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, ApplicationsThatStartAndQuitAreSeenByTheNextRequest) {
@@ -79,7 +89,7 @@ TEST(Apps, ApplicationsThatStartAndQuitAreSeenByTheNextRequest) {
     std::this_thread::sleep_for(50ms);
   }
   EXPECT_EQ(appWithPid(without["result"], demo), nullptr) << without;
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
 }
 
 TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
@@ -87,8 +97,8 @@ TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
   const std::string pidParams =
       "{\"pid\":" + std::to_string(DesktopEnvironment::widgetFactoryPid()) + "}";
   for (int i = 0; i < 64; ++i) {
-    service->send(requestLine("r" + std::to_string(i), i % 2 ? "appIdentity" : "listRunningApps",
-                              pidParams));
+    service->send(
+        requestLine("r" + std::to_string(i), i % 2 ? "appIdentity" : "listRunningApps", pidParams));
   }
   for (int i = 0; i < 64; ++i) {
     auto line = service->responseFor("r" + std::to_string(i), 30s);
@@ -96,7 +106,83 @@ TEST(Apps, ManyParallelRequestsOnTheRealDesktop) {
     Json v = Json::parse(*line);
     EXPECT_EQ(v["ok"], true) << *line;
   }
-  expectQuietExit(*service);
+  testing::expectQuietExit(*service);
+}
+
+// The name of a process in every method that names it, first asked through the window list
+// (which used to name a process by WM_CLASS until the workspace had learnt its accessibility
+// name).
+std::vector<std::string> namesEverywhere(ServiceProcess& service, pid_t pid) {
+  const std::string params = "{\"pid\":" + std::to_string(pid) + "}";
+  auto result = [&](const std::string& method, const std::string& methodParams) {
+    Json r = call(service, method, method, methodParams);
+    EXPECT_EQ(r["ok"], true) << r;
+    return r.is_object() ? r.value("result", Json()) : Json();
+  };
+  std::vector<std::string> names;
+  names.push_back(ownerIn(result("windowCatalog", "{}"), pid));
+  names.push_back(ownerIn(result("windowServerWindows", params).value("windows", Json()), pid));
+  const Json apps = result("listRunningApps", "{}");
+  const Json* listed = appWithPid(apps, pid);
+  names.push_back(listed ? (*listed)["name"].get<std::string>() : "(not listed)");
+  names.push_back(result("appIdentity", params).value("name", "(none)"));
+  return names;
+}
+
+TEST(Apps, AProcessHasOneNameInEveryMethodAndWhileStopped) {
+  auto service = DesktopEnvironment::startService();
+  std::string error;
+  pid_t app =
+      DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "One name"}, &error);
+  ASSERT_GT(app, 0) << error;
+  ASSERT_TRUE(DesktopEnvironment::desktop().waitForWindow(app, "One name", 30s));
+  // No desktop entry: its accessibility name (GTK's program name), not its WM_CLASS class
+  // "Tavren-fixture-titled-window".
+  const std::vector<std::string> expected(4, "tavren-fixture-titled-window");
+  EXPECT_EQ(namesEverywhere(*service, app), expected);
+
+  kill(app, SIGSTOP);
+  for (int round = 0; round < 2; ++round) {
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(namesEverywhere(*service, app), expected) << "round " << round;
+    // Named from what was learnt: no call into the stopped application.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s) << "round " << round;
+  }
+  kill(app, SIGCONT);
+  EXPECT_EQ(namesEverywhere(*service, app), expected);
+  kill(app, SIGTERM);
+  testing::expectQuietExit(*service);
+}
+
+TEST(Apps, DesktopEntryEditedInPlaceIsSeenByTheNextRequest) {
+  namespace fs = std::filesystem;
+  const fs::path dataHome =
+      fs::temp_directory_path() / ("tavren-apps-test-" + std::to_string(getpid()));
+  const fs::path entry = dataHome / "applications/tavren-titled.desktop";
+  fs::create_directories(entry.parent_path());
+  auto writeEntry = [&](const std::string& name) {
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=" << name
+                         << "\nExec=" << titledWindowPath() << "\n";  // truncated in place
+  };
+  writeEntry("Entry Before");
+  auto environment = DesktopEnvironment::desktop().environment();
+  environment["XDG_DATA_HOME"] = dataHome.string();
+  auto service = testing::startService({testing::serviceBinary()}, environment);
+
+  std::string error;
+  pid_t app =
+      DesktopEnvironment::desktop().launch({titledWindowPath(), "--title", "Entry"}, &error);
+  ASSERT_GT(app, 0) << error;
+  ASSERT_TRUE(DesktopEnvironment::desktop().waitForWindow(app, "Entry", 30s));
+  EXPECT_EQ(namesEverywhere(*service, app), std::vector<std::string>(4, "Entry Before"));
+  auto directoryTime = fs::last_write_time(entry.parent_path());
+  writeEntry("Entry After");
+  ASSERT_EQ(fs::last_write_time(entry.parent_path()), directoryTime);
+  EXPECT_EQ(namesEverywhere(*service, app), std::vector<std::string>(4, "Entry After"));
+
+  kill(app, SIGTERM);
+  testing::expectQuietExit(*service);
+  fs::remove_all(dataHome);
 }
 
 }  // namespace

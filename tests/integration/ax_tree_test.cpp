@@ -8,6 +8,7 @@
 
 #include "accessibility/tree_snapshot.h"
 #include "platform/linux/atspi/atspi_accessibility.h"
+#include "platform/linux/atspi/dbus_batch.h"
 #include "platform/platform.h"
 #include "support/desktop_fixture.h"
 
@@ -247,16 +248,21 @@ TEST(AxTree, StoppedApplicationCostsOneTimeoutAndBlocksNothingElse) {
   auto service = DesktopEnvironment::startService();
   ASSERT_EQ(treeOnceRegistered(*service, pid, "")["ok"], true);
   kill(pid, SIGSTOP);
+  const auto sent = std::chrono::steady_clock::now();
   service->send(requestLine("stopped", "axTree", params(pid, ",\"maxElements\":50")));
   for (int i = 0; i < 5; ++i) {
     Json ping = call(*service, "p" + std::to_string(i), "ping");
     EXPECT_EQ(ping["ok"], true);
   }
   auto line = service->responseFor("stopped", 30s);
+  const auto waited = std::chrono::steady_clock::now() - sent;
   kill(pid, SIGCONT);
   ASSERT_TRUE(line) << "no answer while the application was stopped";
   Json r = Json::parse(*line);
   EXPECT_EQ(r["ok"], true) << *line;
+  // One call timeout (1.5 s), not one per element or per batch: a second would pass 3 s.
+  EXPECT_LT(waited, std::chrono::milliseconds(2 * atspi::kCallTimeoutMs))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(waited).count() << " ms";
 }
 
 TEST(AxTree, ApplicationExitingDuringTheReadIsAnsweredAll) {

@@ -16,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
+using testing::expectQuietExit;
 using testing::near;
 
 // The colour of block (column, row) of tavren-fixture-color-blocks with this seed.
@@ -89,13 +90,6 @@ testing::DecodedImage decodedResult(const Json& response) {
   EXPECT_EQ(image->width, r["width"]);
   EXPECT_EQ(image->height, r["height"]);
   return *image;
-}
-
-void expectQuietExit(ServiceProcess& service) {
-  service.closeInput();
-  EXPECT_EQ(service.wait(10s), 0);
-  EXPECT_EQ(service.errorOutput(), "");
-  EXPECT_EQ(service.partialOutput(), "");
 }
 
 TEST(Capture, BlocksComeBackAsJpegAndPng) {

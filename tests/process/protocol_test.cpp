@@ -10,6 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::call;
+using testing::expectQuietExit;
 using testing::startService;
 
 // The real binary with no display and no buses: only what needs no desktop works.
@@ -19,12 +20,6 @@ std::unique_ptr<ServiceProcess> startHeadless() {
                        {"AT_SPI_BUS_ADDRESS", ""}});
 }
 
-void expectQuietExit(ServiceProcess& service) {
-  service.closeInput();
-  EXPECT_EQ(service.wait(10s), 0);
-  EXPECT_EQ(service.errorOutput(), "");
-  EXPECT_EQ(service.partialOutput(), "");
-}
 
 TEST(Protocol, PingWithoutAnyDisplay) {
   auto service = startHeadless();

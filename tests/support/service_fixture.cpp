@@ -28,4 +28,11 @@ Json call(ServiceProcess& service, const std::string& id, const std::string& met
   return Json::parse(*line, nullptr, false);
 }
 
+void expectQuietExit(ServiceProcess& service) {
+  service.closeInput();
+  EXPECT_EQ(service.wait(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(service.errorOutput(), "");
+  EXPECT_EQ(service.partialOutput(), "");
+}
+
 }  // namespace tavren::testing

@@ -24,4 +24,8 @@ std::unique_ptr<ServiceProcess> startService(const std::vector<std::string>& arg
 Json call(ServiceProcess& service, const std::string& id, const std::string& method,
           const std::string& paramsJson = "{}");
 
+// Ends the service's input and expects a clean exit: status 0, nothing on standard error, no
+// half line on standard output.
+void expectQuietExit(ServiceProcess& service);
+
 }  // namespace tavren::testing

@@ -1,6 +1,7 @@
+#include "apps/app_resolution.h"
+
 #include <gtest/gtest.h>
 
-#include "apps/app_resolution.h"
 #include "platform/fake/fake_desktop.h"
 
 namespace tavren {
@@ -8,63 +9,68 @@ namespace {
 
 using Records = std::vector<AppIdentityRecord>;
 
+// As the workspace reports them: ids from _GTK_APPLICATION_ID or the desktop entry, install
+// directories empty for programs in /usr/bin and the like.
 const Records kRecords = {
-    {"com.apple.Safari", "Safari", "/Applications/Safari.app", true},   // 0
-    {"", "com.apple.Safari", "", true},                                // 1: a name shaped like an id
-    {"x.code", "Code", "/Applications/Code.app", true},                // 2
-    {"x.code", "Code", "/Users/u/Code.app", true},                     // 3
-    {"", "Helper", "", false},                                         // 4
-    {"org.example.Helper", "Helper", "/opt/helper", true},             // 5
-    {"", "Notes", "/opt/Notes.app2", true},                            // 6
-    {"", "Safari", "", true},                                          // 7: merely named Safari
+    {"org.gnome.Calculator", "Calculator", "", true},                       // 0
+    {"", "org.gnome.Calculator", "", true},                                 // 1: an id-shaped name
+    {"code", "Visual Studio Code", "/usr/share/code", true},                // 2
+    {"code", "Visual Studio Code", "/home/u/apps/VSCode-linux-x64", true},  // 3
+    {"", "Helper", "", false},                                              // 4
+    {"org.example.Helper", "Helper", "/opt/helper", true},                  // 5
+    {"firefox-esr", "Firefox ESR", "/usr/lib/firefox-esr", true},           // 6
+    {"", "Calculator", "", true},                                           // 7: merely named so
+    {"", "Sublime Text", "/opt/sublime_text", true},                        // 8
 };
 
-std::vector<size_t> match(std::string_view q) { return matchingAppIdentityIndexes(q, kRecords); }
+std::vector<size_t> match(std::string_view q) {
+  return matchingAppIdentityIndexes(q, kRecords);
+}
 
 TEST(AppMatching, IdentifiersOnlyForIdShapedQueries) {
-  EXPECT_EQ(match("com.apple.Safari"), (std::vector<size_t>{0}));  // never the app *named* so
-  EXPECT_EQ(match("COM.APPLE.SAFARI"), (std::vector<size_t>{0}));
-  EXPECT_TRUE(match("com.apple.Mail").empty());
+  EXPECT_EQ(match("org.gnome.Calculator"), (std::vector<size_t>{0}));  // never the one *named* so
+  EXPECT_EQ(match("ORG.GNOME.CALCULATOR"), (std::vector<size_t>{0}));
+  EXPECT_TRUE(match("org.gnome.Nautilus").empty());
   EXPECT_TRUE(match("   ").empty());
   EXPECT_TRUE(match("").empty());
 }
 
-TEST(AppMatching, NamesAndBundleFiles) {
-  // safari: the name Safari (twice) and the bundle file Safari.app; both regular with an id? Only
-  // record 0 has an id, so it is the primary one.
-  EXPECT_EQ(match("safari"), (std::vector<size_t>{0}));
-  EXPECT_EQ(match(" Safari \n"), (std::vector<size_t>{0}));
-  // Safari.app is id-shaped and file-shaped: no id equals it, so the bundle stem decides; the
-  // apps merely named Safari do not match the whole query "safari.app".
-  EXPECT_EQ(match("Safari.app"), (std::vector<size_t>{0}));
-  // A regular app with an id wins over a background process of the same name.
+TEST(AppMatching, NamesIdsAndInstallDirectories) {
+  // Two applications are named Calculator; only one has an id, so it is the primary one.
+  EXPECT_EQ(match("calculator"), (std::vector<size_t>{0}));
+  EXPECT_EQ(match(" Calculator \n"), (std::vector<size_t>{0}));
+  EXPECT_EQ(match("Firefox-ESR"), (std::vector<size_t>{6}));   // the desktop entry id
+  EXPECT_EQ(match("sublime_text"), (std::vector<size_t>{8}));  // its install directory's name
+  // A regular application with an id wins over a background process of the same name.
   EXPECT_EQ(match("Helper"), (std::vector<size_t>{5}));
-  // Two regular apps with the same name stay ambiguous.
+  // Two installs of one application stay ambiguous, by id and by name.
   EXPECT_EQ(match("code"), (std::vector<size_t>{2, 3}));
+  EXPECT_EQ(match("visual studio code"), (std::vector<size_t>{2, 3}));
 }
 
 TEST(AppMatching, PathsCompareExactly) {
-  EXPECT_EQ(match("/Applications/Safari.app/"), (std::vector<size_t>{0}));
-  EXPECT_TRUE(match("/applications/safari.app").empty());
-  EXPECT_EQ(match("/Users/u/Code.app"), (std::vector<size_t>{3}));
+  EXPECT_EQ(match("/usr/lib/firefox-esr/"), (std::vector<size_t>{6}));
+  EXPECT_TRUE(match("/USR/LIB/FIREFOX-ESR").empty());
+  EXPECT_TRUE(match("/usr/bin/gnome-calculator").empty());  // no install directory of its own
+  EXPECT_EQ(match("/home/u/apps/VSCode-linux-x64"), (std::vector<size_t>{3}));
 }
 
 TEST(AppMatching, ExecutableOwnershipNeedsTheSlash) {
-  EXPECT_TRUE(appOwnsExecutablePath("/Applications/Foo.app", "/Applications/Foo.app/bin/helper"));
-  EXPECT_FALSE(appOwnsExecutablePath("/Applications/Foo.app", "/Applications/Foo.app2/helper"));
+  EXPECT_TRUE(appOwnsExecutablePath("/usr/lib/firefox-esr", "/usr/lib/firefox-esr/firefox-esr"));
+  EXPECT_FALSE(appOwnsExecutablePath("/usr/lib/firefox-esr", "/usr/lib/firefox-esr2/helper"));
   EXPECT_FALSE(appOwnsExecutablePath("", "/usr/bin/x"));
   EXPECT_FALSE(appOwnsExecutablePath("/opt/a", "/opt/a"));
 }
 
 TEST(AppMatching, AmbiguityMessageListsEveryCandidate) {
-  AppInfo a{412, "x.code", "Code", "/Applications/Code.app", "", true, 0};
-  AppInfo b{977, "x.code", "Code", "/Users/u/Code.app", "", true, 0};
-  ServiceError e = ambiguousAppError("Code", {a, b});
+  AppInfo a{412, "code", "Visual Studio Code", "/usr/share/code", "", true, 0};
+  AppInfo b{977, "code", "Visual Studio Code", "/home/u/apps/VSCode-linux-x64", "", true, 0};
+  ServiceError e = ambiguousAppError("code", {a, b});
   EXPECT_EQ(e.code, 28);
   EXPECT_EQ(e.message,
-            "COMPUTER_APP_IDENTITY_AMBIGUOUS: Code. Choose an exact bundle ID, path or observed "
-            "PID: x.code \xC2\xB7 /Applications/Code.app \xC2\xB7 pid=412; x.code \xC2\xB7 "
-            "/Users/u/Code.app \xC2\xB7 pid=977");
+            "COMPUTER_APP_IDENTITY_AMBIGUOUS: code. Choose an exact bundle ID, path or observed "
+            "PID: code \xC2\xB7 /usr/share/code \xC2\xB7 pid=412; code \xC2\xB7 "
+            "/home/u/apps/VSCode-linux-x64 \xC2\xB7 pid=977");
 }
 
 class AppFromParamsTest : public ::testing::Test {
@@ -111,7 +117,9 @@ TEST_F(AppFromParamsTest, QueryWithoutPid) {
   EXPECT_EQ(resolve({{"app", "stray"}, {"pid", -4}})->pid, 13);
   auto r = appFromParams({{"app", "org.example.suite"}}, desktop);
   ASSERT_TRUE(std::holds_alternative<ServiceError>(r));
-  EXPECT_EQ(std::get<ServiceError>(r).message.rfind("COMPUTER_APP_IDENTITY_AMBIGUOUS: org.example.suite. ", 0), 0u);
+  EXPECT_EQ(std::get<ServiceError>(r).message.rfind(
+                "COMPUTER_APP_IDENTITY_AMBIGUOUS: org.example.suite. ", 0),
+            0u);
 }
 
 TEST_F(AppFromParamsTest, PidOutsideThirtyTwoBitsIsRefused) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "accessibility/attribute_readers.h"
+#include "core/unicode_text.h"
 #include "accessibility/element_summary.h"
 #include "accessibility/sensitive_fields.h"
 

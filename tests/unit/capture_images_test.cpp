@@ -126,19 +126,5 @@ TEST(CaptureImages, ShrinkingAveragesInsteadOfSkipping) {
   }
 }
 
-TEST(CaptureImages, Base64FollowsRfc4648) {
-  EXPECT_EQ(base64Text(""), "");
-  EXPECT_EQ(base64Text("f"), "Zg==");
-  EXPECT_EQ(base64Text("fo"), "Zm8=");
-  EXPECT_EQ(base64Text("foo"), "Zm9v");
-  EXPECT_EQ(base64Text("foobar"), "Zm9vYmFy");
-  EXPECT_EQ(base64Text(std::string("\xFB\xFF\xBF", 3)), "+/+/");
-  const std::string long_(100000, '\x01');
-  const std::string text = base64Text(long_);
-  EXPECT_EQ(text.size(), (long_.size() + 2) / 3 * 4);
-  EXPECT_EQ(text.find('\n'), std::string::npos);
-  EXPECT_EQ(testing::base64Decoded(text), long_);
-}
-
 }  // namespace
 }  // namespace tavren

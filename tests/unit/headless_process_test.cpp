@@ -13,6 +13,7 @@
 
 #include "headless/child_process.h"
 #include "headless/desktop_environment.h"
+#include "process/child_spawn.h"
 #include "headless/process_tree.h"
 
 namespace tavren::headless {
@@ -72,13 +73,15 @@ TEST(SpawnChild, ReportsWhatCannotBeExecutedInsteadOfAPid) {
   missing.argv = {"no-such-program-for-the-test"};
   missing.environment = {"PATH=/usr/bin:/bin"};
   EXPECT_EQ(spawnChild(missing, &error), -1);
-  EXPECT_NE(error.find("command not found"), std::string::npos) << error;
-
-  SpawnRequest notExecutable;
-  notExecutable.argv = {"/etc/hostname"};
-  EXPECT_EQ(spawnChild(notExecutable, &error), -1);
+  EXPECT_NE(error.find("no-such-program-for-the-test"), std::string::npos) << error;
 
   TempDir dir;
+  SpawnRequest notExecutable;
+  notExecutable.argv = {dir.file("data")};
+  std::ofstream(notExecutable.argv[0]) << "echo ran\n";  // created without execute permission
+  EXPECT_EQ(spawnChild(notExecutable, &error), -1);
+  EXPECT_NE(error.find("ermission denied"), std::string::npos) << error;
+
   SpawnRequest badLog;
   badLog.argv = {"true"};
   badLog.environment = {"PATH=/usr/bin:/bin"};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/unicode_text.h"
 #include "server/intake.h"
 
 namespace tavren {

@@ -15,28 +15,30 @@ std::pair<std::string, std::string> role(uint32_t atspi, uint64_t states = 0, bo
 using Pair = std::pair<std::string, std::string>;
 
 TEST(AtspiRoles, StatesAndPlaceDecideSomeRoles) {
-  EXPECT_EQ(role(40), (Pair{"AXTextField", "AXSecureTextField"}));  // password text
-  EXPECT_EQ(role(61), (Pair{"AXTextField", ""}));                    // single-line text
-  EXPECT_EQ(role(61, uint64_t{1} << kStateMultiLine), (Pair{"AXTextArea", ""}));
-  EXPECT_EQ(role(62), (Pair{"AXCheckBox", "AXToggle"}));
-  EXPECT_EQ(role(23, 0, true), (Pair{"AXWindow", "AXStandardWindow"}));  // frame
-  EXPECT_EQ(role(16, 0, true), (Pair{"AXWindow", "AXDialog"}));
-  EXPECT_EQ(role(23, 0, false), (Pair{"AXGroup", ""}));  // a frame inside something is no window
-  EXPECT_EQ(role(43, 0, true), (Pair{"AXButton", ""}));  // a top-level button stays a button
+  EXPECT_EQ(role(ATSPI_ROLE_PASSWORD_TEXT), (Pair{"AXTextField", "AXSecureTextField"}));
+  EXPECT_EQ(role(ATSPI_ROLE_TEXT), (Pair{"AXTextField", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_TEXT, uint64_t{1} << ATSPI_STATE_MULTI_LINE), (Pair{"AXTextArea", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_TOGGLE_BUTTON), (Pair{"AXCheckBox", "AXToggle"}));
+  EXPECT_EQ(role(ATSPI_ROLE_FRAME, 0, true), (Pair{"AXWindow", "AXStandardWindow"}));
+  EXPECT_EQ(role(ATSPI_ROLE_DIALOG, 0, true), (Pair{"AXWindow", "AXDialog"}));
+  EXPECT_EQ(role(ATSPI_ROLE_FRAME, 0, false),
+            (Pair{"AXGroup", ""}));  // a frame inside something is no window
+  EXPECT_EQ(role(ATSPI_ROLE_PUSH_BUTTON, 0, true),
+            (Pair{"AXButton", ""}));  // a top-level button stays a button
 }
 
 TEST(AtspiRoles, TableAndFallback) {
-  EXPECT_EQ(role(43), (Pair{"AXButton", ""}));
-  EXPECT_EQ(role(29), (Pair{"AXStaticText", ""}));
-  EXPECT_EQ(role(33), (Pair{"AXMenu", ""}));
-  EXPECT_EQ(role(35), (Pair{"AXMenuItem", ""}));
-  EXPECT_EQ(role(11), (Pair{"AXComboBox", ""}));
-  EXPECT_EQ(role(37), (Pair{"AXRadioButton", "AXTabButton"}));
-  EXPECT_EQ(role(0), (Pair{"AXUnknown", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_PUSH_BUTTON), (Pair{"AXButton", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_LABEL), (Pair{"AXStaticText", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_MENU), (Pair{"AXMenu", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_MENU_ITEM), (Pair{"AXMenuItem", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_COMBO_BOX), (Pair{"AXComboBox", ""}));
+  EXPECT_EQ(role(ATSPI_ROLE_PAGE_TAB), (Pair{"AXRadioButton", "AXTabButton"}));
+  EXPECT_EQ(role(ATSPI_ROLE_INVALID), (Pair{"AXUnknown", ""}));
   EXPECT_EQ(role(67), (Pair{"AXUnknown", ""}));
   EXPECT_EQ(role(100000), (Pair{"AXUnknown", ""}));
-  EXPECT_TRUE(isWindowRole(69));
-  EXPECT_FALSE(isWindowRole(43));
+  EXPECT_TRUE(isWindowRole(ATSPI_ROLE_WINDOW));
+  EXPECT_FALSE(isWindowRole(ATSPI_ROLE_PUSH_BUTTON));
 }
 
 // Every role Qt 5's bridge and GTK 4's give (their role tables, AT-SPI numbers) has a protocol

@@ -152,7 +152,9 @@ class LinuxDbusBatch : public ::testing::Test {
   LinuxDbusBatch()
       : connection(g_dbus_connection_new_for_address_sync(
             server.address().c_str(), G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr,
-            nullptr, nullptr)) {}
+            nullptr, nullptr)) {
+    if (connection) routeReplies(connection.get());
+  }
 
   static DbusCall echo(const char* text) {
     return {"org.tavren.Test",    "/test", "org.tavren.Test", "Echo", g_variant_new("(s)", text),
@@ -168,6 +170,7 @@ class LinuxDbusBatch : public ::testing::Test {
     return value;
   }
 
+  ConnectionContext context;  // outlives the connections made in it
   TestServer server;
   ObjectRef<GDBusConnection> connection;
 };
@@ -241,7 +244,7 @@ TEST_F(LinuxDbusBatch, ThreadsShareOneConnection) {
 }
 
 TEST_F(LinuxDbusBatch, PeerConnectionAddressesThePeerWithoutADestination) {
-  ObjectRef<GDBusConnection> peer = openPeerConnection(server.address(), 2000);
+  ObjectRef<GDBusConnection> peer = openPeerConnection(context, server.address(), 2000);
   ASSERT_TRUE(peer);
   DbusCall call = echo("direct");
   call.destination.clear();
@@ -250,7 +253,7 @@ TEST_F(LinuxDbusBatch, PeerConnectionAddressesThePeerWithoutADestination) {
 
 TEST_F(LinuxDbusBatch, ConnectionThatEndsFailsWaitingCallsAtOnce) {
   // Connections opened here learn of their end from GDBus itself, not from the timeout.
-  ObjectRef<GDBusConnection> peer = openPeerConnection(server.address(), 2000);
+  ObjectRef<GDBusConnection> peer = openPeerConnection(context, server.address(), 2000);
   ASSERT_TRUE(peer);
   auto start = Clock::now();
   std::thread hangUp([&] {
@@ -281,7 +284,7 @@ TEST_F(LinuxDbusBatch, ApplicationsAreReachedDirectlyOnlyThroughLocalSockets) {
   const RegisteredApp app{"org.tavren.Test", "/test", 4242};
   for (const char* offered : {"tcp:host=192.0.2.1,port=4000", "unixexec:path=/bin/true", ""}) {
     server.offer(offered);
-    AppConnections connections;
+    AppConnections connections(context);
     AppConnections::Direct direct = connections.connectionTo(connection.get(), app);
     EXPECT_FALSE(direct.connection) << offered;
     EXPECT_FALSE(direct.silent) << offered;
@@ -289,7 +292,7 @@ TEST_F(LinuxDbusBatch, ApplicationsAreReachedDirectlyOnlyThroughLocalSockets) {
     EXPECT_FALSE(connections.connectionTo(connection.get(), app).connection) << offered;
   }
   server.offer(server.address());
-  AppConnections connections;
+  AppConnections connections(context);
   ObjectRef<GDBusConnection> direct = connections.connectionTo(connection.get(), app).connection;
   ASSERT_TRUE(direct);
   auto reached = connections.reachable(4242);
@@ -308,11 +311,12 @@ TEST(LinuxBusConnection, PeerThatNeverAuthenticatesIsGivenUp) {
   unlink(path.c_str());
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listener, 4), 0);
+  ConnectionContext context;
   auto start = Clock::now();
-  EXPECT_FALSE(openBusConnection("unix:path=" + path, 300));
+  EXPECT_FALSE(openBusConnection(context, "unix:path=" + path, 300));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-  EXPECT_FALSE(openBusConnection("", 300));
-  EXPECT_FALSE(openBusConnection("nonsense", 300));
+  EXPECT_FALSE(openBusConnection(context, "", 300));
+  EXPECT_FALSE(openBusConnection(context, "nonsense", 300));
   close(listener);
   unlink(path.c_str());
 }

@@ -89,9 +89,10 @@ TEST(LinuxWindowMatching, PairedWindowsTakeFrameAndMinimizingFromX) {
   ClientWindow shown = client(0x400007, "gtk3-widget-factory", {277, 169, 1366, 741}, false);
   // The toolkit has not caught up: it still says the first window is shown and active.
   std::vector<AccessibleWindow> windows = {
-      accessible("Probe A", Rect{0, 0, 402, 325}, 1ull << kStateActive),
-      accessible("", Rect{277, 169, 1366, 741}, 1ull << kStateActive | 1ull << kStateIconified),
-      accessible("Orphan", Rect{10, 10, 50, 60}, 1ull << kStateIconified)};
+      accessible("Probe A", Rect{0, 0, 402, 325}, 1ull << ATSPI_STATE_ACTIVE),
+      accessible("", Rect{277, 169, 1366, 741},
+                 1ull << ATSPI_STATE_ACTIVE | 1ull << ATSPI_STATE_ICONIFIED),
+      accessible("Orphan", Rect{10, 10, 50, 60}, 1ull << ATSPI_STATE_ICONIFIED)};
   std::vector<PairedWindow> paired = pairedWindows(windows, std::vector{minimized, shown});
   ASSERT_EQ(paired.size(), 3u);
 

@@ -5,11 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "platform/linux/workspace/app_identity.h"
 #include "platform/linux/workspace/atspi_name_memo.h"
 #include "platform/linux/workspace/bundle_path.h"
+#include "platform/linux/workspace/desktop_entry_cache.h"
 #include "platform/linux/workspace/desktop_entries.h"
 #include "platform/linux/workspace/process_info.h"
 
@@ -217,15 +222,101 @@ TEST(LinuxAtspiNameMemo, ReusedPidIsAnotherProcess) {
   EXPECT_EQ(memo.find(42, 2000), "Viewer");
 }
 
-TEST(LinuxAtspiNameMemo, SilentApplicationIsAskedAgainOnlyLater) {
-  AtspiNameMemo patient;  // the default memory
-  patient.remember(43, 1000, "");
-  EXPECT_EQ(patient.find(43, 1000), "");  // known silent: not asked, named otherwise
-  AtspiNameMemo forgetful(std::chrono::seconds(0));
-  forgetful.remember(43, 1000, "");
-  EXPECT_FALSE(forgetful.find(43, 1000));  // time to ask again
-  forgetful.remember(43, 1000, "Late");
-  EXPECT_EQ(forgetful.find(43, 1000), "Late");
+TEST(LinuxAtspiNameMemo, FirstNameLearntStaysForTheLifeOfTheProcess) {
+  AtspiNameMemo memo;
+  memo.remember(43, 1000, "");  // did not answer when first asked
+  memo.remember(43, 1000, "Late");
+  EXPECT_EQ(memo.find(43, 1000), "");  // named otherwise, but always the same way
+  memo.remember(44, 1000, "Editor");
+  memo.remember(44, 1000, "");
+  EXPECT_EQ(memo.find(44, 1000), "Editor");
+}
+
+TEST(LinuxAtspiNameMemo, UnregisteredProcessIsRememberedOnlyWhenTheRegistryAnswered) {
+  AtspiNameMemo memo;
+  NameQuery unregistered{45, 1000, nullptr};
+  learnAccessibilityNames(nullptr, {&unregistered, 1}, /*registryAnswered=*/false, memo);
+  EXPECT_FALSE(memo.find(45, 1000));  // no bus says nothing: ask again later
+  learnAccessibilityNames(nullptr, {&unregistered, 1}, /*registryAnswered=*/true, memo);
+  EXPECT_EQ(memo.find(45, 1000), "");
+}
+
+}  // namespace
+}  // namespace tavren::workspace
+
+namespace tavren::workspace {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two applications directories, the user's first, in a fresh temporary directory.
+class DesktopEntryDirs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("tavren-entries-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(system());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path user() const { return root_ / "user/applications"; }
+  fs::path system() const { return root_ / "system/applications"; }
+  std::vector<std::string> dirs() const { return {user().string(), system().string()}; }
+
+  // Writing to an existing file truncates it in place: its directory's time stays.
+  static void create(const fs::path& file, const std::string& name, const std::string& extra = "") {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "[Desktop Entry]\nType=Application\nName=" << name
+                        << "\nExec=true %U\n"
+                        << extra;
+  }
+  static std::string nameOf(const DesktopEntryList& entries, const std::string& id) {
+    for (const DesktopEntry& e : *entries) {
+      if (e.id == id) return e.name;
+    }
+    return "(none)";
+  }
+
+  fs::path root_;
+};
+
+TEST_F(DesktopEntryDirs, EditsAreSeenByTheNextCall) {
+  create(system() / "org.example.Tool.desktop", "Before");
+  DesktopEntryCache cache(dirs());
+  DesktopEntryList first = cache.entries();
+  EXPECT_EQ(nameOf(first, "org.example.Tool"), "Before");
+  EXPECT_EQ(cache.entries(), first);  // nothing changed: the same list, not read again
+
+  auto mtime = fs::last_write_time(system());
+  create(system() / "org.example.Tool.desktop", "After");
+  ASSERT_EQ(fs::last_write_time(system()), mtime) << "the edit was not in place";
+  EXPECT_EQ(nameOf(cache.entries(), "org.example.Tool"), "After");
+  ASSERT_EQ(first->size(), 1u);
+  EXPECT_EQ(first->front().name, "Before");  // a list handed out earlier stays as it was
+
+  create(user() / "vendor/editor.desktop", "Editor");  // the user directory did not exist
+  EXPECT_EQ(nameOf(cache.entries(), "vendor-editor"), "Editor");
+  create(user() / "vendor/viewer.desktop", "Viewer");  // in a subdirectory read before
+  EXPECT_EQ(nameOf(cache.entries(), "vendor-viewer"), "Viewer");
+
+  fs::remove(system() / "org.example.Tool.desktop");
+  EXPECT_EQ(nameOf(cache.entries(), "org.example.Tool"), "(none)");
+}
+
+TEST_F(DesktopEntryDirs, UserEntriesMaskSystemOnes) {
+  create(system() / "org.example.Tool.desktop", "System tool");
+  create(system() / "org.example.Gone.desktop", "Gone");
+  create(system() / "org.example.Quiet.desktop", "Quiet", "NoDisplay=true\n");
+  create(user() / "org.example.Tool.desktop", "User tool");
+  create(user() / "org.example.Gone.desktop", "Gone", "Hidden=true\n");  // deleted by the user
+  create(user() / "notes.txt", "Not an entry");
+  std::vector<DesktopEntry> entries = loadDesktopEntries(dirs());
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].id, "org.example.Quiet");
+  EXPECT_EQ(entries[1].id, "org.example.Tool");
+  EXPECT_EQ(entries[1].name, "User tool");
+  EXPECT_EQ(entries[1].execName, "true");  // Exec must name an existing program
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_focus.h"
+#include "platform/fake/fake_event_poster.h"
+#include "platform/fake/fake_pasteboard.h"
 #include "platform/platform.h"
 
 namespace tavren {
@@ -23,9 +25,11 @@ namespace tavren {
 //   "capabilities": {"display": true, ...}           names as in capabilityList()
 //   "apps": [{"pid", "bundleId", "name", "bundlePath", "executablePath", "regular",
 //             "launchTimeMs"}]                        in launch order
+//   "frontmostPid": 101                               owner of the active window; 0 or absent: none
 //   "windows": [{"number", "ownerPid", "ownerName", "title", "bounds": {"x","y","w","h"},
 //               "layer", "onScreen"}]                 front to back
-//   "accessibility", "clipboard": kept as given for the subsystems that read them
+//   "accessibility": kept as given for the subsystems that read it
+//   "clipboard": the general pasteboard, see FakePasteboard
 //   "delaysMs": {"runningApplications": 2000}        makes an operation slow, for timing tests
 //   "failures": ["runningApplications", ...]        makes an operation throw, as a bug would
 //   window "pixels" and "captureError", "delaysMs.windowPixels": see FakeCapture
@@ -43,17 +47,22 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   WindowServer& windowServer() override { return *this; }
   Capture& capture() override { return capture_; }
   FakeCapture& fakeCapture() { return capture_; }
+  Pasteboard& pasteboard() override { return pasteboard_; }
+  FakePasteboard& fakePasteboard() { return pasteboard_; }
   ApplicationWindows& applicationWindows() override { return appWindows_; }
   FakeAppWindows& fakeAppWindows() { return appWindows_; }
   Accessibility& accessibility() override { return axTrees_; }
   FakeAccessibility& fakeAccessibility() { return axTrees_; }
   Focus& focus() override { return focus_; }
   FakeFocus& fakeFocus() { return focus_; }
+  EventPoster& eventPoster() override { return eventPoster_; }
+  FakeEventPoster& fakeEventPoster() { return eventPoster_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
+  std::optional<AppInfo> frontmostApplication() override;
 
   // WindowServer
   std::vector<WindowInfo> windows() override;
@@ -64,6 +73,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   void quit(int32_t pid);  // the app and its windows go away
   void setBounds(uint32_t window, Rect bounds);
   void closeWindow(uint32_t window);
+  void setFrontmost(int32_t pid);  // 0: no application is frontmost
   void setDelay(const std::string& operation, std::chrono::milliseconds delay);
 
   // What was done to the desktop, one line per change, oldest first.
@@ -79,14 +89,17 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   mutable std::mutex mutex_;
   std::vector<AppInfo> apps_;
   std::vector<WindowInfo> windows_;
+  int32_t frontmostPid_ = 0;
   std::map<std::string, std::chrono::milliseconds> delays_;
   std::set<std::string> failures_;
   std::vector<std::string> journal_;
   Json accessibility_;
   Json clipboard_;
   FakeAppWindows appWindows_;
+  FakeEventPoster eventPoster_;
   FakeAccessibility axTrees_;
   FakeFocus focus_;
+  FakePasteboard pasteboard_;
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 

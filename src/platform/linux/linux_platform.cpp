@@ -9,9 +9,11 @@
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/capture/x11_capture.h"
 #include "platform/linux/focus/x11_focus.h"
+#include "platform/linux/input/linux_event_poster.h"
+#include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
-#include "platform/linux/workspace/desktop_entry_cache.h"
+#include "platform/linux/workspace/app_naming.h"
 #include "platform/linux/workspace/linux_workspace.h"
 #include "platform/linux/x11/text_property.h"
 #include "platform/linux/x11/x11_window_server.h"
@@ -37,9 +39,6 @@ std::string rootBusAddress(const x11::XConnection& x) {
                        xcb_get_property(x.get(), 0, x.root(), atom, XCB_ATOM_STRING, 0, 256));
   return x11::decodeText(x11::propertyBytes(reply.get()), x11::TextEncoding::Latin1);
 }
-
-// Diagnostics from GLib must not reach stdout or stderr, which belong to the host.
-void discardLog(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 Capabilities probe(const x11::XConnection* x, atspi::AtspiBus& bus) {
   Capabilities c;
@@ -72,13 +71,15 @@ class LinuxPlatform final : public Platform {
       : x_(x11::XConnection::open()),
         bus_(x_ ? std::function<std::string()>([x = x_.get()] { return rootBusAddress(*x); })
                 : std::function<std::string()>()),
-        workspace_(x_.get(), bus_, entries_, names_),
-        windowServer_(x_.get(), entries_, names_),
+        naming_(bus_),
+        workspace_(x_.get(), naming_),
+        windowServer_(x_.get(), naming_),
         appWindows_(x_.get(), bus_),
         toolkitAccessibility_(bus_),
         accessibility_(toolkitAccessibility_, appWindows_),
         focus_(x_.get()),
         capture_(x_.get()),
+        eventPoster_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),
         startup_([this] { startUp(); }) {}
 
@@ -95,6 +96,8 @@ class LinuxPlatform final : public Platform {
   Accessibility& accessibility() override { return accessibility_; }
   Capture& capture() override { return capture_; }
   Focus& focus() override { return focus_; }
+  EventPoster& eventPoster() override { return eventPoster_; }
+  Pasteboard& pasteboard() override { return pasteboard_; }
 
  private:
   void startUp() {
@@ -110,20 +113,21 @@ class LinuxPlatform final : public Platform {
     capture_.available();
     // Reading every desktop entry is the slowest part of naming applications: do it before
     // the first request rather than during it.
-    entries_.entries();
+    naming_.entries();
   }
 
   std::unique_ptr<x11::XConnection> x_;
   atspi::AtspiBus bus_;
-  workspace::DesktopEntryCache entries_;
-  workspace::AtspiNameMemo names_;
+  workspace::AppNaming naming_;
   workspace::LinuxWorkspace workspace_;
   x11::X11WindowServer windowServer_;
   appwindows::LinuxApplicationWindows appWindows_;
   atspi::AtspiAccessibility toolkitAccessibility_;
   appwindows::PairedAccessibility accessibility_;
   x11::X11Focus focus_;
+  x11::X11Pasteboard pasteboard_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
+  input::LinuxEventPoster eventPoster_;
   mutable std::mutex mutex_;
   mutable std::condition_variable probeDone_;
   bool probed_ = false;
@@ -135,7 +139,6 @@ class LinuxPlatform final : public Platform {
 }  // namespace
 
 std::unique_ptr<Platform> makeLinuxPlatform() {
-  g_log_set_default_handler(discardLog, nullptr);
   return std::make_unique<LinuxPlatform>();
 }
 

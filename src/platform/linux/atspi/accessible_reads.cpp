@@ -257,7 +257,7 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
     AppLink& link, std::span<const AccessibleNode* const> nodes, size_t atMost) {
   std::vector<DbusCall> calls;
   for (const AccessibleNode* node : nodes) {
-    if (hasState(node->states, kStateManagesDescendants)) {
+    if (hasState(node->states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
       calls.push_back(propertyGet(node->ref.bus, node->ref.path, kAccessible, "ChildCount"));
     } else {
       calls.push_back(accessibleCall(node->ref, kAccessible, "GetChildren", nullptr, "(a(so))"));
@@ -271,7 +271,7 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
   std::vector<size_t> managed;
   std::vector<DbusCall> childCalls;
   for (size_t i = 0; i < nodes.size(); ++i) {
-    if (!hasState(nodes[i]->states, kStateManagesDescendants)) {
+    if (!hasState(nodes[i]->states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
       lists[i] = childrenOf(replies[i]);
       if (lists[i] && lists[i]->size() > atMost) lists[i]->resize(atMost);
       continue;

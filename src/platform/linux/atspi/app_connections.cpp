@@ -68,7 +68,7 @@ AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
   }
   bool silent = false;
   const std::string address = offeredAddress(bus, busName, app.path, silent);
-  ObjectRef<GDBusConnection> opened = openPeerConnection(address, kOpenTimeoutMs);
+  ObjectRef<GDBusConnection> opened = openPeerConnection(context_, address, kOpenTimeoutMs);
   std::lock_guard lock(mutex_);
   Entry& entry = entries_[busName];
   entry.opening = false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/glib_ref.h"
 #include "platform/linux/atspi/registered_apps.h"
 
@@ -18,6 +19,9 @@ namespace tavren::atspi {
 // whose routing costs about as much as the application's own answer. Safe from any thread.
 class AppConnections {
  public:
+  // Connections are made in `context`, which must outlive this.
+  explicit AppConnections(ConnectionContext& context) : context_(context) {}
+
   struct Direct {
     ObjectRef<GDBusConnection> connection;  // null: go over the bus
     bool silent = false;  // the application did not answer at all when asked for it
@@ -45,6 +49,7 @@ class AppConnections {
   };
   void forgetEnded();
 
+  ConnectionContext& context_;
   std::mutex mutex_;
   std::unordered_map<std::string, Entry> entries_;  // by bus name, which is never reused
 };

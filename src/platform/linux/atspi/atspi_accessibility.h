@@ -15,7 +15,7 @@ enum class TreeReading { Bulk, NodeByNode };
 class AtspiAccessibility final : public Accessibility {
  public:
   explicit AtspiAccessibility(AtspiBus& bus, TreeReading reading = TreeReading::Bulk)
-      : bus_(bus), reading_(reading) {}
+      : bus_(bus), reading_(reading), direct_(bus.context()) {}
 
   // The bus answers and accessibility is switched on.
   bool trusted() override;

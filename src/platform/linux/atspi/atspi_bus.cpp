@@ -17,22 +17,6 @@ std::string environment(const char* name) {
   return value ? value : "";
 }
 
-// The context that every connection of this process is made in, run by a thread of its own:
-// GDBus reports a connection's end ("closed") in the context it was made in, and the batches
-// waiting on that connection learn of it there at once.
-GMainContext* connectionContext() {
-  static GMainContext* const context = [] {
-    GMainContext* made = g_main_context_new();
-    std::thread([made] {
-      g_main_context_push_thread_default(made);
-      GMainLoop* loop = g_main_loop_new(made, FALSE);
-      g_main_loop_run(loop);  // for the life of the process
-    }).detach();
-    return made;
-  }();
-  return context;
-}
-
 struct Opening {
   std::string address;
   GDBusConnectionFlags flags{};
@@ -62,15 +46,15 @@ gboolean startOpening(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-ObjectRef<GDBusConnection> openConnection(const std::string& address, GDBusConnectionFlags flags,
-                                          int timeoutMs) {
+ObjectRef<GDBusConnection> openConnection(ConnectionContext& context, const std::string& address,
+                                          GDBusConnectionFlags flags, int timeoutMs) {
   if (address.empty() || !g_dbus_is_supported_address(address.c_str(), nullptr)) return nullptr;
   Opening opening;
   opening.address = address;
   opening.flags = flags;
   opening.cancellable = g_cancellable_new();
   opening.handedOver.store(true, std::memory_order_release);
-  g_main_context_invoke(connectionContext(), startOpening, &opening);
+  g_main_context_invoke(context.get(), startOpening, &opening);
   std::unique_lock lock(opening.mutex);
   if (!opening.finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                  [&] { return opening.done; })) {
@@ -81,21 +65,50 @@ ObjectRef<GDBusConnection> openConnection(const std::string& address, GDBusConne
     opening.finished.wait(lock, [&] { return opening.done; });
   }
   g_object_unref(opening.cancellable);
+  if (opening.connection) routeReplies(opening.connection);
   return ObjectRef<GDBusConnection>(opening.connection);
 }
 
 }  // namespace
 
-ObjectRef<GDBusConnection> openBusConnection(const std::string& address, int timeoutMs) {
+ConnectionContext::ConnectionContext()
+    : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+  thread_ = std::thread([this] {
+    g_main_context_push_thread_default(context_);
+    g_main_loop_run(loop_);
+    g_main_context_pop_thread_default(context_);
+  });
+}
+
+ConnectionContext::~ConnectionContext() {
+  // Quit from inside the loop: a quit before the thread has started running it would be lost.
+  GSource* quit = g_idle_source_new();
+  g_source_set_callback(
+      quit,
+      [](gpointer loop) {
+        g_main_loop_quit(static_cast<GMainLoop*>(loop));
+        return G_SOURCE_REMOVE;
+      },
+      loop_, nullptr);
+  g_source_attach(quit, context_);
+  g_source_unref(quit);
+  thread_.join();
+  g_main_loop_unref(loop_);
+  g_main_context_unref(context_);
+}
+
+ObjectRef<GDBusConnection> openBusConnection(ConnectionContext& context, const std::string& address,
+                                             int timeoutMs) {
   return openConnection(
-      address,
+      context, address,
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
       timeoutMs);
 }
 
-ObjectRef<GDBusConnection> openPeerConnection(const std::string& address, int timeoutMs) {
-  return openConnection(address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, timeoutMs);
+ObjectRef<GDBusConnection> openPeerConnection(ConnectionContext& context,
+                                              const std::string& address, int timeoutMs) {
+  return openConnection(context, address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, timeoutMs);
 }
 
 AtspiBus::AtspiBus(std::function<std::string()> rootAddress)
@@ -103,10 +116,10 @@ AtspiBus::AtspiBus(std::function<std::string()> rootAddress)
       envAddress_(environment("AT_SPI_BUS_ADDRESS")),
       sessionAddress_(environment("DBUS_SESSION_BUS_ADDRESS")) {}
 
-std::string AtspiBus::findAddress(std::optional<bool>& enabled) const {
+std::string AtspiBus::findAddress(std::optional<bool>& enabled) {
   // The session bus is asked even when the address is known, for the enabled status.
   std::string address = envAddress_;
-  if (auto session = openBusConnection(sessionAddress_, kConnectTimeoutMs)) {
+  if (auto session = openBusConnection(context_, sessionAddress_, kConnectTimeoutMs)) {
     std::vector<DbusCall> calls;
     calls.push_back({"org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
                      G_VARIANT_TYPE("(s)")});
@@ -139,7 +152,8 @@ ObjectRef<GDBusConnection> AtspiBus::connection() {
     connecting_ = true;
   }
   std::optional<bool> enabled;
-  ObjectRef<GDBusConnection> opened = openBusConnection(findAddress(enabled), kConnectTimeoutMs);
+  ObjectRef<GDBusConnection> opened =
+      openBusConnection(context_, findAddress(enabled), kConnectTimeoutMs);
   std::lock_guard lock(mutex_);
   connecting_ = false;
   if (enabled) enabled_ = enabled;

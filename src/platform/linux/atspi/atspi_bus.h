@@ -7,10 +7,29 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/linux/atspi/glib_ref.h"
 
 namespace tavren::atspi {
+
+// A GLib main context run by a thread of its own for as long as this object lives. Connections
+// are made in it: GDBus reports a connection's end ("closed") in the context it was made in, and
+// the batches waiting on that connection learn of it there at once.
+class ConnectionContext {
+ public:
+  ConnectionContext();
+  ~ConnectionContext();  // stops the thread and waits for it
+  ConnectionContext(const ConnectionContext&) = delete;
+  ConnectionContext& operator=(const ConnectionContext&) = delete;
+
+  GMainContext* get() const { return context_; }
+
+ private:
+  GMainContext* context_;
+  GMainLoop* loop_;
+  std::thread thread_;
+};
 
 // The process's one connection to the accessibility bus, shared by every thread (GDBus
 // connections are thread-safe). The bus is found, in order, from $AT_SPI_BUS_ADDRESS, from
@@ -32,13 +51,17 @@ class AtspiBus {
   // nothing when no session bus answered.
   std::optional<bool> enabled();
 
+  // Where this bus's connections, and the direct ones to applications, are made.
+  ConnectionContext& context() { return context_; }
+
   static constexpr std::chrono::seconds kRetryInterval{2};
   static constexpr int kConnectTimeoutMs = 1500;
 
  private:
   // The bus address; also reads the enabled status when a session bus answers.
-  std::string findAddress(std::optional<bool>& enabled) const;
+  std::string findAddress(std::optional<bool>& enabled);
 
+  ConnectionContext context_;  // first: it outlives every connection made in it
   std::mutex mutex_;
   ObjectRef<GDBusConnection> connection_;
   std::chrono::steady_clock::time_point nextAttempt_{};
@@ -50,10 +73,13 @@ class AtspiBus {
 };
 
 // A private connection to the message bus at this address (not the process-wide singletons of
-// GIO, which may exit the process when the bus goes away), given up after timeoutMs.
-ObjectRef<GDBusConnection> openBusConnection(const std::string& address, int timeoutMs);
+// GIO, which may exit the process when the bus goes away), made in `context`, given up after
+// timeoutMs. It carries batches (dbus_batch.h).
+ObjectRef<GDBusConnection> openBusConnection(ConnectionContext& context, const std::string& address,
+                                             int timeoutMs);
 
 // A connection straight to one peer (no message bus in between), same rules.
-ObjectRef<GDBusConnection> openPeerConnection(const std::string& address, int timeoutMs);
+ObjectRef<GDBusConnection> openPeerConnection(ConnectionContext& context,
+                                              const std::string& address, int timeoutMs);
 
 }  // namespace tavren::atspi

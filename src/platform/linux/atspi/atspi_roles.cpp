@@ -1,35 +1,11 @@
 #include "platform/linux/atspi/atspi_roles.h"
 
+#include <atspi/atspi-constants.h>
+
 #include <array>
 
 namespace tavren::atspi {
 namespace {
-
-// AtspiRole values (atspi-constants.h), named here so the table reads as data.
-enum Role : uint32_t {
-  kAcceleratorLabel = 1, kAlert = 2, kAnimation = 3, kArrow = 4, kCalendar = 5, kCanvas = 6,
-  kCheckBox = 7, kCheckMenuItem = 8, kColorChooser = 9, kColumnHeader = 10, kComboBox = 11,
-  kDateEditor = 12, kDesktopIcon = 13, kDesktopFrame = 14, kDial = 15, kDialog = 16,
-  kDirectoryPane = 17, kDrawingArea = 18, kFileChooser = 19, kFiller = 20, kFontChooser = 22,
-  kFrame = 23, kGlassPane = 24, kHtmlContainer = 25, kIcon = 26, kImage = 27,
-  kInternalFrame = 28, kLabel = 29, kLayeredPane = 30, kList = 31, kListItem = 32, kMenu = 33,
-  kMenuBar = 34, kMenuItem = 35, kOptionPane = 36, kPageTab = 37, kPageTabList = 38,
-  kPanel = 39, kPasswordText = 40, kPopupMenu = 41, kProgressBar = 42, kPushButton = 43,
-  kRadioButton = 44, kRadioMenuItem = 45, kRootPane = 46, kRowHeader = 47, kScrollBar = 48,
-  kScrollPane = 49, kSeparator = 50, kSlider = 51, kSpinButton = 52, kSplitPane = 53,
-  kStatusBar = 54, kTable = 55, kTableCell = 56, kTableColumnHeader = 57,
-  kTableRowHeader = 58, kTearoffMenuItem = 59, kTerminal = 60, kText = 61,
-  kToggleButton = 62, kToolBar = 63, kToolTip = 64, kTree = 65, kTreeTable = 66,
-  kViewport = 68, kWindow = 69, kHeader = 71, kFooter = 72, kParagraph = 73, kRuler = 74,
-  kApplication = 75, kAutocomplete = 76, kEditbar = 77, kEmbedded = 78, kEntry = 79,
-  kChart = 80, kCaption = 81, kDocumentFrame = 82, kHeading = 83, kPage = 84, kSection = 85, kForm = 87,
-  kLink = 88, kTableRow = 90, kTreeItem = 91, kDocumentSpreadsheet = 92,
-  kDocumentPresentation = 93, kDocumentText = 94, kDocumentWeb = 95, kDocumentEmail = 96,
-  kComment = 97, kListBox = 98, kGrouping = 99, kImageMap = 100, kNotification = 101,
-  kInfoBar = 102, kLevelBar = 103, kTitleBar = 104, kBlockQuote = 105, kTimer = 115,
-  kStatic = 116,
-  kPushButtonMenu = 129,
-};
 
 struct RoleRow {
   uint32_t atspi;
@@ -40,106 +16,106 @@ struct RoleRow {
 // with no counterpart at all fall back to kUnknownRole. Roles decided by state (text fields,
 // toggles) and top-level windows are handled in protocolRole before this table.
 constexpr auto kRoleTable = std::to_array<RoleRow>({
-    {kAcceleratorLabel, {"AXStaticText", ""}},
-    {kAlert, {"AXGroup", ""}},
-    {kAnimation, {"AXImage", ""}},
-    {kArrow, {"AXImage", ""}},
-    {kCalendar, {"AXGroup", ""}},
-    {kCanvas, {"AXGroup", ""}},
-    {kCheckBox, {"AXCheckBox", ""}},
-    {kCheckMenuItem, {"AXMenuItem", ""}},
-    {kColorChooser, {"AXColorWell", ""}},
-    {kColumnHeader, {"AXButton", "AXSortButton"}},
-    {kComboBox, {"AXComboBox", ""}},
-    {kDateEditor, {"AXDateField", ""}},
-    {kDesktopIcon, {"AXImage", ""}},
-    {kDesktopFrame, {"AXGroup", ""}},
-    {kDial, {"AXSlider", ""}},
-    {kDialog, {"AXGroup", ""}},
-    {kDirectoryPane, {"AXGroup", ""}},
-    {kDrawingArea, {"AXGroup", ""}},
-    {kFileChooser, {"AXGroup", ""}},
-    {kFiller, {"AXGroup", ""}},
-    {kFontChooser, {"AXGroup", ""}},
-    {kFrame, {"AXGroup", ""}},
-    {kGlassPane, {"AXGroup", ""}},
-    {kHtmlContainer, {"AXGroup", ""}},
-    {kIcon, {"AXImage", ""}},
-    {kImage, {"AXImage", ""}},
-    {kInternalFrame, {"AXGroup", ""}},
-    {kLabel, {"AXStaticText", ""}},
-    {kLayeredPane, {"AXGroup", ""}},
-    {kList, {"AXList", ""}},
-    {kListItem, {"AXGroup", ""}},
-    {kMenu, {"AXMenu", ""}},
-    {kMenuBar, {"AXMenuBar", ""}},
-    {kMenuItem, {"AXMenuItem", ""}},
-    {kOptionPane, {"AXGroup", ""}},
-    {kPageTab, {"AXRadioButton", "AXTabButton"}},
-    {kPageTabList, {"AXTabGroup", ""}},
-    {kPanel, {"AXGroup", ""}},
-    {kPopupMenu, {"AXMenu", ""}},
-    {kProgressBar, {"AXProgressIndicator", ""}},
-    {kPushButton, {"AXButton", ""}},
-    {kRadioButton, {"AXRadioButton", ""}},
-    {kRadioMenuItem, {"AXMenuItem", ""}},
-    {kRootPane, {"AXGroup", ""}},
-    {kRowHeader, {"AXCell", ""}},
-    {kScrollBar, {"AXScrollBar", ""}},
-    {kScrollPane, {"AXScrollArea", ""}},
-    {kSeparator, {"AXSplitter", ""}},
-    {kSlider, {"AXSlider", ""}},
-    {kSpinButton, {"AXIncrementor", ""}},
-    {kSplitPane, {"AXSplitGroup", ""}},
-    {kStatusBar, {"AXGroup", ""}},
-    {kTable, {"AXTable", ""}},
-    {kTableCell, {"AXCell", ""}},
-    {kTableColumnHeader, {"AXButton", "AXSortButton"}},
-    {kTableRowHeader, {"AXCell", ""}},
-    {kTearoffMenuItem, {"AXMenuItem", ""}},
-    {kTerminal, {"AXTextArea", ""}},
-    {kToolBar, {"AXToolbar", ""}},
-    {kToolTip, {"AXHelpTag", ""}},
-    {kTree, {"AXOutline", ""}},
-    {kTreeTable, {"AXOutline", ""}},
-    {kViewport, {"AXGroup", ""}},
-    {kWindow, {"AXGroup", ""}},
-    {kHeader, {"AXGroup", ""}},
-    {kFooter, {"AXGroup", ""}},
-    {kParagraph, {"AXGroup", ""}},
-    {kRuler, {"AXRuler", ""}},
-    {kApplication, {"AXApplication", ""}},
-    {kAutocomplete, {"AXComboBox", ""}},
-    {kEditbar, {"AXTextField", ""}},
-    {kEmbedded, {"AXGroup", ""}},
-    {kEntry, {"AXTextField", ""}},
-    {kChart, {"AXImage", ""}},  // Qt 5's charts
-    {kCaption, {"AXStaticText", ""}},
-    {kDocumentFrame, {"AXGroup", ""}},
-    {kHeading, {"AXHeading", ""}},
-    {kPage, {"AXGroup", ""}},
-    {kSection, {"AXGroup", ""}},
-    {kForm, {"AXGroup", ""}},
-    {kLink, {"AXLink", ""}},
-    {kTableRow, {"AXRow", ""}},
-    {kTreeItem, {"AXRow", "AXOutlineRow"}},
-    {kDocumentSpreadsheet, {"AXGroup", ""}},
-    {kDocumentPresentation, {"AXGroup", ""}},
-    {kDocumentText, {"AXTextArea", ""}},
-    {kDocumentWeb, {"AXWebArea", ""}},
-    {kDocumentEmail, {"AXGroup", ""}},
-    {kComment, {"AXGroup", ""}},
-    {kListBox, {"AXList", ""}},
-    {kGrouping, {"AXGroup", ""}},
-    {kImageMap, {"AXImage", ""}},
-    {kNotification, {"AXGroup", ""}},
-    {kInfoBar, {"AXGroup", ""}},
-    {kLevelBar, {"AXLevelIndicator", ""}},
-    {kTitleBar, {"AXGroup", ""}},
-    {kBlockQuote, {"AXGroup", ""}},
-    {kTimer, {"AXStaticText", ""}},  // GTK 4's timers: a time shown
-    {kStatic, {"AXStaticText", ""}},
-    {kPushButtonMenu, {"AXMenuButton", ""}},
+    {ATSPI_ROLE_ACCELERATOR_LABEL, {"AXStaticText", ""}},
+    {ATSPI_ROLE_ALERT, {"AXGroup", ""}},
+    {ATSPI_ROLE_ANIMATION, {"AXImage", ""}},
+    {ATSPI_ROLE_ARROW, {"AXImage", ""}},
+    {ATSPI_ROLE_CALENDAR, {"AXGroup", ""}},
+    {ATSPI_ROLE_CANVAS, {"AXGroup", ""}},
+    {ATSPI_ROLE_CHECK_BOX, {"AXCheckBox", ""}},
+    {ATSPI_ROLE_CHECK_MENU_ITEM, {"AXMenuItem", ""}},
+    {ATSPI_ROLE_COLOR_CHOOSER, {"AXColorWell", ""}},
+    {ATSPI_ROLE_COLUMN_HEADER, {"AXButton", "AXSortButton"}},
+    {ATSPI_ROLE_COMBO_BOX, {"AXComboBox", ""}},
+    {ATSPI_ROLE_DATE_EDITOR, {"AXDateField", ""}},
+    {ATSPI_ROLE_DESKTOP_ICON, {"AXImage", ""}},
+    {ATSPI_ROLE_DESKTOP_FRAME, {"AXGroup", ""}},
+    {ATSPI_ROLE_DIAL, {"AXSlider", ""}},
+    {ATSPI_ROLE_DIALOG, {"AXGroup", ""}},
+    {ATSPI_ROLE_DIRECTORY_PANE, {"AXGroup", ""}},
+    {ATSPI_ROLE_DRAWING_AREA, {"AXGroup", ""}},
+    {ATSPI_ROLE_FILE_CHOOSER, {"AXGroup", ""}},
+    {ATSPI_ROLE_FILLER, {"AXGroup", ""}},
+    {ATSPI_ROLE_FONT_CHOOSER, {"AXGroup", ""}},
+    {ATSPI_ROLE_FRAME, {"AXGroup", ""}},
+    {ATSPI_ROLE_GLASS_PANE, {"AXGroup", ""}},
+    {ATSPI_ROLE_HTML_CONTAINER, {"AXGroup", ""}},
+    {ATSPI_ROLE_ICON, {"AXImage", ""}},
+    {ATSPI_ROLE_IMAGE, {"AXImage", ""}},
+    {ATSPI_ROLE_INTERNAL_FRAME, {"AXGroup", ""}},
+    {ATSPI_ROLE_LABEL, {"AXStaticText", ""}},
+    {ATSPI_ROLE_LAYERED_PANE, {"AXGroup", ""}},
+    {ATSPI_ROLE_LIST, {"AXList", ""}},
+    {ATSPI_ROLE_LIST_ITEM, {"AXGroup", ""}},
+    {ATSPI_ROLE_MENU, {"AXMenu", ""}},
+    {ATSPI_ROLE_MENU_BAR, {"AXMenuBar", ""}},
+    {ATSPI_ROLE_MENU_ITEM, {"AXMenuItem", ""}},
+    {ATSPI_ROLE_OPTION_PANE, {"AXGroup", ""}},
+    {ATSPI_ROLE_PAGE_TAB, {"AXRadioButton", "AXTabButton"}},
+    {ATSPI_ROLE_PAGE_TAB_LIST, {"AXTabGroup", ""}},
+    {ATSPI_ROLE_PANEL, {"AXGroup", ""}},
+    {ATSPI_ROLE_POPUP_MENU, {"AXMenu", ""}},
+    {ATSPI_ROLE_PROGRESS_BAR, {"AXProgressIndicator", ""}},
+    {ATSPI_ROLE_PUSH_BUTTON, {"AXButton", ""}},
+    {ATSPI_ROLE_RADIO_BUTTON, {"AXRadioButton", ""}},
+    {ATSPI_ROLE_RADIO_MENU_ITEM, {"AXMenuItem", ""}},
+    {ATSPI_ROLE_ROOT_PANE, {"AXGroup", ""}},
+    {ATSPI_ROLE_ROW_HEADER, {"AXCell", ""}},
+    {ATSPI_ROLE_SCROLL_BAR, {"AXScrollBar", ""}},
+    {ATSPI_ROLE_SCROLL_PANE, {"AXScrollArea", ""}},
+    {ATSPI_ROLE_SEPARATOR, {"AXSplitter", ""}},
+    {ATSPI_ROLE_SLIDER, {"AXSlider", ""}},
+    {ATSPI_ROLE_SPIN_BUTTON, {"AXIncrementor", ""}},
+    {ATSPI_ROLE_SPLIT_PANE, {"AXSplitGroup", ""}},
+    {ATSPI_ROLE_STATUS_BAR, {"AXGroup", ""}},
+    {ATSPI_ROLE_TABLE, {"AXTable", ""}},
+    {ATSPI_ROLE_TABLE_CELL, {"AXCell", ""}},
+    {ATSPI_ROLE_TABLE_COLUMN_HEADER, {"AXButton", "AXSortButton"}},
+    {ATSPI_ROLE_TABLE_ROW_HEADER, {"AXCell", ""}},
+    {ATSPI_ROLE_TEAROFF_MENU_ITEM, {"AXMenuItem", ""}},
+    {ATSPI_ROLE_TERMINAL, {"AXTextArea", ""}},
+    {ATSPI_ROLE_TOOL_BAR, {"AXToolbar", ""}},
+    {ATSPI_ROLE_TOOL_TIP, {"AXHelpTag", ""}},
+    {ATSPI_ROLE_TREE, {"AXOutline", ""}},
+    {ATSPI_ROLE_TREE_TABLE, {"AXOutline", ""}},
+    {ATSPI_ROLE_VIEWPORT, {"AXGroup", ""}},
+    {ATSPI_ROLE_WINDOW, {"AXGroup", ""}},
+    {ATSPI_ROLE_HEADER, {"AXGroup", ""}},
+    {ATSPI_ROLE_FOOTER, {"AXGroup", ""}},
+    {ATSPI_ROLE_PARAGRAPH, {"AXGroup", ""}},
+    {ATSPI_ROLE_RULER, {"AXRuler", ""}},
+    {ATSPI_ROLE_APPLICATION, {"AXApplication", ""}},
+    {ATSPI_ROLE_AUTOCOMPLETE, {"AXComboBox", ""}},
+    {ATSPI_ROLE_EDITBAR, {"AXTextField", ""}},
+    {ATSPI_ROLE_EMBEDDED, {"AXGroup", ""}},
+    {ATSPI_ROLE_ENTRY, {"AXTextField", ""}},
+    {ATSPI_ROLE_CHART, {"AXImage", ""}},  // Qt 5's charts
+    {ATSPI_ROLE_CAPTION, {"AXStaticText", ""}},
+    {ATSPI_ROLE_DOCUMENT_FRAME, {"AXGroup", ""}},
+    {ATSPI_ROLE_HEADING, {"AXHeading", ""}},
+    {ATSPI_ROLE_PAGE, {"AXGroup", ""}},
+    {ATSPI_ROLE_SECTION, {"AXGroup", ""}},
+    {ATSPI_ROLE_FORM, {"AXGroup", ""}},
+    {ATSPI_ROLE_LINK, {"AXLink", ""}},
+    {ATSPI_ROLE_TABLE_ROW, {"AXRow", ""}},
+    {ATSPI_ROLE_TREE_ITEM, {"AXRow", "AXOutlineRow"}},
+    {ATSPI_ROLE_DOCUMENT_SPREADSHEET, {"AXGroup", ""}},
+    {ATSPI_ROLE_DOCUMENT_PRESENTATION, {"AXGroup", ""}},
+    {ATSPI_ROLE_DOCUMENT_TEXT, {"AXTextArea", ""}},
+    {ATSPI_ROLE_DOCUMENT_WEB, {"AXWebArea", ""}},
+    {ATSPI_ROLE_DOCUMENT_EMAIL, {"AXGroup", ""}},
+    {ATSPI_ROLE_COMMENT, {"AXGroup", ""}},
+    {ATSPI_ROLE_LIST_BOX, {"AXList", ""}},
+    {ATSPI_ROLE_GROUPING, {"AXGroup", ""}},
+    {ATSPI_ROLE_IMAGE_MAP, {"AXImage", ""}},
+    {ATSPI_ROLE_NOTIFICATION, {"AXGroup", ""}},
+    {ATSPI_ROLE_INFO_BAR, {"AXGroup", ""}},
+    {ATSPI_ROLE_LEVEL_BAR, {"AXLevelIndicator", ""}},
+    {ATSPI_ROLE_TITLE_BAR, {"AXGroup", ""}},
+    {ATSPI_ROLE_BLOCK_QUOTE, {"AXGroup", ""}},
+    {ATSPI_ROLE_TIMER, {"AXStaticText", ""}},  // GTK 4's timers: a time shown
+    {ATSPI_ROLE_STATIC, {"AXStaticText", ""}},
+    {ATSPI_ROLE_PUSH_BUTTON_MENU, {"AXMenuButton", ""}},
 });
 
 // Top-level windows: the kinds of window, for their subrole.
@@ -148,13 +124,13 @@ struct WindowRow {
   std::string_view subrole;
 };
 constexpr auto kWindowTable = std::to_array<WindowRow>({
-    {kFrame, "AXStandardWindow"},
-    {kDialog, "AXDialog"},
-    {kAlert, "AXDialog"},
-    {kFileChooser, "AXDialog"},
-    {kColorChooser, "AXDialog"},
-    {kFontChooser, "AXDialog"},
-    {kWindow, ""},  // pop-up and other undecorated windows
+    {ATSPI_ROLE_FRAME, "AXStandardWindow"},
+    {ATSPI_ROLE_DIALOG, "AXDialog"},
+    {ATSPI_ROLE_ALERT, "AXDialog"},
+    {ATSPI_ROLE_FILE_CHOOSER, "AXDialog"},
+    {ATSPI_ROLE_COLOR_CHOOSER, "AXDialog"},
+    {ATSPI_ROLE_FONT_CHOOSER, "AXDialog"},
+    {ATSPI_ROLE_WINDOW, ""},  // pop-up and other undecorated windows
 });
 
 constexpr bool tableSorted() {
@@ -192,10 +168,10 @@ bool isWindowRole(uint32_t atspiRole) {
 }
 
 bool isMenuHolder(uint32_t atspiRole, std::span<const uint32_t> childRoles) {
-  return atspiRole == kWindow && childRoles.size() == 1 && childRoles[0] == kMenu;
+  return atspiRole == ATSPI_ROLE_WINDOW && childRoles.size() == 1 && childRoles[0] == ATSPI_ROLE_MENU;
 }
 
-bool mayHoldMenu(uint32_t atspiRole) { return atspiRole == kWindow; }
+bool mayHoldMenu(uint32_t atspiRole) { return atspiRole == ATSPI_ROLE_WINDOW; }
 
 ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel) {
   if (topLevel) {
@@ -204,11 +180,11 @@ ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel) {
     }
   }
   switch (atspiRole) {
-    case kPasswordText:
+    case ATSPI_ROLE_PASSWORD_TEXT:
       return {"AXTextField", "AXSecureTextField"};
-    case kText:
-      return {hasState(states, kStateMultiLine) ? "AXTextArea" : "AXTextField", ""};
-    case kToggleButton:
+    case ATSPI_ROLE_TEXT:
+      return {hasState(states, ATSPI_STATE_MULTI_LINE) ? "AXTextArea" : "AXTextField", ""};
+    case ATSPI_ROLE_TOGGLE_BUTTON:
       return {"AXCheckBox", "AXToggle"};
     default:
       break;
@@ -220,16 +196,19 @@ ProtocolRole protocolRole(uint32_t atspiRole, uint64_t states, bool topLevel) {
 }
 
 bool isToggleRole(uint32_t atspiRole) {
-  return atspiRole == kCheckBox || atspiRole == kCheckMenuItem || atspiRole == kRadioButton ||
-         atspiRole == kRadioMenuItem || atspiRole == kToggleButton;
+  return atspiRole == ATSPI_ROLE_CHECK_BOX || atspiRole == ATSPI_ROLE_CHECK_MENU_ITEM ||
+         atspiRole == ATSPI_ROLE_RADIO_BUTTON || atspiRole == ATSPI_ROLE_RADIO_MENU_ITEM ||
+         atspiRole == ATSPI_ROLE_TOGGLE_BUTTON;
 }
 
 bool isSteppedRole(uint32_t atspiRole) {
-  return atspiRole == kSlider || atspiRole == kSpinButton || atspiRole == kScrollBar ||
-         atspiRole == kDial;
+  return atspiRole == ATSPI_ROLE_SLIDER || atspiRole == ATSPI_ROLE_SPIN_BUTTON ||
+         atspiRole == ATSPI_ROLE_SCROLL_BAR || atspiRole == ATSPI_ROLE_DIAL;
 }
 
-bool isSecretTextRole(uint32_t atspiRole) { return atspiRole == kPasswordText; }
+bool isSecretTextRole(uint32_t atspiRole) {
+  return atspiRole == ATSPI_ROLE_PASSWORD_TEXT;
+}
 
 std::vector<std::string> protocolActionNames(std::span<const std::string> atspiActions) {
   std::vector<std::string> names(atspiActions.begin(), atspiActions.end());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atspi/atspi-constants.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -8,15 +10,7 @@
 
 namespace tavren::atspi {
 
-// AtspiStateType bits this backend reads (bit n of the 64-bit state set).
-inline constexpr uint32_t kStateChecked = 4;
-inline constexpr uint32_t kStateEditable = 7;
-inline constexpr uint32_t kStateMultiLine = 17;
-inline constexpr uint32_t kStateShowing = 25;
-inline constexpr uint32_t kStateVisible = 30;
-inline constexpr uint32_t kStateManagesDescendants = 31;
-inline constexpr uint32_t kStateIndeterminate = 32;
-
+// Whether an AT-SPI state (AtspiStateType: bit n of the 64-bit state set) is set.
 inline constexpr bool hasState(uint64_t states, uint32_t state) {
   return state < 64 && (states >> state & 1) != 0;
 }

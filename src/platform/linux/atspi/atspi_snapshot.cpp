@@ -68,7 +68,7 @@ AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConn
 
 std::optional<std::vector<const AccessibleNode*>> AtspiSnapshot::cachedChildren(
     const AccessibleNode& node) const {
-  if (!node.read || node.childCount < 0 || hasState(node.states, kStateManagesDescendants)) {
+  if (!node.read || node.childCount < 0 || hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
     return std::nullopt;
   }
   std::vector<const AccessibleNode*> kids;
@@ -217,9 +217,9 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
     if (!node.read) continue;
     if (isToggleRole(node.role)) {
       // A toggle's value is its state, already known: 1 checked, 2 mixed, 0 otherwise.
-      out[i] = int64_t{hasState(node.states, kStateIndeterminate) ? 2
-                       : hasState(node.states, kStateChecked)     ? 1
-                                                                  : 0};
+      out[i] = int64_t{hasState(node.states, ATSPI_STATE_INDETERMINATE) ? 2
+                       : hasState(node.states, ATSPI_STATE_CHECKED)     ? 1
+                                                                        : 0};
       continue;
     }
     asked.push_back(i);
@@ -308,8 +308,8 @@ std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& wi
     std::vector<ElementIndex> unread;
     for (ElementIndex e = 0; e < elements_.size(); ++e) {
       const AccessibleNode& node = nodes_[e];
-      if (!elements_[e].children && hasState(node.states, kStateShowing) &&
-          !hasState(node.states, kStateManagesDescendants)) {
+      if (!elements_[e].children && hasState(node.states, ATSPI_STATE_SHOWING) &&
+          !hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
         unread.push_back(e);
       }
     }
@@ -318,7 +318,7 @@ std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& wi
   }
   std::vector<ElementIndex> showing;
   for (ElementIndex e = 0; e < elements_.size(); ++e) {
-    if (nodes_[e].read && hasState(nodes_[e].states, kStateShowing)) showing.push_back(e);
+    if (nodes_[e].read && hasState(nodes_[e].states, ATSPI_STATE_SHOWING)) showing.push_back(e);
   }
   const std::vector<ElementDetails> frames = details(showing);
   constexpr double kSlack = 2;

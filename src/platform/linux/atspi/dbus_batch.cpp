@@ -89,25 +89,15 @@ void onClosed(GDBusConnection*, gboolean, GError*, gpointer data) {
   decltype(router->pending)().swap(router->pending);  // the buckets of its largest batch
 }
 
-// The connection's router, installed on first use. Routers are kept for the life of the
-// process (emptied once their connection ends, a few dozen bytes remain): a connection's last
-// reference may go on any thread, GDBus's worker included, and a router that is never freed
-// cannot be freed under a reply on its way in.
-ReplyRouter& routerOf(GDBusConnection* connection) {
-  static constexpr const char* kKey = "tavren-reply-router";
-  static std::mutex installing;
-  static auto* const kept = new std::vector<ReplyRouter*>;
-  std::lock_guard lock(installing);
-  if (auto* router = static_cast<ReplyRouter*>(g_object_get_data(G_OBJECT(connection), kKey))) {
-    return *router;
-  }
-  auto* router = new ReplyRouter;
-  router->ready.store(true, std::memory_order_release);
-  kept->push_back(router);
-  g_object_set_data(G_OBJECT(connection), kKey, router);
-  g_dbus_connection_add_filter(connection, routeReply, router, nullptr);
-  g_signal_connect(connection, "closed", G_CALLBACK(onClosed), router);
-  return *router;
+constexpr const char* kRouterKey = "tavren-reply-router";
+
+void freeRouter(gpointer data) {
+  auto* router = static_cast<ReplyRouter*>(data);
+  // Every batch let go of the router's lock before the connection's last reference went, on
+  // whatever thread; taking the lock once shows that order to thread checkers, which do not see
+  // GLib's reference counting.
+  { std::lock_guard lock(router->mutex); }
+  delete router;
 }
 
 // GDBus refuses malformed names; names that come from other processes are checked here first.
@@ -127,6 +117,16 @@ void dropParameters(DbusCall& call) {
 
 }  // namespace
 
+void routeReplies(GDBusConnection* connection) {
+  auto* router = new ReplyRouter;
+  router->ready.store(true, std::memory_order_release);
+  // The connection owns its router: GDBus stops delivering to filters when the connection is
+  // disposed, and the router goes with the connection's data after that.
+  g_object_set_data_full(G_OBJECT(connection), kRouterKey, router, freeRouter);
+  g_dbus_connection_add_filter(connection, routeReply, router, nullptr);
+  g_signal_connect(connection, "closed", G_CALLBACK(onClosed), router);
+}
+
 std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCall> calls,
                                 int timeoutMs) {
   std::vector<VariantRef> replies(calls.size());
@@ -134,7 +134,12 @@ std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCal
     for (DbusCall& call : calls) dropParameters(call);
     return replies;
   }
-  ReplyRouter& router = routerOf(connection);
+  auto* routerData = static_cast<ReplyRouter*>(g_object_get_data(G_OBJECT(connection), kRouterKey));
+  if (!routerData) {  // not made for batches: nothing would take the replies off
+    for (DbusCall& call : calls) dropParameters(call);
+    return replies;
+  }
+  ReplyRouter& router = *routerData;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   Waiter waiter;
   waiter.replies = &replies;

@@ -22,11 +22,17 @@ struct DbusCall {
   const GVariantType* replyType = nullptr;  // checked by GDBus; null accepts any reply
 };
 
+// Makes the connection able to carry batches: replies to them are taken off the connection in
+// its worker thread, before GDBus dispatches anything. Called once, on a new connection, before
+// it is shared with other threads (the connections of atspi_bus.h come with it).
+void routeReplies(GDBusConnection* connection);
+
 // Sends every call at once and waits until each has been answered or has failed, or until
 // timeoutMs have passed, so the whole batch costs about one round trip to the slowest peer.
-// Replies come back in call order; a failed or unanswered call gives null. Callable from any
-// thread; replies are taken off the connection as they arrive, without a main loop. An empty
-// destination addresses the peer of a peer-to-peer connection.
+// Replies come back in call order; a failed or unanswered call gives null, as does every call on
+// a connection routeReplies() was not called for. Callable from any thread; replies are taken
+// off the connection as they arrive, without a main loop. An empty destination addresses the
+// peer of a peer-to-peer connection.
 std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCall> calls,
                                 int timeoutMs = kCallTimeoutMs);
 

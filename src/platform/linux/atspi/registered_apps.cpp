@@ -12,10 +12,11 @@ constexpr const char* kRegistry = "org.a11y.atspi.Registry";
 constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
 
-std::vector<RegisteredApp> registryChildren(GDBusConnection* bus) {
+std::vector<RegisteredApp> registryChildren(GDBusConnection* bus, bool* answered) {
   VariantRef reply = callOne(
       bus, {kRegistry, kRootPath, kAccessible, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))")});
   std::vector<RegisteredApp> apps;
+  if (answered) *answered = reply != nullptr;
   if (!reply) return apps;
   GVariantIter* children = nullptr;
   g_variant_get(reply.get(), "(a(so))", &children);
@@ -30,8 +31,8 @@ std::vector<RegisteredApp> registryChildren(GDBusConnection* bus) {
 
 }  // namespace
 
-std::vector<RegisteredApp> registeredApps(GDBusConnection* bus) {
-  std::vector<RegisteredApp> apps = registryChildren(bus);
+std::vector<RegisteredApp> registeredApps(GDBusConnection* bus, bool* answered) {
+  std::vector<RegisteredApp> apps = registryChildren(bus, answered);
   std::vector<DbusCall> calls;
   for (const RegisteredApp& app : apps) {
     calls.push_back({"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",

@@ -17,8 +17,8 @@ struct RegisteredApp {
 };
 
 // Every application the registry knows, with its pid: one call to the registry, then one
-// batch of pid queries to the bus.
-std::vector<RegisteredApp> registeredApps(GDBusConnection* bus);
+// batch of pid queries to the bus. *answered (when given) tells whether the registry answered.
+std::vector<RegisteredApp> registeredApps(GDBusConnection* bus, bool* answered = nullptr);
 
 // The accessible Name of each application's root, in the same order; empty where it did not
 // answer in time. One batch, all in flight together.

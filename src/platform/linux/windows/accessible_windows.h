@@ -8,12 +8,9 @@
 #include <vector>
 
 #include "platform/geometry.h"
+#include "platform/linux/atspi/atspi_roles.h"
 
 namespace tavren::appwindows {
-
-// AT-SPI state bits the window inventory reads (AtspiStateType).
-inline constexpr uint32_t kStateActive = 1;
-inline constexpr uint32_t kStateIconified = 15;
 
 // A window among an application's accessible children.
 struct AccessibleWindow {
@@ -23,7 +20,7 @@ struct AccessibleWindow {
   std::optional<Point> position;  // screen coordinates; absent when the toolkit has none
   std::optional<Size> size;
 
-  bool has(uint32_t state) const { return state < 64 && (states >> state & 1) != 0; }
+  bool has(uint32_t state) const { return atspi::hasState(states, state); }
 };
 
 // A window's role in the protocol's vocabulary ("AXWindow"), by the role table the tree reader

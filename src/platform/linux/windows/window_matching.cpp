@@ -80,8 +80,8 @@ std::vector<PairedWindow> pairedWindows(std::span<const AccessibleWindow> window
     PairedWindow p;
     p.record.title = a.name;
     p.record.role = protocolWindowRole(a.role, a.states);
-    p.record.minimized = a.has(kStateIconified);
-    p.record.focused = !focusSeen && a.has(kStateActive);
+    p.record.minimized = a.has(ATSPI_STATE_ICONIFIED);
+    p.record.focused = !focusSeen && a.has(ATSPI_STATE_ACTIVE);
     focusSeen = focusSeen || p.record.focused;
     p.record.position = a.position;
     p.record.size = a.size;

@@ -2,17 +2,14 @@
 
 #include <glib.h>
 
+#include <filesystem>
+
 namespace tavren::workspace {
 
 namespace {
 
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && g_ascii_strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string_view baseName(std::string_view path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 template <class Predicate>
@@ -42,7 +39,7 @@ const DesktopEntry* matchDesktopEntry(std::span<const DesktopEntry> entries,
       return entry;
     }
   }
-  std::string_view program = baseName(clues.executablePath);
+  const std::string program = std::filesystem::path(clues.executablePath).filename().string();
   if (program.empty()) return nullptr;
   return firstWhere(entries, [&](const DesktopEntry& e) {
     return !e.terminal && (e.execName == program || e.execTarget == program);

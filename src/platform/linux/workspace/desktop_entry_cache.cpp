@@ -2,21 +2,26 @@
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <set>
 
 namespace tavren::workspace {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-// GIO notices a changed directory through a file monitor a moment after the change.
-constexpr std::chrono::seconds kSettleTime{2};
+// What changes an entry below a watched directory: our own reads (open, access) are left out.
+constexpr uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE |
+                                    IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF |
+                                    IN_MOVE_SELF | IN_ONLYDIR;
 
-std::string baseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string baseName(const char* path) {
+  return fs::path(path).filename().string();
 }
 
 // The program Exec runs, found on PATH with its symlinks resolved, so that "x-www-browser"
@@ -25,77 +30,116 @@ std::string resolvedProgram(const char* program) {
   if (!program || !*program) return {};
   gchar* found = g_find_program_in_path(program);
   if (!found) return {};
-  char* real = realpath(found, nullptr);
+  std::error_code error;
+  fs::path real = fs::canonical(found, error);
   g_free(found);
-  if (!real) return {};
-  std::string target = baseName(real);
-  free(real);
-  return target;
+  return error ? std::string() : real.filename().string();
 }
 
-DesktopEntry entryOf(GAppInfo* app) {
+DesktopEntry entryOf(std::string id, GDesktopAppInfo* desktop) {
+  GAppInfo* app = G_APP_INFO(desktop);
   DesktopEntry entry;
-  const char* id = g_app_info_get_id(app);
-  entry.id = id ? id : "";
-  if (entry.id.ends_with(".desktop")) entry.id.resize(entry.id.size() - 8);
+  entry.id = std::move(id);
   const char* name = g_app_info_get_name(app);
   entry.name = name ? name : "";
-  if (G_IS_DESKTOP_APP_INFO(app)) {
-    auto* desktop = G_DESKTOP_APP_INFO(app);
-    const char* wmClass = g_desktop_app_info_get_startup_wm_class(desktop);
-    entry.startupWmClass = wmClass ? wmClass : "";
-    entry.terminal = g_desktop_app_info_get_boolean(desktop, "Terminal");
-  }
+  const char* wmClass = g_desktop_app_info_get_startup_wm_class(desktop);
+  entry.startupWmClass = wmClass ? wmClass : "";
+  entry.terminal = g_desktop_app_info_get_boolean(desktop, "Terminal");
   const char* program = g_app_info_get_executable(app);
   entry.execName = program ? baseName(program) : "";
   entry.execTarget = resolvedProgram(program);
   return entry;
 }
 
-int64_t mtimeNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+// The desktop file id of a file below an applications directory, without ".desktop".
+std::string desktopIdOf(const fs::path& relative) {
+  std::string id = relative.string();
+  std::replace(id.begin(), id.end(), '/', '-');
+  id.resize(id.size() - std::string_view(".desktop").size());
+  return id;
+}
+
+std::vector<std::string> existingDirectories(const std::vector<std::string>& dirs) {
+  std::vector<std::string> existing;
+  for (const std::string& dir : dirs) {
+    std::error_code error;
+    if (fs::is_directory(dir, error)) existing.push_back(dir);
+  }
+  return existing;
 }
 
 }  // namespace
 
-std::vector<DesktopEntry> loadDesktopEntries() {
-  std::vector<DesktopEntry> entries;
-  GList* all = g_app_info_get_all();
-  for (GList* item = all; item; item = item->next) {
-    entries.push_back(entryOf(G_APP_INFO(item->data)));
+std::vector<std::string> applicationDirectories() {
+  std::vector<std::string> dirs{(fs::path(g_get_user_data_dir()) / "applications").string()};
+  for (const gchar* const* data = g_get_system_data_dirs(); *data; ++data) {
+    dirs.push_back((fs::path(*data) / "applications").string());
   }
-  g_list_free_full(all, g_object_unref);
+  return dirs;
+}
+
+std::vector<DesktopEntry> loadDesktopEntries(
+    const std::vector<std::string>& dirs, const std::function<void(const std::string&)>& visited) {
+  std::set<std::string> seen;  // ids of earlier directories mask later ones, valid or not
+  std::vector<DesktopEntry> entries;
+  for (const std::string& dir : dirs) {
+    std::error_code error;
+    fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, error);
+    if (error) continue;
+    if (visited) visited(dir);
+    std::set<std::string> here;
+    for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
+      if (error) break;
+      const fs::directory_entry& file = *it;
+      if (file.is_directory(error)) {
+        if (visited) visited(file.path().string());
+        continue;
+      }
+      if (file.path().extension() != ".desktop") continue;
+      std::string id = desktopIdOf(file.path().lexically_relative(dir));
+      if (seen.contains(id) || !here.insert(id).second) continue;
+      GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.path().c_str());
+      if (!info) continue;  // not an application, or its TryExec program is missing
+      if (!g_desktop_app_info_get_is_hidden(info)) entries.push_back(entryOf(id, info));
+      g_object_unref(info);
+    }
+    seen.merge(here);
+  }
   std::sort(entries.begin(), entries.end(),
             [](const DesktopEntry& a, const DesktopEntry& b) { return a.id < b.id; });
   return entries;
 }
 
-std::vector<DesktopEntryCache::Stamp> DesktopEntryCache::stampDirectories() {
-  std::vector<std::string> dirs{std::string(g_get_user_data_dir()) + "/applications"};
-  for (const gchar* const* data = g_get_system_data_dirs(); *data; ++data) {
-    dirs.push_back(std::string(*data) + "/applications");
-  }
-  std::vector<Stamp> stamps;
-  for (std::string& dir : dirs) {
-    struct stat st;
-    bool exists = ::stat(dir.c_str(), &st) == 0;
-    stamps.push_back({std::move(dir), exists, exists ? mtimeNs(st) : 0});
-  }
-  return stamps;
+DesktopEntryCache::~DesktopEntryCache() {
+  if (watch_ >= 0) close(watch_);
+}
+
+bool DesktopEntryCache::changedSinceLoad() {
+  if (watch_ < 0) return true;  // nothing watches: read every time rather than miss a change
+  bool changed = false;
+  alignas(inotify_event) char events[4096];
+  while (read(watch_, events, sizeof events) > 0) changed = true;
+  return changed || existingDirectories(dirs_) != existingDirs_;
+}
+
+void DesktopEntryCache::load() {
+  if (watch_ >= 0) close(watch_);
+  // Watches first, so that a change made while the files are read is seen by the next call.
+  watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  existingDirs_ = existingDirectories(dirs_);
+  auto watch = [this](const std::string& dir) {
+    if (watch_ >= 0 && inotify_add_watch(watch_, dir.c_str(), kWatchedEvents) < 0) {
+      close(watch_);
+      watch_ = -1;
+    }
+  };
+  entries_ =
+      std::make_shared<const std::vector<DesktopEntry>>(loadDesktopEntries(existingDirs_, watch));
 }
 
 DesktopEntryList DesktopEntryCache::entries() {
   std::lock_guard lock(mutex_);
-  std::vector<Stamp> stamps = stampDirectories();
-  auto now = std::chrono::steady_clock::now();
-  bool changed = !entries_ || stamps != stamps_;
-  bool settled = rereadPending_ && now >= rereadAfter_;
-  if (changed || settled) {
-    entries_ = std::make_shared<const std::vector<DesktopEntry>>(loadDesktopEntries());
-    rereadPending_ = changed && entries_ && !stamps_.empty();
-    rereadAfter_ = now + kSettleTime;
-    stamps_ = std::move(stamps);
-  }
+  if (!entries_ || changedSinceLoad()) load();
   return entries_;
 }
 

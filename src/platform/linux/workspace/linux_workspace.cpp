@@ -9,6 +9,8 @@
 #include "platform/linux/workspace/app_identity.h"
 #include "platform/linux/workspace/bundle_path.h"
 #include "platform/linux/workspace/process_info.h"
+#include "platform/linux/x11/window_list.h"
+#include "platform/linux/x11/x_reply.h"
 
 namespace tavren::workspace {
 
@@ -49,34 +51,39 @@ bool hasEntry(std::span<const DesktopEntry> entries, const WindowClues& w,
   return matchDesktopEntry(entries, {w.gtkApplicationId, w.wmInstance, w.wmClass, executable});
 }
 
-// Applications without a desktop entry are named by their accessible root, asked all at once
-// and remembered.
-void nameFromAccessibility(GDBusConnection* bus, std::vector<Candidate>& alive,
-                           std::span<const DesktopEntry> entries, AtspiNameMemo& memo) {
-  std::vector<Candidate*> asking;
-  std::vector<atspi::RegisteredApp> roots;
+// Applications without a desktop entry are named by their accessible root, learnt once per
+// process.
+void nameFromAccessibility(GDBusConnection* bus, bool registryAnswered,
+                           std::vector<Candidate>& alive, std::span<const DesktopEntry> entries,
+                           AtspiNameMemo& memo) {
+  std::vector<NameQuery> queries;
+  for (const Candidate& c : alive) {
+    if (hasEntry(entries, c.windows, c.process.executablePath)) continue;
+    queries.push_back({c.process.pid, c.process.startTicks, c.registered});
+  }
+  learnAccessibilityNames(bus, queries, registryAnswered, memo);
   for (Candidate& c : alive) {
-    if (!c.registered || hasEntry(entries, c.windows, c.process.executablePath)) continue;
-    if (auto known = memo.find(c.process.pid, c.process.startTicks)) {
-      c.atspiName = std::move(*known);
-      continue;
-    }
-    asking.push_back(&c);
-    roots.push_back(*c.registered);
+    c.atspiName = memo.find(c.process.pid, c.process.startTicks).value_or(std::string());
   }
-  if (roots.empty()) return;
-  std::vector<std::string> names = atspi::applicationNames(bus, roots);
-  for (size_t i = 0; i < asking.size(); ++i) {
-    asking[i]->atspiName = names[i];
-    memo.remember(asking[i]->process.pid, asking[i]->process.startTicks, names[i]);
-  }
+}
+
+// The pid of the window the window manager marks active (_NET_ACTIVE_WINDOW on the root), found
+// the way the window list finds owners; 0 when no window is active or its owner is unknown.
+int32_t activeWindowPid(const x11::XConnection& x) {
+  const xcb_atom_t active = x.atom(x11::Atom::_NET_ACTIVE_WINDOW);
+  if (active == XCB_ATOM_NONE || !x.alive()) return 0;
+  auto reply = x11::own(xcb_get_property_reply(
+      x.get(), xcb_get_property(x.get(), 0, x.root(), active, XCB_ATOM_WINDOW, 0, 1), nullptr));
+  const uint32_t window = x11::propertyWord(reply.get());
+  if (window == XCB_WINDOW_NONE) return 0;
+  std::optional<x11::ListedWindow> listed = x11::describeWindow(x, window);
+  return listed ? listed->pid : 0;
 }
 
 }  // namespace
 
-LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, atspi::AtspiBus& bus,
-                               DesktopEntryCache& entries, AtspiNameMemo& names)
-    : x_(x), bus_(bus), entries_(entries), names_(names) {}
+LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, AppNaming& naming)
+    : x_(x), naming_(naming) {}
 
 std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
   auto wanted = [&](int32_t pid) { return pid > 0 && (!onlyPid || *onlyPid == pid); };
@@ -89,7 +96,7 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
   }
   DesktopEntryList entries;  // read only once there is an application to name
   auto entryList = [&]() -> std::span<const DesktopEntry> {
-    if (!entries) entries = entries_.entries();
+    if (!entries) entries = naming_.entries();
     return *entries;
   };
 
@@ -99,8 +106,9 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
       !onlyPid || candidates.empty() ||
       !hasEntry(entryList(), candidates.begin()->second.windows, readExecutablePath(*onlyPid));
   std::vector<atspi::RegisteredApp> registered;
-  atspi::ObjectRef<GDBusConnection> bus = askRegistry ? bus_.connection() : nullptr;
-  if (bus) registered = atspi::registeredApps(bus.get());
+  atspi::ObjectRef<GDBusConnection> bus = askRegistry ? naming_.bus().connection() : nullptr;
+  bool registryAnswered = false;
+  if (bus) registered = atspi::registeredApps(bus.get(), &registryAnswered);
   for (const atspi::RegisteredApp& app : registered) {
     if (!wanted(app.pid)) continue;
     Candidate& c = candidates[app.pid];
@@ -118,11 +126,11 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
     alive.push_back(std::move(c));
   }
   if (alive.empty()) return {};
-  nameFromAccessibility(bus.get(), alive, entryList(), names_);
+  nameFromAccessibility(bus.get(), registryAnswered, alive, entryList(), naming_.memo());
   if (!onlyPid) {
     std::vector<std::pair<int32_t, uint64_t>> live;
     for (const Candidate& c : alive) live.emplace_back(c.process.pid, c.process.startTicks);
-    names_.keepOnly(live);
+    naming_.memo().keepOnly(live);
   }
 
   std::sort(alive.begin(), alive.end(), launchedBefore);
@@ -142,6 +150,11 @@ std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
   std::vector<AppInfo> apps = collect(pid);
   if (apps.empty()) return std::nullopt;
   return std::move(apps.front());
+}
+
+std::optional<AppInfo> LinuxWorkspace::frontmostApplication() {
+  const int32_t pid = x_ ? activeWindowPid(*x_) : 0;
+  return pid > 0 ? application(pid) : std::nullopt;
 }
 
 std::string LinuxWorkspace::executablePath(int32_t pid) {

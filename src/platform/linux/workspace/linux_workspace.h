@@ -2,9 +2,7 @@
 
 #include <optional>
 
-#include "platform/linux/atspi/atspi_bus.h"
-#include "platform/linux/workspace/atspi_name_memo.h"
-#include "platform/linux/workspace/desktop_entry_cache.h"
+#include "platform/linux/workspace/app_naming.h"
 #include "platform/linux/x11/x_connection.h"
 #include "platform/workspace.h"
 
@@ -14,22 +12,20 @@ namespace tavren::workspace {
 // the AT-SPI registry.
 class LinuxWorkspace final : public Workspace {
  public:
-  // x may be null (no display); both it and the rest must outlive the workspace.
-  LinuxWorkspace(const x11::XConnection* x, atspi::AtspiBus& bus, DesktopEntryCache& entries,
-                 AtspiNameMemo& names);
+  // x may be null (no display); both it and the naming must outlive the workspace.
+  LinuxWorkspace(const x11::XConnection* x, AppNaming& naming);
 
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
+  std::optional<AppInfo> frontmostApplication() override;
 
  private:
   // Every application, or only the one with onlyPid when it is set.
   std::vector<AppInfo> collect(std::optional<int32_t> onlyPid);
 
   const x11::XConnection* x_;
-  atspi::AtspiBus& bus_;
-  DesktopEntryCache& entries_;
-  AtspiNameMemo& names_;
+  AppNaming& naming_;
 };
 
 }  // namespace tavren::workspace

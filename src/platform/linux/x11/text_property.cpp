@@ -1,6 +1,6 @@
 #include "platform/linux/x11/text_property.h"
 
-#include <glib.h>
+#include "core/unicode_text.h"
 
 namespace tavren::x11 {
 
@@ -12,10 +12,7 @@ std::string validUtf8(std::string_view bytes) {
   for (char& c : spaced) {
     if (c == '\0') c = ' ';
   }
-  gchar* valid = g_utf8_make_valid(spaced.data(), static_cast<gssize>(spaced.size()));
-  std::string text(valid);
-  g_free(valid);
-  return text;
+  return utf8Repaired(spaced);
 }
 
 void appendLatin1(std::string& out, unsigned char c) {

@@ -1,0 +1,389 @@
+#include "platform/linux/input/linux_event_poster.h"
+
+#include <X11/keysym.h>
+#include <poll.h>
+#include <unicode/unistr.h>
+#include <xcb/xcbext.h>
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/linux/input/key_table.h"
+#include "platform/linux/input/xsettings.h"
+#include "platform/linux/x11/x_reply.h"
+
+namespace tavren::input {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kRoundTripLimit = 2s;  // a local X server answers in well under a millisecond
+// How long an application may take to read the keys typed so far before the keymap changes
+// under it anyway (a hung application must not hang the input stream).
+constexpr auto kCatchUpLimit = 1s;
+// For a focused window that does not answer pings: time for its client to read what was sent.
+constexpr auto kCatchUpUnanswerable = 50ms;
+constexpr auto kDefaultDoubleClick = 400ms;
+constexpr auto kSettingsLifetime = 2s;  // the double-click time is read again after this
+
+// Waits for one reply at most `limit`; nullptr on timeout, error or a lost connection. XCB's own
+// reply call would wait for ever on a server that stopped answering.
+void* boundedReply(xcb_connection_t* c, unsigned sequence, Clock::duration limit = kRoundTripLimit) {
+  xcb_flush(c);
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
+      std::free(error);
+      return reply;
+    }
+    if (xcb_connection_has_error(c)) return nullptr;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left <= 0ms) {
+      xcb_discard_reply(c, sequence);
+      return nullptr;
+    }
+    pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+  }
+}
+
+template <class T>
+x11::Reply<T> replyTo(xcb_connection_t* c, unsigned sequence, Clock::duration limit = kRoundTripLimit) {
+  return x11::Reply<T>(static_cast<T*>(boundedReply(c, sequence, limit)));
+}
+
+xcb_atom_t internAtom(xcb_connection_t* c, const std::string& name) {
+  auto reply = replyTo<xcb_intern_atom_reply_t>(
+      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()).sequence);
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+int16_t coordinate(double v) {
+  return static_cast<int16_t>(std::clamp(std::round(v), -32768.0, 32767.0));
+}
+
+// The platform's buttons (0 left, 1 right, 2 middle) as X numbers them.
+uint8_t xButton(int button) {
+  switch (button) {
+    case 1:
+      return 3;
+    case 2:
+      return 2;
+    default:
+      return 1;
+  }
+}
+
+std::u32string codePoints(const std::string& utf8) {
+  icu::UnicodeString s = icu::UnicodeString::fromUTF8(utf8);
+  std::u32string out(static_cast<size_t>(s.countChar32()), U'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  s.toUTF32(reinterpret_cast<UChar32*>(out.data()), static_cast<int32_t>(out.size()), status);
+  return out;
+}
+
+}  // namespace
+
+int32_t wheelClicks(int32_t pixels, int32_t& remainder) {
+  if ((pixels > 0 && remainder < 0) || (pixels < 0 && remainder > 0)) remainder = 0;
+  const int64_t total = int64_t{remainder} + pixels;
+  const int64_t clicks = total / kPixelsPerWheelClick;  // toward zero: the rest keeps its sign
+  remainder = static_cast<int32_t>(total - clicks * kPixelsPerWheelClick);
+  return static_cast<int32_t>(clicks);
+}
+
+LinuxEventPoster::LinuxEventPoster(const x11::XConnection* x) : x_(x), windows_(x) {}
+
+void LinuxEventPoster::connect() {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) return;
+  int screen = 0;
+  c_ = xcb_connect(display, &screen);
+  if (xcb_connection_has_error(c_)) {
+    xcb_disconnect(c_);
+    c_ = nullptr;
+    return;
+  }
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
+  for (int i = 0; it.rem > 1 && i < screen; ++i) xcb_screen_next(&it);
+  root_ = it.data->root;
+  const xcb_query_extension_reply_t* test = xcb_get_extension_data(c_, &xcb_test_id);
+  xtest_ = test && test->present;
+  wmProtocols_ = internAtom(c_, "WM_PROTOCOLS");
+  netWmPing_ = internAtom(c_, "_NET_WM_PING");
+  settingsSelection_ = internAtom(c_, "_XSETTINGS_S" + std::to_string(screen));
+  settingsProperty_ = internAtom(c_, "_XSETTINGS_SETTINGS");
+}
+
+LinuxEventPoster::~LinuxEventPoster() {
+  if (c_) xcb_disconnect(c_);
+}
+
+bool LinuxEventPoster::connected() {
+  if (c_ == nullptr && x_ && x_->alive()) connect();
+  return c_ != nullptr && !xcb_connection_has_error(c_);
+}
+
+bool LinuxEventPoster::usable() { return connected() && xtest_; }
+
+bool LinuxEventPoster::fake(uint8_t type, uint8_t detail, int16_t x, int16_t y) {
+  xcb_test_fake_input(c_, type, detail, XCB_CURRENT_TIME, root_, x, y, 0);
+  return true;
+}
+
+bool LinuxEventPoster::sync() {
+  return replyTo<xcb_get_input_focus_reply_t>(c_, xcb_get_input_focus(c_).sequence) != nullptr;
+}
+
+void LinuxEventPoster::takeEvents() {
+  while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+    if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY) keymap_.reset();
+    std::free(event);
+  }
+}
+
+const Keymap& LinuxEventPoster::keymap() {
+  takeEvents();
+  if (keymap_) return *keymap_;
+  const xcb_setup_t* setup = xcb_get_setup(c_);
+  Keymap map;
+  map.minKeycode = setup->min_keycode;
+  const int count = setup->max_keycode - setup->min_keycode + 1;
+  auto reply = replyTo<xcb_get_keyboard_mapping_reply_t>(
+      c_, xcb_get_keyboard_mapping(c_, setup->min_keycode, static_cast<uint8_t>(count)).sequence);
+  if (reply) {
+    map.perKeycode = reply->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
+    map.keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply.get()));
+  }
+  keymap_ = std::move(map);
+  return *keymap_;
+}
+
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const PointerEvent& e) {
+  return windows_.post(target, e, doubleClickInterval());
+}
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const KeyEvent& e) {
+  return windows_.post(target, e, doubleClickInterval());
+}
+bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const ScrollEvent& e) {
+  return windows_.post(target, e, doubleClickInterval());
+}
+
+// Modifier flags are not applied to global events: the modifier keys they stand for were pressed
+// through XTest as well, so the server's own state already carries them.
+bool LinuxEventPoster::postGlobal(const PointerEvent& e) {
+  std::lock_guard lock(mutex_);
+  if (!usable()) return false;
+  const int16_t x = coordinate(e.location.x);
+  const int16_t y = coordinate(e.location.y);
+  fake(XCB_MOTION_NOTIFY, 0, x, y);  // detail 0: absolute, on our root
+  if (e.action == PointerAction::Down) fake(XCB_BUTTON_PRESS, xButton(e.button));
+  if (e.action == PointerAction::Up) fake(XCB_BUTTON_RELEASE, xButton(e.button));
+  return sync();
+}
+
+bool LinuxEventPoster::postGlobal(const KeyEvent& e) {
+  std::lock_guard lock(mutex_);
+  if (!usable()) return false;
+  if (!e.text.empty()) return typeText(codePoints(e.text));
+  auto keysym = keysymForKeyCode(e.keyCode);
+  if (!keysym) return false;
+  auto stroke = strokeForKeysym(keymap(), *keysym);
+  if (!stroke) return false;
+  fake(e.down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, stroke->keycode);
+  return sync();
+}
+
+bool LinuxEventPoster::postGlobal(const ScrollEvent& e) {
+  std::lock_guard lock(mutex_);
+  if (!usable()) return false;
+  // X wheels are buttons: 4 up, 5 down, 6 left, 7 right, one press and release per click.
+  constexpr uint8_t kTowards[2][2] = {{4, 5}, {6, 7}};
+  for (int axis = 0; axis < 2; ++axis) {
+    int32_t clicks = e.unit == ScrollUnit::Pixel ? wheelClicks(e.lines[axis], wheelRemainder_[axis])
+                                                 : e.lines[axis];
+    const uint8_t button = kTowards[axis][clicks > 0 ? 0 : 1];
+    for (int64_t n = std::abs(int64_t{clicks}); n > 0; --n) {
+      fake(XCB_BUTTON_PRESS, button);
+      fake(XCB_BUTTON_RELEASE, button);
+    }
+  }
+  return sync();
+}
+
+std::optional<Point> LinuxEventPoster::pointerLocation() {
+  std::lock_guard lock(mutex_);
+  if (!connected()) return std::nullopt;
+  auto reply = replyTo<xcb_query_pointer_reply_t>(c_, xcb_query_pointer(c_, root_).sequence);
+  if (!reply) return std::nullopt;
+  return Point{double(reply->root_x), double(reply->root_y)};
+}
+
+std::chrono::milliseconds LinuxEventPoster::doubleClickInterval() {
+  std::lock_guard lock(mutex_);
+  const auto now = Clock::now();
+  if (doubleClick_ && now - doubleClickReadAt_ < kSettingsLifetime) return *doubleClick_;
+  std::chrono::milliseconds interval = kDefaultDoubleClick;
+  if (connected() && settingsSelection_ != XCB_ATOM_NONE) {
+    auto owner = replyTo<xcb_get_selection_owner_reply_t>(
+        c_, xcb_get_selection_owner(c_, settingsSelection_).sequence);
+    if (owner && owner->owner != XCB_WINDOW_NONE) {
+      auto settings = replyTo<xcb_get_property_reply_t>(
+          c_, xcb_get_property(c_, 0, owner->owner, settingsProperty_, XCB_GET_PROPERTY_TYPE_ANY,
+                               0, 1 << 16)
+                  .sequence);
+      if (settings && settings->format == 8) {
+        std::string_view data(static_cast<const char*>(xcb_get_property_value(settings.get())),
+                              static_cast<size_t>(xcb_get_property_value_length(settings.get())));
+        if (auto ms = xsettingsInteger(data, "Net/DoubleClickTime"); ms && *ms > 0) {
+          interval = std::chrono::milliseconds(*ms);
+        }
+      }
+    }
+  }
+  doubleClick_ = interval;
+  doubleClickReadAt_ = now;
+  return interval;
+}
+
+bool LinuxEventPoster::press(const KeyStroke& stroke, uint8_t shiftKeycode) {
+  const bool shift = stroke.shift && shiftKeycode != 0;
+  if (shift) fake(XCB_KEY_PRESS, shiftKeycode);
+  fake(XCB_KEY_PRESS, stroke.keycode);
+  fake(XCB_KEY_RELEASE, stroke.keycode);
+  if (shift) fake(XCB_KEY_RELEASE, shiftKeycode);
+  return true;
+}
+
+void LinuxEventPoster::bind(const std::vector<TypingBatch::Binding>& bindings) {
+  // One request per keycode: a range would rewrite the keys between, and the server derives
+  // their groups and actions afresh from what the core protocol can say of them.
+  for (const auto& b : bindings) {
+    const xcb_keysym_t syms[2] = {b.keysym, b.keysym};
+    xcb_change_keyboard_mapping(c_, 1, b.keycode, 2, syms);
+  }
+}
+
+// Characters the keymap lacks are typed on spare keycodes bound to them for the moment. An
+// application turns a key event into a character with the keymap it reads when it handles the
+// event, which may be long after the event was sent; changing a binding before then makes it
+// type the wrong character or none. So before any binding changes again (for the next batch, or
+// back to the keymap as found), the focused application must have handled every key sent so far:
+// it answers a _NET_WM_PING only after the events queued before it.
+bool LinuxEventPoster::typeText(std::u32string_view text) {
+  const Keymap original = keymap();
+  if (original.perKeycode == 0) return false;
+  const std::vector<TypingBatch> batches = planTyping(original, text);
+  if (batches.empty()) return false;
+  const uint8_t shiftKeycode = strokeForKeysym(original, XK_Shift_L).value_or(KeyStroke{}).keycode;
+  std::vector<uint8_t> touched;
+  bool ok = true;
+  for (const TypingBatch& batch : batches) {
+    if (stopping_) break;
+    if (!batch.bindings.empty()) {
+      if (!touched.empty()) waitUntilFocusedAppCaughtUp();
+      bind(batch.bindings);
+      for (const auto& b : batch.bindings) touched.push_back(b.keycode);
+      // The server has the new bindings before the first key that uses them, and every client
+      // is told of them ahead of that key.
+      ok = sync() && ok;
+    }
+    for (const KeyStroke& stroke : batch.strokes) {
+      if (stopping_) break;
+      press(stroke, shiftKeycode);
+    }
+  }
+  if (stopping_) ok = false;
+  ok = sync() && ok;
+  if (!touched.empty()) {
+    waitUntilFocusedAppCaughtUp();
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    for (uint8_t keycode : touched) {
+      const size_t at = size_t(keycode - original.minKeycode) * original.perKeycode;
+      xcb_change_keyboard_mapping(c_, 1, keycode, original.perKeycode, &original.keysyms[at]);
+    }
+    ok = sync() && ok;
+    keymap_ = original;
+    takeEvents();  // our own change notices; the keymap is as it was
+    keymap_ = original;
+  }
+  return ok;
+}
+
+xcb_window_t LinuxEventPoster::pingTarget() {
+  auto focus = replyTo<xcb_get_input_focus_reply_t>(c_, xcb_get_input_focus(c_).sequence);
+  if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
+    return XCB_WINDOW_NONE;
+  }
+  // The focus may sit on a child of the top-level (a focus proxy); the top-level says whether
+  // its client answers pings.
+  xcb_window_t window = focus->focus;
+  for (int depth = 0; depth < 16 && window != XCB_WINDOW_NONE && window != root_; ++depth) {
+    auto protocols = replyTo<xcb_get_property_reply_t>(
+        c_, xcb_get_property(c_, 0, window, wmProtocols_, XCB_ATOM_ATOM, 0, 32).sequence);
+    for (uint32_t atom : x11::propertyWords(protocols.get())) {
+      if (atom == netWmPing_) return window;
+    }
+    auto tree = replyTo<xcb_query_tree_reply_t>(c_, xcb_query_tree(c_, window).sequence);
+    if (!tree) break;
+    window = tree->parent;
+  }
+  return XCB_WINDOW_NONE;
+}
+
+void LinuxEventPoster::waitUntilFocusedAppCaughtUp() {
+  const xcb_window_t target = pingTarget();
+  if (target == XCB_WINDOW_NONE || netWmPing_ == XCB_ATOM_NONE) {
+    sync();
+    std::this_thread::sleep_for(kCatchUpUnanswerable);
+    return;
+  }
+  // Answers go to the root window; toolkits differ in the mask they send them with.
+  const uint32_t listen = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+  xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &listen);
+  const uint32_t serial = ++pingSerial_ == 0 ? ++pingSerial_ : pingSerial_;
+  xcb_client_message_event_t ping{};
+  ping.response_type = XCB_CLIENT_MESSAGE;
+  ping.format = 32;
+  ping.window = target;
+  ping.type = wmProtocols_;
+  ping.data.data32[0] = netWmPing_;
+  ping.data.data32[1] = serial;
+  ping.data.data32[2] = target;
+  xcb_send_event(c_, 0, target, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
+  xcb_flush(c_);
+  const auto deadline = Clock::now() + kCatchUpLimit;
+  bool answered = false;
+  while (!answered && !xcb_connection_has_error(c_)) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+      const uint8_t type = event->response_type & 0x7f;
+      if (type == XCB_MAPPING_NOTIFY) keymap_.reset();
+      if (type == XCB_CLIENT_MESSAGE) {
+        auto* m = reinterpret_cast<xcb_client_message_event_t*>(event);
+        answered = answered || (m->type == wmProtocols_ && m->data.data32[0] == netWmPing_ &&
+                                m->data.data32[1] == serial);
+      }
+      std::free(event);
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (answered || left <= 0ms) break;
+    pollfd p{xcb_get_file_descriptor(c_), POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+  }
+  const uint32_t none = 0;
+  xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &none);
+  sync();
+  takeEvents();
+}
+
+}  // namespace tavren::input

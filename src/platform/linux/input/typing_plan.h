@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace tavren::input {
+
+// The server's core keyboard mapping: `perKeycode` keysyms for each keycode from `minKeycode`.
+struct Keymap {
+  uint8_t minKeycode = 8;
+  uint8_t perKeycode = 0;
+  std::vector<uint32_t> keysyms;
+
+  int keycodeCount() const { return perKeycode ? int(keysyms.size() / perKeycode) : 0; }
+  uint32_t at(int keycode, int column) const {
+    return keysyms[size_t(keycode - minKeycode) * perKeycode + size_t(column)];
+  }
+};
+
+// A key that types a keysym: the keycode, and whether Shift must be held for it.
+struct KeyStroke {
+  uint8_t keycode = 0;
+  bool shift = false;
+};
+
+// The keycode whose unshifted (else shifted) symbol is `keysym`; none when the keymap lacks it.
+std::optional<KeyStroke> strokeForKeysym(const Keymap& map, uint32_t keysym);
+
+// Keycodes that carry no symbol at all: free to bind for a moment while typing.
+std::vector<uint8_t> spareKeycodes(const Keymap& map);
+
+// One round of typing: bind `bindings` to spare keycodes, then press `strokes` in order.
+struct TypingBatch {
+  struct Binding {
+    uint8_t keycode;
+    uint32_t keysym;
+  };
+  std::vector<Binding> bindings;
+  std::vector<KeyStroke> strokes;
+};
+
+// Splits a text into batches. Characters the keymap has are typed by their own key; the others
+// are bound to spare keycodes, as many distinct ones per batch as there are spare keycodes, and
+// a spare keycode is reused only in a later batch. Empty when the text has a character that
+// cannot be typed at all (no spare keycode).
+std::vector<TypingBatch> planTyping(const Keymap& map, std::u32string_view text);
+
+}  // namespace tavren::input
