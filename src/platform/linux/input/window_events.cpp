@@ -59,7 +59,7 @@ class Batch {
   bool accepted() {
     bool ok = true;
     for (xcb_void_cookie_t c : cookies_) {
-      if (!x_.check(c).succeeded()) ok = false;
+      if (auto error = x11::own(xcb_request_check(x_.get(), c))) ok = false;
     }
     cookies_.clear();
     return ok && x_.alive();
@@ -137,7 +137,7 @@ xcb_focus_in_event_t focus(xcb_window_t window, bool in) {
 
 // Whether the window holds the real keyboard focus (then it needs none lent).
 bool holdsInputFocus(const x11::XConnection& x, xcb_window_t window) {
-  auto reply = x.reply(xcb_get_input_focus_reply, xcb_get_input_focus(x.get()));
+  auto reply = x11::own(xcb_get_input_focus_reply(x.get(), xcb_get_input_focus(x.get()), nullptr));
   return reply && reply->focus == window;
 }
 
@@ -165,7 +165,8 @@ uint16_t modifierState(const x11::XConnection& x, const KeySymbols& symbols, uin
   if (flags & kFlagControl) state |= XCB_MOD_MASK_CONTROL;
   const uint64_t mapped = flags & (kFlagOption | kFlagCommand);
   if (mapped == 0) return state;
-  auto map = x.reply(xcb_get_modifier_mapping_reply, xcb_get_modifier_mapping(x.get()));
+  auto map = x11::own(xcb_get_modifier_mapping_reply(
+      x.get(), xcb_get_modifier_mapping(x.get()), nullptr));
   for (const ModifierKey& m : modifierKeys()) {
     if (!(mapped & m.flag)) continue;
     const auto code = symbols.keycode(m.keysym);
