@@ -153,6 +153,7 @@ TEST(StalledDisplay, ServerStoppedMidSessionCostsAboutOneTimeoutPerRequest) {
   ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
   auto service = startOn(server.display());
   EXPECT_TRUE(succeeded(call(*service, "before", "listRunningApps")));
+  EXPECT_TRUE(succeeded(call(*service, "front-before", "frontmostApp")));
   const std::string self = "{\"pid\":" + std::to_string(getpid()) + "}";
   // This process has no window and is no application: answered the same either way.
   const Json identityBefore = call(*service, "identity-before", "appIdentity", self);
@@ -169,9 +170,12 @@ TEST(StalledDisplay, ServerStoppedMidSessionCostsAboutOneTimeoutPerRequest) {
     ASSERT_TRUE(identity.is_object());
     EXPECT_EQ(identity.value("error", ""), identityBefore.value("error", ""));
     EXPECT_LT(identityTook, kOneTimeoutBound);
-    // Windows and captures answer too, whatever they say without a server.
+    // Windows, captures and the front application answer too, whatever they say without a
+    // server.
     for (auto [method, params] : {std::pair<std::string, std::string>{"windowCatalog", "{}"},
-                                  {"captureWindow", "{\"windowId\":2097153}"}}) {
+                                  {"captureWindow", "{\"windowId\":2097153}"},
+                                  {"frontmostApp", "{}"},
+                                  {"bringToFront", self}}) {
       auto [answer, took] = timedCall(*service, method + std::to_string(round), method, params);
       EXPECT_TRUE(answer.contains("ok")) << method;
       EXPECT_LT(took, kOneTimeoutBound) << method;

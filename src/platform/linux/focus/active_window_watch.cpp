@@ -5,17 +5,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <utility>
 
 namespace tavren::x11 {
 
 namespace {
-
-xcb_window_t rootOf(xcb_connection_t* connection, int screenNumber) {
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-  for (int i = 0; it.rem && i < screenNumber; ++i) xcb_screen_next(&it);
-  if (!it.rem) it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-  return it.data->root;
-}
 
 // The property touched to read the clock: a zero-length append to our own unmapped window
 // changes nothing, yet the server answers it with a stamped PropertyNotify.
@@ -23,43 +17,39 @@ constexpr xcb_atom_t kClockProperty = XCB_ATOM_WM_NAME;
 
 }  // namespace
 
-std::unique_ptr<ActiveWindowWatch> ActiveWindowWatch::open(xcb_atom_t activeWindowAtom) {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display || activeWindowAtom == XCB_ATOM_NONE) return nullptr;
-  int screenNumber = 0;
-  xcb_connection_t* connection = xcb_connect(display, &screenNumber);
-  if (!connection) return nullptr;
+std::unique_ptr<ActiveWindowWatch> ActiveWindowWatch::start(std::shared_ptr<const XLink> link,
+                                                            xcb_atom_t activeWindowAtom) {
+  if (!link || activeWindowAtom == XCB_ATOM_NONE) return nullptr;
+  xcb_connection_t* c = link->get();
+  const uint32_t propertyChanges = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(c, link->root(), XCB_CW_EVENT_MASK, &propertyChanges);
+  const xcb_window_t clockWindow = xcb_generate_id(c);
+  xcb_create_window(c, 0, clockWindow, link->root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &propertyChanges);
+  // One round trip: once it is answered, the server sends every later change to us, so a
+  // reading taken from then on cannot miss one. Nobody else reads this connection yet.
+  if (!link->sync()) return nullptr;
   const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (xcb_connection_has_error(connection) || wakeFd < 0) {
-    if (wakeFd >= 0) close(wakeFd);
-    xcb_disconnect(connection);
-    return nullptr;
-  }
-  return std::unique_ptr<ActiveWindowWatch>(new ActiveWindowWatch(
-      connection, rootOf(connection, screenNumber), activeWindowAtom, wakeFd));
+  if (wakeFd < 0) return nullptr;
+  auto watch = std::unique_ptr<ActiveWindowWatch>(
+      new ActiveWindowWatch(std::move(link), activeWindowAtom, wakeFd));
+  watch->clockWindow_ = clockWindow;
+  watch->thread_ = std::thread([w = watch.get()] { w->run(); });
+  return watch;
 }
 
-ActiveWindowWatch::ActiveWindowWatch(xcb_connection_t* connection, xcb_window_t root,
+ActiveWindowWatch::ActiveWindowWatch(std::shared_ptr<const XLink> link,
                                      xcb_atom_t activeWindowAtom, int wakeFd)
-    : connection_(connection), root_(root), activeWindowAtom_(activeWindowAtom), wakeFd_(wakeFd) {
-  const uint32_t propertyChanges = XCB_EVENT_MASK_PROPERTY_CHANGE;
-  xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &propertyChanges);
-  clockWindow_ = xcb_generate_id(connection_);
-  xcb_create_window(connection_, 0, clockWindow_, root_, -1, -1, 1, 1, 0,
-                    XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
-                    &propertyChanges);
-  // One round trip: once it returns, the server sends every later change to us, so a reading
-  // taken from now on cannot miss one. Nobody else reads this connection yet.
-  replyBefore<xcb_get_input_focus_reply_t>(connection_, xcb_get_input_focus(connection_),
-                                           replyDeadline());
-  thread_ = std::thread([this] { run(); });
-}
+    : link_(std::move(link)),
+      connection_(link_->get()),
+      root_(link_->root()),
+      activeWindowAtom_(activeWindowAtom),
+      wakeFd_(wakeFd) {}
 
 ActiveWindowWatch::~ActiveWindowWatch() {
   stopping_ = true;
   wake();
-  thread_.join();
-  xcb_disconnect(connection_);
+  if (thread_.joinable()) thread_.join();
   close(wakeFd_);
 }
 

@@ -3,13 +3,14 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "platform/linux/focus/reply_wait.h"
+#include "platform/linux/x11/x_link.h"
 
 namespace tavren::x11 {
 
@@ -17,8 +18,12 @@ namespace tavren::x11 {
 // connection of its own whose events only its thread reads.
 class ActiveWindowWatch {
  public:
-  // Connects to $DISPLAY; nothing when the server cannot be reached.
-  static std::unique_ptr<ActiveWindowWatch> open(xcb_atom_t activeWindowAtom);
+  using Deadline = std::chrono::steady_clock::time_point;
+
+  // Starts watching on `link`, a connection nobody else reads. Nothing when the server does not
+  // answer the set-up's round trip in time (see XLink).
+  static std::unique_ptr<ActiveWindowWatch> start(std::shared_ptr<const XLink> link,
+                                                  xcb_atom_t activeWindowAtom);
   ~ActiveWindowWatch();
   ActiveWindowWatch(const ActiveWindowWatch&) = delete;
   ActiveWindowWatch& operator=(const ActiveWindowWatch&) = delete;
@@ -32,12 +37,12 @@ class ActiveWindowWatch {
   xcb_timestamp_t serverTime(Deadline deadline);
 
  private:
-  ActiveWindowWatch(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t activeWindowAtom,
-                    int wakeFd);
+  ActiveWindowWatch(std::shared_ptr<const XLink> link, xcb_atom_t activeWindowAtom, int wakeFd);
   void run();
   void wake();
   void handle(const xcb_generic_event_t* event);
 
+  const std::shared_ptr<const XLink> link_;
   xcb_connection_t* const connection_;
   const xcb_window_t root_;
   const xcb_atom_t activeWindowAtom_;
@@ -52,7 +57,7 @@ class ActiveWindowWatch {
   xcb_timestamp_t lastTime_ = XCB_CURRENT_TIME;
   bool lost_ = false;  // the connection broke
 
-  std::thread thread_;  // last: it starts once everything above is set
+  std::thread thread_;  // started by start() once everything above is set
 };
 
 }  // namespace tavren::x11

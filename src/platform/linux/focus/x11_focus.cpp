@@ -1,6 +1,7 @@
 #include "platform/linux/focus/x11_focus.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/linux/x11/client_pids.h"
@@ -56,16 +57,32 @@ X11Focus::~X11Focus() {
 }
 
 ActiveWindowWatch* X11Focus::watch() {
-  std::call_once(watchOnce_, [this] {
-    if (x_) watch_ = ActiveWindowWatch::open(x_->atom(Atom::_NET_ACTIVE_WINDOW));
-  });
+  if (!x_ || !x_->alive()) return nullptr;
+  std::shared_future<std::shared_ptr<XLink>> connecting;
+  {
+    std::lock_guard lock(watchMutex_);
+    if (watch_) return watch_.get();
+    if (!watchLink_.valid()) {
+      const char* display = std::getenv("DISPLAY");
+      if (!display || !*display) return nullptr;
+      watchLink_ = XLink::connectInBackground(display);
+    }
+    connecting = watchLink_;
+  }
+  // Waited for without the lock, so that callers behind a server that does not answer the
+  // set-up wait one timeout each, not one after the other; a later call looks again.
+  if (connecting.wait_for(XLink::kReplyTimeout) != std::future_status::ready) return nullptr;
+  std::lock_guard lock(watchMutex_);
+  if (watch_ || !watchLink_.valid()) return watch_.get();
+  watchLink_ = {};  // when the watch cannot start, the next call connects again
+  watch_ = ActiveWindowWatch::start(connecting.get(), x_->atom(Atom::_NET_ACTIVE_WINDOW));
   return watch_.get();
 }
 
 std::optional<xcb_window_t> X11Focus::managerActiveWindow() {
   if (!ewmhReady()) return std::nullopt;
-  auto reply = replyBefore<xcb_get_property_reply_t>(
-      x_->get(), xcb_ewmh_get_active_window(&ewmh_, x_->screenNumber()), replyDeadline());
+  auto reply =
+      x_->reply(xcb_get_property_reply, xcb_ewmh_get_active_window(&ewmh_, x_->screenNumber()));
   if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
   xcb_window_t window = XCB_WINDOW_NONE;
   if (!xcb_ewmh_get_active_window_from_reply(&window, reply.get())) return XCB_WINDOW_NONE;
@@ -85,7 +102,7 @@ ActiveWindow X11Focus::activeWindow() {
 // The top-level that holds the input focus, for desktops whose manager keeps no active window.
 ActiveWindow X11Focus::focusHolder() {
   xcb_connection_t* c = x_->get();
-  auto focus = replyBefore<xcb_get_input_focus_reply_t>(c, xcb_get_input_focus(c), replyDeadline());
+  auto focus = x_->reply(xcb_get_input_focus_reply, xcb_get_input_focus(c));
   if (!focus || focus->focus == XCB_WINDOW_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
       focus->focus == x_->root()) {
     return {};
@@ -93,7 +110,7 @@ ActiveWindow X11Focus::focusHolder() {
   const xcb_window_t focused = focus->focus;
   xcb_window_t top = focused;
   for (int depth = 0; depth < kFocusSearchDepth; ++depth) {
-    auto tree = replyBefore<xcb_query_tree_reply_t>(c, xcb_query_tree(c, top), replyDeadline());
+    auto tree = x_->reply(xcb_query_tree_reply, xcb_query_tree(c, top));
     if (!tree) return {};
     if (tree->parent == x_->root() || tree->parent == XCB_WINDOW_NONE) break;
     top = tree->parent;
@@ -127,8 +144,8 @@ bool X11Focus::activate(uint32_t window) {
 }
 
 bool X11Focus::managerSupports(xcb_atom_t atom) {
-  auto reply = replyBefore<xcb_get_property_reply_t>(
-      x_->get(), xcb_ewmh_get_supported(&ewmh_, x_->screenNumber()), replyDeadline());
+  auto reply =
+      x_->reply(xcb_get_property_reply, xcb_ewmh_get_supported(&ewmh_, x_->screenNumber()));
   const std::vector<uint32_t> supported = propertyWords(reply.get());
   return std::find(supported.begin(), supported.end(), atom) != supported.end();
 }
@@ -163,8 +180,7 @@ void X11Focus::waitForActiveWindowChange(uint64_t seen, Deadline deadline) {
 std::optional<Point> X11Focus::pointerLocation() {
   if (!x_ || !x_->alive()) return std::nullopt;
   xcb_connection_t* c = x_->get();
-  auto reply =
-      replyBefore<xcb_query_pointer_reply_t>(c, xcb_query_pointer(c, x_->root()), replyDeadline());
+  auto reply = x_->reply(xcb_query_pointer_reply, xcb_query_pointer(c, x_->root()));
   if (!reply || !reply->same_screen) return std::nullopt;
   return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
 }

@@ -2,6 +2,7 @@
 
 #include <xcb/xcb_ewmh.h>
 
+#include <future>
 #include <memory>
 #include <mutex>
 
@@ -32,7 +33,8 @@ class X11Focus final : public Focus {
   std::optional<Point> pointerLocation() override;
 
  private:
-  // The watch, connected on first use; null when it cannot connect.
+  // The watch, on a connection of its own opened on first use; null until that connection
+  // answers, and when it cannot be opened. Waits at most one reply timeout.
   ActiveWindowWatch* watch();
   bool managerSupports(xcb_atom_t atom);
   // The window manager's _NET_ACTIVE_WINDOW (XCB_WINDOW_NONE when it names none); nothing when
@@ -49,8 +51,9 @@ class X11Focus final : public Focus {
   bool ewmhReady_ = false;  // guarded by ewmhMutex_; never false again once true
   xcb_intern_atom_cookie_t* ewmhCookies_ = nullptr;  // asked, not yet read
   xcb_ewmh_connection_t ewmh_{};
-  std::once_flag watchOnce_;
-  std::unique_ptr<ActiveWindowWatch> watch_;
+  std::mutex watchMutex_;
+  std::shared_future<std::shared_ptr<XLink>> watchLink_;  // connecting; guarded by watchMutex_
+  std::unique_ptr<ActiveWindowWatch> watch_;  // guarded by watchMutex_; set once, kept for good
 };
 
 }  // namespace tavren::x11

@@ -72,8 +72,8 @@ void nameFromAccessibility(GDBusConnection* bus, bool registryAnswered,
 int32_t activeWindowPid(const x11::XConnection& x) {
   const xcb_atom_t active = x.atom(x11::Atom::_NET_ACTIVE_WINDOW);
   if (active == XCB_ATOM_NONE || !x.alive()) return 0;
-  auto reply = x11::own(xcb_get_property_reply(
-      x.get(), xcb_get_property(x.get(), 0, x.root(), active, XCB_ATOM_WINDOW, 0, 1), nullptr));
+  auto reply = x.reply(xcb_get_property_reply,
+                       xcb_get_property(x.get(), 0, x.root(), active, XCB_ATOM_WINDOW, 0, 1));
   const uint32_t window = x11::propertyWord(reply.get());
   if (window == XCB_WINDOW_NONE) return 0;
   std::optional<x11::ListedWindow> listed = x11::describeWindow(x, window);

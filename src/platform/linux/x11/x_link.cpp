@@ -4,6 +4,7 @@
 #include <xcb/xcbext.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace tavren::x11 {
 
@@ -32,6 +33,16 @@ std::unique_ptr<XLink> XLink::connect(const std::string& display) {
     return nullptr;
   }
   return std::unique_ptr<XLink>(new XLink(connection, screenNumber));
+}
+
+std::shared_future<std::shared_ptr<XLink>> XLink::connectInBackground(const std::string& display) {
+  std::promise<std::shared_ptr<XLink>> promise;
+  std::shared_future<std::shared_ptr<XLink>> future = promise.get_future().share();
+  // Detached: a server that never answers the set-up keeps it in xcb_connect for good.
+  std::thread([promise = std::move(promise), display]() mutable {
+    promise.set_value(std::shared_ptr<XLink>(connect(display)));
+  }).detach();
+  return future;
 }
 
 XLink::XLink(xcb_connection_t* connection, int screenNumber)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,10 @@ class XLink {
   // set-up, which a stopped server never does: call it only where waiting is harmless. None when
   // the server cannot be reached or refuses.
   static std::unique_ptr<XLink> connect(const std::string& display);
+  // The same in a thread of its own, for callers that must not wait on the server for ever:
+  // each waits for the future as long as it may (wait_for), and may look again on a later call.
+  // A connection that comes after everyone stopped waiting is closed with the future.
+  static std::shared_future<std::shared_ptr<XLink>> connectInBackground(const std::string& display);
   ~XLink();
   XLink(const XLink&) = delete;
   XLink& operator=(const XLink&) = delete;
