@@ -142,24 +142,34 @@ std::string AtspiBus::findAddress(std::optional<bool>& enabled) {
 
 ObjectRef<GDBusConnection> AtspiBus::connection() {
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (connection_ && !g_dbus_connection_is_closed(connection_.get())) {
       return addRef(connection_.get());
     }
+    // An attempt under way (the start-up probe's, or another request's) is waited for: it is
+    // bounded by its own timeouts, and going without the bus meanwhile would answer a request
+    // as if accessibility were off.
+    if (connecting_) {
+      attemptDone_.wait(lock, [this] { return !connecting_; });
+      return connection_ ? addRef(connection_.get()) : nullptr;
+    }
     connection_.reset();
-    // Callers do not queue behind a connection attempt: they go without the bus this time.
-    if (connecting_ || std::chrono::steady_clock::now() < nextAttempt_) return nullptr;
+    if (std::chrono::steady_clock::now() < nextAttempt_) return nullptr;
     connecting_ = true;
   }
   std::optional<bool> enabled;
   ObjectRef<GDBusConnection> opened =
       openBusConnection(context_, findAddress(enabled), kConnectTimeoutMs);
+  {
+    std::lock_guard lock(mutex_);
+    connecting_ = false;
+    if (enabled) enabled_ = enabled;
+    connection_ = std::move(opened);
+    if (!connection_) nextAttempt_ = std::chrono::steady_clock::now() + kRetryInterval;
+  }
+  attemptDone_.notify_all();
   std::lock_guard lock(mutex_);
-  connecting_ = false;
-  if (enabled) enabled_ = enabled;
-  connection_ = std::move(opened);
-  if (!connection_) nextAttempt_ = std::chrono::steady_clock::now() + kRetryInterval;
-  return addRef(connection_.get());
+  return connection_ ? addRef(connection_.get()) : nullptr;
 }
 
 std::optional<bool> AtspiBus::enabled() {

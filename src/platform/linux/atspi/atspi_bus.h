@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -66,6 +67,7 @@ class AtspiBus {
   ObjectRef<GDBusConnection> connection_;
   std::chrono::steady_clock::time_point nextAttempt_{};
   bool connecting_ = false;
+  std::condition_variable attemptDone_;  // signalled when an attempt ends
   std::optional<bool> enabled_;
   std::function<std::string()> rootAddress_;
   std::string envAddress_;

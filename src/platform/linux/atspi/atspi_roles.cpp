@@ -131,6 +131,10 @@ constexpr auto kWindowTable = std::to_array<WindowRow>({
     {ATSPI_ROLE_COLOR_CHOOSER, "AXDialog"},
     {ATSPI_ROLE_FONT_CHOOSER, "AXDialog"},
     {ATSPI_ROLE_WINDOW, ""},  // pop-up and other undecorated windows
+    // Qt 5 gives a top-level widget that is neither a main window nor a dialog the role of its
+    // content (measured: the lineedits example's window is a filler).
+    {ATSPI_ROLE_FILLER, "AXStandardWindow"},
+    {ATSPI_ROLE_PANEL, "AXStandardWindow"},
 });
 
 constexpr bool tableSorted() {
