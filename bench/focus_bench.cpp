@@ -14,6 +14,7 @@
 #include "cli/service_process.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
+#include "platform/linux/x11/x_link.h"
 
 namespace tavren::bench {
 namespace {
@@ -26,30 +27,24 @@ constexpr int kSwitchesPerRound = 40;  // each of the two kinds, per round
 // The bench's own view of _NET_ACTIVE_WINDOW, woken by the root's property changes.
 class ActiveWindowView {
  public:
-  explicit ActiveWindowView(const std::string& display) {
-    connection_ = xcb_connect(display.c_str(), nullptr);
-    if (xcb_connection_has_error(connection_)) fail("cannot connect to " + display);
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    const char* name = "_NET_ACTIVE_WINDOW";
-    auto* reply = xcb_intern_atom_reply(
-        connection_, xcb_intern_atom(connection_, 0, uint16_t(std::strlen(name)), name), nullptr);
-    active_ = reply->atom;
-    std::free(reply);
+  explicit ActiveWindowView(const std::string& display) : link_(x11::XLink::connect(display)) {
+    if (!link_) fail("cannot connect to " + display);
+    connection_ = link_->get();
+    root_ = link_->root();
+    active_ = link_->internAtom("_NET_ACTIVE_WINDOW");
+    if (active_ == XCB_ATOM_NONE) fail("no answer from " + display);
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection_);
   }
-  ~ActiveWindowView() { xcb_disconnect(connection_); }
 
   xcb_window_t active() {
-    auto* reply = xcb_get_property_reply(
-        connection_, xcb_get_property(connection_, 0, root_, active_, XCB_ATOM_WINDOW, 0, 1),
-        nullptr);
+    auto reply = link_->reply(xcb_get_property_reply,
+                              xcb_get_property(connection_, 0, root_, active_, XCB_ATOM_WINDOW, 0, 1));
     xcb_window_t w = XCB_WINDOW_NONE;
-    if (reply && xcb_get_property_value_length(reply) >= 4) {
-      std::memcpy(&w, xcb_get_property_value(reply), 4);
+    if (reply && xcb_get_property_value_length(reply.get()) >= 4) {
+      std::memcpy(&w, xcb_get_property_value(reply.get()), 4);
     }
-    std::free(reply);
     return w;
   }
 
@@ -71,6 +66,7 @@ class ActiveWindowView {
   }
 
  private:
+  std::unique_ptr<x11::XLink> link_;
   xcb_connection_t* connection_ = nullptr;
   xcb_window_t root_ = XCB_WINDOW_NONE;
   xcb_atom_t active_ = XCB_ATOM_NONE;

@@ -95,16 +95,16 @@ void XWindowProbe::minimize(xcb_window_t window) {
 }
 
 xcb_window_t XWindowProbe::activeWindow() {
-  std::vector<uint32_t> active = words(connection_, root_, atom("_NET_ACTIVE_WINDOW"));
+  std::vector<uint32_t> active = words(*link_, root_, atom("_NET_ACTIVE_WINDOW"));
   return active.empty() ? xcb_window_t(XCB_WINDOW_NONE) : active[0];
 }
 
 bool XWindowProbe::focusWithin(xcb_window_t window) {
-  auto focus = own(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  auto focus = link_->reply(xcb_get_input_focus_reply, xcb_get_input_focus(connection_));
   if (!focus) return false;
   for (xcb_window_t w = focus->focus; w != XCB_WINDOW_NONE && w != root_;) {
     if (w == window) return true;
-    auto tree = own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, w), nullptr));
+    auto tree = link_->reply(xcb_query_tree_reply, xcb_query_tree(connection_, w));
     if (!tree) return false;
     w = tree->parent;
   }
@@ -112,7 +112,7 @@ bool XWindowProbe::focusWithin(xcb_window_t window) {
 }
 
 std::vector<xcb_window_t> XWindowProbe::stacking() {
-  return words(connection_, root_, atom("_NET_CLIENT_LIST_STACKING"));
+  return words(*link_, root_, atom("_NET_CLIENT_LIST_STACKING"));
 }
 
 void XWindowProbe::activate(xcb_window_t window) {
