@@ -31,6 +31,7 @@ class ActiveWindowView {
     connection_ = link_->get();
     root_ = link_->root();
     active_ = link_->internAtom("_NET_ACTIVE_WINDOW");
+    if (active_ == XCB_ATOM_NONE) fail("no answer from " + display);
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection_);

@@ -9,6 +9,12 @@ int32_t frontProcessPid(Focus& focus) {
   return focus.activeWindow().pid;
 }
 
+std::optional<AppInfo> frontmostApplication(Workspace& workspace, Focus& focus) {
+  const int32_t pid = frontProcessPid(focus);
+  if (pid <= 0) return std::nullopt;
+  return workspace.application(pid);
+}
+
 bool waitUntilFront(Focus& focus, int32_t pid, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + std::max(timeout, timeout.zero());
   for (;;) {

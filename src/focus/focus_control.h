@@ -6,6 +6,7 @@
 #include <span>
 
 #include "platform/focus.h"
+#include "platform/workspace.h"
 
 namespace tavren {
 
@@ -14,6 +15,9 @@ inline constexpr std::chrono::milliseconds kFrontWait{1200};
 
 // The process of the active window; 0 when there is none.
 int32_t frontProcessPid(Focus& focus);
+
+// The application of the active window, when the workspace knows it.
+std::optional<AppInfo> frontmostApplication(Workspace& workspace, Focus& focus);
 
 // Whether pid is (or becomes, before the timeout) the front process. Woken by every change of
 // the active window; a timeout of zero or less makes exactly one comparison.

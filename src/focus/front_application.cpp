@@ -10,18 +10,11 @@ namespace tavren {
 
 namespace {
 
-// The application of the active window, when the workspace knows it.
-std::optional<AppInfo> frontmostApplication(Workspace& workspace, Focus& focus) {
-  const int32_t pid = frontProcessPid(focus);
-  if (pid <= 0) return std::nullopt;
-  return workspace.application(pid);
-}
-
 std::string idOrName(const AppInfo& app) { return app.bundleId.empty() ? app.name : app.bundleId; }
 std::string nameOrId(const AppInfo& app) { return app.name.empty() ? app.bundleId : app.name; }
 
 // The pointer, the origin when it cannot be read.
-Point pointerOrOrigin(Focus& focus) { return focus.pointerLocation().value_or(Point{}); }
+Point pointerOrOrigin(EventPoster& poster) { return poster.pointerLocation().value_or(Point{}); }
 
 // A pid parameter; absent when it does not fit a pid, so that such a value names no process.
 std::optional<int32_t> pidParam(const Json& params, std::string_view key) {
@@ -36,7 +29,8 @@ Outcome frontmostAppMethod(const Json&, Workspace& workspace, Focus& focus) {
   return Json{{"pid", app->pid}, {"bundleId", app->bundleId}, {"name", app->name}};
 }
 
-Outcome bringToFrontMethod(const Json& params, Workspace& workspace, Focus& focus) {
+Outcome bringToFrontMethod(const Json& params, Workspace& workspace, Focus& focus,
+                           EventPoster& poster) {
   const int32_t pid = pidParam(params, "pid").value_or(0);
   // A number that is no window number names no window of the target: the switch then goes
   // through the target's own front window and nothing is raised.
@@ -48,7 +42,7 @@ Outcome bringToFrontMethod(const Json& params, Workspace& workspace, Focus& focu
   }
 
   const int32_t frontPid = frontProcessPid(focus);
-  const Point before = pointerOrOrigin(focus);
+  const Point before = pointerOrOrigin(poster);
   const bool wasFront = frontPid == pid;
   const std::optional<AppInfo> previous =
       !wasFront && frontPid > 0 ? workspace.application(frontPid) : std::nullopt;
@@ -62,7 +56,7 @@ Outcome bringToFrontMethod(const Json& params, Workspace& workspace, Focus& focu
     switched = accepted;
     front = accepted && waitUntilFront(focus, pid, kFrontWait);
   }
-  const Point after = pointerOrOrigin(focus);
+  const Point after = pointerOrOrigin(poster);
 
   return Json{
       {"front", front},

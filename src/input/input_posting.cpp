@@ -138,7 +138,7 @@ int buttonOf(const std::optional<std::string>& kind) {
 }  // namespace
 
 Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& windows,
-                        Workspace& workspace) {
+                        Workspace& workspace, Focus& focus) {
   const auto pidParam = targetPid(params, 6, "Background mouse event requires pid");
   if (auto* error = std::get_if<ServiceError>(&pidParam)) return *error;
   const int32_t pid = std::get<int32_t>(pidParam);
@@ -147,7 +147,7 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
   const Point to{coordinate(params, "toX"), coordinate(params, "toY")};
   const ServiceError cannotCreate = computerUseError(7, "Cannot create mouse event");
 
-  const Json before = interactionSnapshot(poster, workspace);
+  const Json before = interactionSnapshot(poster, workspace, focus);
   const std::vector<WindowInfo> list = windows.windows();
   const std::optional<EventTarget> named = eventWindow(params, pid, list);
   const std::optional<EventTarget> target = named ? named : processTarget(pid, list);
@@ -187,11 +187,11 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
       }
     }
   }
-  return withWindowAddressed(inputReceipt(pid, before, poster, workspace), named.has_value());
+  return withWindowAddressed(inputReceipt(pid, before, poster, workspace, focus), named.has_value());
 }
 
 Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& windows,
-                      Workspace& workspace) {
+                      Workspace& workspace, Focus& focus) {
   const ServiceError invalid = computerUseError(4, "Invalid keyboard event");
   const auto pidParam = targetPid(params, 4, "Invalid keyboard event");
   const auto keyParam = whole<uint16_t>(params, "keyCode", 4);
@@ -208,7 +208,7 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
   const std::optional<EventWindow> window = keyWindow(params, pid, list);
   if (!window) return invalid;  // no window of the process to take the key
 
-  const Json before = interactionSnapshot(poster, workspace);
+  const Json before = interactionSnapshot(poster, workspace, focus);
   // A key the backend cannot make (no such key on this keyboard) fails before anything is sent.
   KeyEvent down;
   down.keyCode = keyCode;
@@ -224,11 +224,11 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
     return invalid;
   }
   pause(kAfterKey);
-  return inputReceipt(pid, before, poster, workspace);
+  return inputReceipt(pid, before, poster, workspace, focus);
 }
 
 Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& windows,
-                         Workspace& workspace) {
+                         Workspace& workspace, Focus& focus) {
   const ServiceError invalid = computerUseError(5, "Invalid scroll event");
   const auto pidParam = targetPid(params, 5, "Invalid scroll event");
   const auto dyParam = whole<int32_t>(params, "dy", 5);
@@ -243,7 +243,7 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   const int32_t dx = std::get<int32_t>(dxParam);
   const Point at{coordinate(params, "x"), coordinate(params, "y")};
 
-  const Json before = interactionSnapshot(poster, workspace);
+  const Json before = interactionSnapshot(poster, workspace, focus);
   const std::vector<WindowInfo> list = windows.windows();
   const std::optional<EventTarget> named = eventWindow(params, pid, list);
   const std::optional<EventTarget> target = named ? named : processTarget(pid, list);
@@ -253,7 +253,7 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   scroll.lines[1] = dx;
   if (!poster.postToWindow(pid, target->windowAt(at), scroll)) return invalid;
   pause(kAfterScroll);
-  return withWindowAddressed(inputReceipt(pid, before, poster, workspace), named.has_value());
+  return withWindowAddressed(inputReceipt(pid, before, poster, workspace, focus), named.has_value());
 }
 
 }  // namespace tavren

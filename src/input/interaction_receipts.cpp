@@ -5,11 +5,12 @@
 #include <cmath>
 
 #include "core/params.h"
+#include "focus/focus_control.h"
 
 namespace tavren {
 
-Json interactionSnapshot(EventPoster& poster, Workspace& workspace) {
-  const std::optional<AppInfo> front = workspace.frontmostApplication();
+Json interactionSnapshot(EventPoster& poster, Workspace& workspace, Focus& focus) {
+  const std::optional<AppInfo> front = frontmostApplication(workspace, focus);
   const Point cursor = poster.pointerLocation().value_or(Point{});
   std::string frontId;
   if (front) frontId = !front->bundleId.empty() ? front->bundleId : front->name;
@@ -20,8 +21,9 @@ Json interactionSnapshot(EventPoster& poster, Workspace& workspace) {
           {"cursorY", cursor.y}};
 }
 
-Json inputReceipt(int32_t targetPid, const Json& before, EventPoster& poster, Workspace& workspace) {
-  Json after = interactionSnapshot(poster, workspace);
+Json inputReceipt(int32_t targetPid, const Json& before, EventPoster& poster, Workspace& workspace,
+                  Focus& focus) {
+  Json after = interactionSnapshot(poster, workspace, focus);
   const double beforeFront = number(before, "frontmostPid");
   const double afterFront = number(after, "frontmostPid");
   const bool cursorUnchanged =

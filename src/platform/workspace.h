@@ -28,8 +28,6 @@ class Workspace {
   virtual std::optional<AppInfo> application(int32_t pid) = 0;
   // Absolute path of the process's executable file, or empty when it cannot be read.
   virtual std::string executablePath(int32_t pid) = 0;
-  // The application that owns the active window, or none when no window is active.
-  virtual std::optional<AppInfo> frontmostApplication() = 0;
 };
 
 }  // namespace tavren

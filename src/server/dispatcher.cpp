@@ -32,12 +32,12 @@ MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode)
 }
 
 // Input methods take the poster, the window list (targets and the second guard check) and the
-// workspace (receipts).
-template <Outcome (*method)(const Json&, EventPoster&, WindowServer&, Workspace&)>
+// workspace and focus (receipts).
+template <Outcome (*method)(const Json&, EventPoster&, WindowServer&, Workspace&, Focus&)>
 MethodRow posting(std::string_view name) {
   return plain(name, [](const Json& params, Service& s) {
     Platform& p = s.platform;
-    return method(params, p.eventPoster(), p.windowServer(), p.workspace());
+    return method(params, p.eventPoster(), p.windowServer(), p.workspace(), p.focus());
   });
 }
 
@@ -65,7 +65,8 @@ const auto kCatalogue = std::to_array<MethodRow>({
            11),
     plain("bringToFront",
           [](const Json& params, Service& s) {
-            return bringToFrontMethod(params, s.platform.workspace(), s.platform.focus());
+            return bringToFrontMethod(params, s.platform.workspace(), s.platform.focus(),
+                                      s.platform.eventPoster());
           }),
     plain("captureWindow",
           [](const Json& params, Service& s) { return captureWindowRequest(params, s.platform); }),
@@ -75,7 +76,8 @@ const auto kCatalogue = std::to_array<MethodRow>({
           }),
     plain("interactionSnapshot",
           [](const Json&, Service& s) -> Outcome {
-            return interactionSnapshot(s.platform.eventPoster(), s.platform.workspace());
+            return interactionSnapshot(s.platform.eventPoster(), s.platform.workspace(),
+                                       s.platform.focus());
           }),
     plain("listRunningApps",
           [](const Json& params, Service& s) {

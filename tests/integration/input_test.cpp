@@ -16,6 +16,7 @@
 
 #include "support/desktop_fixture.h"
 #include "support/x_window_probe.h"
+#include "platform/linux/x11/x_link.h"
 
 namespace tavren {
 namespace {
@@ -27,26 +28,21 @@ using Frame = testing::XWindowProbe::Frame;
 
 constexpr auto kSettle = 10s;
 
-template <class T>
-std::unique_ptr<T, decltype(&std::free)> own(T* reply) {
-  return {reply, &std::free};
-}
-
 // What the X server says about the pointer, the active window and the stacking order.
 class XState {
  public:
-  explicit XState(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+  explicit XState(const std::string& display) : link_(x11::XLink::connect(display)) {
+    c_ = link_->get();
+    root_ = link_->root();
   }
-  ~XState() { xcb_disconnect(c_); }
 
   std::pair<int, int> pointer() {
-    auto r = own(xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr));
+    auto r = link_->reply(xcb_query_pointer_reply, xcb_query_pointer(c_, root_));
     return r ? std::pair<int, int>{r->root_x, r->root_y} : std::pair<int, int>{-1, -1};
   }
   void warpPointer(int x, int y) {
     xcb_warp_pointer(c_, XCB_NONE, root_, 0, 0, 0, 0, int16_t(x), int16_t(y));
-    xcb_aux_sync();
+    link_->sync();
   }
   // Client windows bottom to top.
   std::vector<uint32_t> stacking() { return words("_NET_CLIENT_LIST_STACKING"); }
@@ -62,17 +58,16 @@ class XState {
   }
 
  private:
-  void xcb_aux_sync() { free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
   std::vector<uint32_t> words(const char* name) {
-    auto a = own(xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(strlen(name)), name),
-                                       nullptr));
-    if (!a) return {};
-    auto r = own(xcb_get_property_reply(
-        c_, xcb_get_property(c_, 0, root_, a->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
+    const xcb_atom_t atom = link_->internAtom(name);
+    if (atom == XCB_ATOM_NONE) return {};
+    auto r = link_->reply(xcb_get_property_reply,
+                          xcb_get_property(c_, 0, root_, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096));
     if (!r || r->format != 32) return {};
     auto* d = static_cast<uint32_t*>(xcb_get_property_value(r.get()));
     return {d, d + xcb_get_property_value_length(r.get()) / 4};
   }
+  std::unique_ptr<x11::XLink> link_;
   xcb_connection_t* c_;
   xcb_window_t root_;
 };

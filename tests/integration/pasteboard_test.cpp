@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/linux/clipboard/x11_pasteboard.h"
+#include "platform/linux/x11/x_link.h"
 #include "support/desktop_fixture.h"
 
 namespace tavren {
@@ -75,27 +76,25 @@ std::string writeFile(const std::string& bytes) {
 }
 
 
-xcb_atom_t intern(xcb_connection_t* c, const std::string& name) {
-  auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()),
-                                  nullptr);
-  xcb_atom_t atom = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-  free(r);
-  return atom;
+// A connection of the test's own; the tests cannot go on without one.
+std::unique_ptr<x11::XLink> testConnection() {
+  auto link = x11::XLink::connect(DesktopEnvironment::desktop().display());
+  if (!link) std::abort();
+  return link;
 }
 
 // A clipboard owner of the test's own that lists "UTF8_STRING" and "never/answered" and answers
 // only the first, as a hung application would.
 class StallingOwner {
  public:
-  explicit StallingOwner(const std::string& display) : c(xcb_connect(display.c_str(), nullptr)) {
-    const xcb_setup_t* setup = xcb_get_setup(c);
+  StallingOwner() : link(testConnection()), c(link->get()) {
     window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, xcb_setup_roots_iterator(setup).data->root,
-                      0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    clipboard = intern(c, "CLIPBOARD");
-    targets = intern(c, "TARGETS");
-    text = intern(c, "UTF8_STRING");
-    never = intern(c, "never/answered");
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, link->root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    clipboard = link->internAtom("CLIPBOARD");
+    targets = link->internAtom("TARGETS");
+    text = link->internAtom("UTF8_STRING");
+    never = link->internAtom("never/answered");
     xcb_set_selection_owner(c, window, clipboard, XCB_CURRENT_TIME);
     xcb_flush(c);
     thread = std::thread([this] { serve(); });
@@ -103,7 +102,6 @@ class StallingOwner {
   ~StallingOwner() {
     stop = true;
     thread.join();
-    xcb_disconnect(c);
   }
 
  private:
@@ -142,6 +140,7 @@ class StallingOwner {
     xcb_flush(c);
   }
 
+  std::unique_ptr<x11::XLink> link;
   xcb_connection_t* c;
   xcb_window_t window = 0;
   xcb_atom_t clipboard = 0, targets = 0, text = 0, never = 0;
@@ -153,20 +152,18 @@ class StallingOwner {
 // xclip) before it answers, as a manager takes over content whose owner is leaving.
 class TextKeepingManager {
  public:
-  explicit TextKeepingManager(const std::string& display) : c(xcb_connect(display.c_str(), nullptr)) {
+  TextKeepingManager() : link(testConnection()), c(link->get()) {
     window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window,
-                      xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1, 0,
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, link->root(), 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    saveTargets = intern(c, "SAVE_TARGETS");
-    xcb_set_selection_owner(c, window, intern(c, "CLIPBOARD_MANAGER"), XCB_CURRENT_TIME);
+    saveTargets = link->internAtom("SAVE_TARGETS");
+    xcb_set_selection_owner(c, window, link->internAtom("CLIPBOARD_MANAGER"), XCB_CURRENT_TIME);
     xcb_flush(c);
     thread = std::thread([this] { serve(); });
   }
   ~TextKeepingManager() {
     stop = true;
     thread.join();
-    xcb_disconnect(c);
   }
   std::optional<std::string> kept() {
     std::lock_guard lock(mutex);
@@ -204,6 +201,7 @@ class TextKeepingManager {
     }
   }
 
+  std::unique_ptr<x11::XLink> link;
   xcb_connection_t* c;
   xcb_window_t window = 0;
   xcb_atom_t saveTargets = 0;
@@ -297,7 +295,7 @@ TEST_F(PasteboardTest, FiftyMebibytesRoundTripThroughIncrementalTransfers) {
 
 TEST_F(PasteboardTest, AnOwnerThatNeverAnswersATargetCostsThatTargetOnly) {
   {
-    StallingOwner owner(DesktopEnvironment::desktop().display());
+    StallingOwner owner;
     ASSERT_EQ(readTarget("UTF8_STRING"), "answered");
     EXPECT_EQ(request("pasteboardSnapshot", "stalled")["items"], 1);
   }
@@ -314,29 +312,32 @@ TEST_F(PasteboardTest, ARequesterThatNeverReadsItsTransferBlocksNoOne) {
   EXPECT_EQ(request("pasteboardRestore", "incr")["items"], 1);
 
   // A client asks for the image, gets the INCR announcement, and never deletes it.
-  xcb_connection_t* c = xcb_connect(DesktopEnvironment::desktop().display().c_str(), nullptr);
+  auto link = testConnection();
+  xcb_connection_t* c = link->get();
   const xcb_window_t window = xcb_generate_id(c);
-  xcb_create_window(c, XCB_COPY_FROM_PARENT, window,
-                    xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1, 0,
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, window, link->root(), 0, 0, 1, 1, 0,
                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-  xcb_convert_selection(c, window, intern(c, "CLIPBOARD"), intern(c, "image/png"),
-                        intern(c, "STALLED"), XCB_CURRENT_TIME);
+  xcb_convert_selection(c, window, link->internAtom("CLIPBOARD"), link->internAtom("image/png"),
+                        link->internAtom("STALLED"), XCB_CURRENT_TIME);
   xcb_flush(c);
   bool announced = false;
-  while (auto* e = xcb_wait_for_event(c)) {
-    const bool notify = (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
-    if (notify) {
-      announced = reinterpret_cast<xcb_selection_notify_event_t*>(e)->property != XCB_ATOM_NONE;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (bool notified = false; !notified && std::chrono::steady_clock::now() < deadline;) {
+    pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+    poll(&fd, 1, 100);
+    while (auto* e = xcb_poll_for_event(c)) {
+      if ((e->response_type & 0x7f) == XCB_SELECTION_NOTIFY && !notified) {
+        notified = true;
+        announced = reinterpret_cast<xcb_selection_notify_event_t*>(e)->property != XCB_ATOM_NONE;
+      }
+      free(e);
     }
-    free(e);
-    if (notify) break;
   }
   EXPECT_TRUE(announced);
 
   // Everyone else is still served, large data included.
   EXPECT_EQ(readTarget("UTF8_STRING"), "text");
   EXPECT_EQ(readTarget("image/png"), png);
-  xcb_disconnect(c);
 }
 
 // The hand-over the service makes on its way out, run in this process on the test desktop.
@@ -345,11 +346,13 @@ TEST(PasteboardHandOverTest, ContentGoesToARunningClipboardManagerOnly) {
   const std::string keep = saved ? saved : "";
   setenv("DISPLAY", DesktopEnvironment::desktop().display().c_str(), 1);
   {
-    x11::X11Pasteboard pasteboard;
+    auto x = x11::XConnection::open();
+    ASSERT_TRUE(x && x->alive());
+    x11::X11Pasteboard pasteboard(x.get());
     EXPECT_FALSE(pasteboard.handOverBeforeExit()) << "nothing owned yet";
     ASSERT_TRUE(pasteboard.setGeneralItems({{{"UTF8_STRING", "keep me"}}}));
     EXPECT_FALSE(pasteboard.handOverBeforeExit()) << "no manager is running";
-    TextKeepingManager manager(DesktopEnvironment::desktop().display());
+    TextKeepingManager manager;
     EXPECT_TRUE(pasteboard.handOverBeforeExit());
     EXPECT_EQ(manager.kept(), "keep me");
     // Taking no items leaves the clipboard without an owner.

@@ -20,6 +20,7 @@
 
 #include <unicode/unistr.h>
 
+#include "platform/linux/x11/x_link.h"
 #include "support/desktop_fixture.h"
 
 namespace tavren {
@@ -34,46 +35,40 @@ constexpr auto kSettle = 10s;
 // The X server's view of the devices, on a connection of the test's own.
 class DeviceState {
  public:
-  explicit DeviceState(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {
-    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+  explicit DeviceState(const std::string& display) : link_(x11::XLink::connect(display)) {
+    c_ = link_->get();
+    root_ = link_->root();
   }
-  ~DeviceState() { xcb_disconnect(c_); }
 
   // Keycodes X holds down.
   std::vector<int> keysDown() {
     std::vector<int> down;
-    auto* r = xcb_query_keymap_reply(c_, xcb_query_keymap(c_), nullptr);
+    auto r = link_->reply(xcb_query_keymap_reply, xcb_query_keymap(c_));
     if (!r) return {-1};
     for (int k = 0; k < 256; ++k) {
       if (r->keys[k / 8] & (1 << (k % 8))) down.push_back(k);
     }
-    free(r);
     return down;
   }
   // Pointer buttons X holds down (the button masks of the pointer's state).
   uint16_t buttonsDown() {
-    auto* r = xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr);
+    auto r = link_->reply(xcb_query_pointer_reply, xcb_query_pointer(c_, root_));
     if (!r) return 0xFFFF;
-    uint16_t mask = r->mask & 0x1F00;
-    free(r);
-    return mask;
+    return r->mask & 0x1F00;
   }
   std::pair<int, int> pointer() {
-    auto* r = xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr);
-    std::pair<int, int> at = r ? std::pair<int, int>{r->root_x, r->root_y} : std::pair{-1, -1};
-    free(r);
-    return at;
+    auto r = link_->reply(xcb_query_pointer_reply, xcb_query_pointer(c_, root_));
+    return r ? std::pair<int, int>{r->root_x, r->root_y} : std::pair{-1, -1};
   }
   std::vector<uint32_t> keymap() {
     const xcb_setup_t* s = xcb_get_setup(c_);
-    auto* r = xcb_get_keyboard_mapping_reply(
-        c_, xcb_get_keyboard_mapping(c_, s->min_keycode, s->max_keycode - s->min_keycode + 1),
-        nullptr);
+    auto r = link_->reply(
+        xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c_, s->min_keycode, s->max_keycode - s->min_keycode + 1));
     if (!r) return {};
-    const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r);
-    std::vector<uint32_t> out(k, k + xcb_get_keyboard_mapping_keysyms_length(r));
+    const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r.get());
+    std::vector<uint32_t> out(k, k + xcb_get_keyboard_mapping_keysyms_length(r.get()));
     out.push_back(r->keysyms_per_keycode);
-    free(r);
     return out;
   }
   bool nothingHeld() { return keysDown().empty() && buttonsDown() == 0; }
@@ -84,7 +79,7 @@ class DeviceState {
     for (int b = 0; b < 5; ++b) {
       if (buttons & (0x100 << b)) xcb_test_fake_input(c_, XCB_BUTTON_RELEASE, b + 1, 0, root_, 0, 0, 0);
     }
-    free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    link_->sync();
   }
   std::string describe() {
     std::string d = "keys";
@@ -93,6 +88,7 @@ class DeviceState {
   }
 
  private:
+  std::unique_ptr<x11::XLink> link_;
   xcb_connection_t* c_;
   xcb_window_t root_ = XCB_WINDOW_NONE;
 };

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "support/service_fixture.h"
 
@@ -94,11 +95,13 @@ class SilentDisplay {
   std::string display_;
 };
 
-std::unique_ptr<ServiceProcess> startOn(const std::string& display) {
+std::unique_ptr<ServiceProcess> startOn(const std::string& display,
+                                        const std::string& runtimeDir = "") {
   return startService({testing::serviceBinary()}, {{"DISPLAY", display},
                                                    {"WAYLAND_DISPLAY", ""},
                                                    {"DBUS_SESSION_BUS_ADDRESS", ""},
-                                                   {"AT_SPI_BUS_ADDRESS", ""}});
+                                                   {"AT_SPI_BUS_ADDRESS", ""},
+                                                   {"XDG_RUNTIME_DIR", runtimeDir}});
 }
 
 // The response and how long it took.
@@ -185,6 +188,39 @@ TEST(StalledDisplay, ServerStoppedMidSessionCostsAboutOneTimeoutPerRequest) {
   EXPECT_TRUE(succeeded(ping));
   EXPECT_LT(pingTook, kOneTimeoutBound);
   expectQuietExit(*service);
+}
+
+// Input and the clipboard open connections of their own once the shared one answers: a server
+// that stops afterwards must cost them one timeout too, not a hang in a connection or a reply.
+TEST(StalledDisplay, InputAndClipboardAnswerWhenTheServerStopsMidSession) {
+  OwnXServer server;
+  ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+  char runtime[] = "/tmp/tavren-stall-XXXXXX";
+  ASSERT_NE(mkdtemp(runtime), nullptr);
+  auto service = startOn(server.display(), runtime);
+  EXPECT_TRUE(succeeded(call(*service, "before", "listRunningApps")));
+  // The poster's connection is open and used before the server stops.
+  EXPECT_TRUE(call(*service, "move-before", "remoteDesktopInput",
+                   R"({"type":"pointer","phase":"move","button":0,"x":10,"y":10})")
+                  .contains("ok"));
+  const std::string key = "{\"pid\":" + std::to_string(getpid()) + ",\"keyCode\":0}";
+
+  server.stop();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    for (auto [method, params] : {std::pair<std::string, std::string>{
+                                      "remoteDesktopInput",
+                                      R"({"type":"pointer","phase":"move","button":0,"x":20,"y":20})"},
+                                  {"remoteDesktopInput", R"({"type":"text","text":"é"})"},
+                                  {"postKey", key},
+                                  {"pasteboardSnapshot", R"({"name":"stalled"})"}}) {
+      auto [answer, took] = timedCall(*service, method + std::to_string(round), method, params);
+      EXPECT_TRUE(answer.contains("ok")) << method;
+      EXPECT_LT(took, kOneTimeoutBound) << method << " " << params;
+    }
+  }
+  expectQuietExit(*service);
+  std::filesystem::remove_all(runtime);
 }
 
 }  // namespace

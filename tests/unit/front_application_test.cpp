@@ -30,7 +30,14 @@ class FrontApplicationTest : public ::testing::Test {
     EXPECT_TRUE(o.ok()) << (o.ok() ? "" : o.error().message);
     return o.ok() ? o.value() : Json();
   }
-  Json bring(const Json& params) { return call(&bringToFrontMethod, params); }
+  Outcome bringOutcome(const Json& params) {
+    return bringToFrontMethod(params, *desktop, desktop->focus(), desktop->eventPoster());
+  }
+  Json bring(const Json& params) {
+    Outcome o = bringOutcome(params);
+    EXPECT_TRUE(o.ok()) << (o.ok() ? "" : o.error().message);
+    return o.ok() ? o.value() : Json();
+  }
   Json restore(const Json& params) { return call(&restoreFrontMethod, params); }
   std::vector<std::string> journal() { return desktop->fakeFocus().journal(); }
 
@@ -98,13 +105,13 @@ TEST_F(FrontApplicationTest, AlreadyFrontReportsNoPreviousAndSwitchesNothing) {
 TEST_F(FrontApplicationTest, TargetNotRunningIsCodeEightAndChangesNothing) {
   for (Json params : {Json::object(), Json{{"pid", 0}}, Json{{"pid", -5}}, Json{{"pid", 999}},
                       Json{{"pid", 3e9}}, Json{{"pid", "202"}}}) {
-    Outcome o = bringToFrontMethod(params, *desktop, desktop->focus());
+    Outcome o = bringOutcome(params);
     ASSERT_FALSE(o.ok()) << params;
     EXPECT_EQ(o.error().code, 8);
     EXPECT_EQ(o.error().message, "Target process is not running");
   }
   desktop->quit(202);
-  EXPECT_FALSE(bringToFrontMethod({{"pid", 202}}, *desktop, desktop->focus()).ok());
+  EXPECT_FALSE(bringOutcome({{"pid", 202}}).ok());
   EXPECT_TRUE(journal().empty());
 }
 
@@ -118,7 +125,7 @@ TEST_F(FrontApplicationTest, AnAppWithoutActivatableWindowsIsARefusedSwitch) {
 }
 
 TEST_F(FrontApplicationTest, PointerMovedDuringTheCommandIsReported) {
-  desktop->fakeFocus().setPointer(std::nullopt);  // unreadable both times: the origin twice
+  desktop->fakeEventPoster().setPointer(std::nullopt);  // unreadable both times: the origin twice
   EXPECT_EQ(bring({{"pid", 202}})["cursorUnchanged"], true);
 }
 

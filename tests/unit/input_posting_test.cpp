@@ -31,9 +31,12 @@ class InputTest : public ::testing::Test {
 
   FakeEventPoster& poster() { return desktop->fakeEventPoster(); }
   std::vector<WindowInfo> list() { return desktop->windows(); }
-  Outcome mouse(Json params) { return postMouseMethod(params, poster(), *desktop, *desktop); }
-  Outcome key(Json params) { return postKeyMethod(params, poster(), *desktop, *desktop); }
-  Outcome scroll(Json params) { return postScrollMethod(params, poster(), *desktop, *desktop); }
+  Focus& focus() { return desktop->focus(); }
+  Outcome mouse(Json params) { return postMouseMethod(params, poster(), *desktop, *desktop, focus()); }
+  Outcome key(Json params) { return postKeyMethod(params, poster(), *desktop, *desktop, focus()); }
+  Outcome scroll(Json params) {
+    return postScrollMethod(params, poster(), *desktop, *desktop, focus());
+  }
 
   // The posted pointer events as "Move", "Down1", "Up1", "Drag" with their window and
   // window-relative location: "Down1 5000 20,30".
@@ -101,7 +104,7 @@ TEST_F(InputTest, EachPointLandsInTheFrontMostWindowOfTheProcessThatHoldsIt) {
 
 TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
   poster().setPointer(Point{10, 20});
-  Json before = interactionSnapshot(poster(), *desktop);
+  Json before = interactionSnapshot(poster(), *desktop, focus());
   EXPECT_EQ(before["helperPid"], getpid());
   EXPECT_EQ(before["frontmostPid"], 202);
   EXPECT_EQ(before["frontmostId"], "Sketch");  // no bundle id: the name
@@ -109,7 +112,7 @@ TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
   EXPECT_EQ(before["cursorY"], 20.0);
 
   poster().setPointer(Point{10.005, 20});
-  Json receipt = inputReceipt(201, before, poster(), *desktop);
+  Json receipt = inputReceipt(201, before, poster(), *desktop, focus());
   EXPECT_EQ(receipt["posted"], true);
   EXPECT_EQ(receipt["targetPid"], 201);
   EXPECT_EQ(receipt["targetAlive"], true);
@@ -119,10 +122,13 @@ TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
   EXPECT_EQ(receipt["after"]["cursorX"], 10.005);
   EXPECT_FALSE(receipt.contains("windowAddressed"));
 
+  // The frontmost application is the owner of the active window, named by its bundle id.
+  desktop->fakeFocus().setActiveWindow(kMain);
+  EXPECT_EQ(interactionSnapshot(poster(), *desktop, focus())["frontmostId"], "org.example.Notes");
+
   poster().setPointer(Point{10, 20.01});
-  desktop->setFrontmost(201);
   desktop->quit(201);  // the front application is gone too
-  receipt = inputReceipt(201, before, poster(), *desktop);
+  receipt = inputReceipt(201, before, poster(), *desktop, focus());
   EXPECT_EQ(receipt["cursorUnchanged"], false);
   EXPECT_EQ(receipt["targetAlive"], false);
   EXPECT_EQ(receipt["frontmostUnchanged"], false);
@@ -131,14 +137,7 @@ TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
 
   // No pointer to read: 0, 0.
   poster().setPointer(std::nullopt);
-  EXPECT_EQ(interactionSnapshot(poster(), *desktop)["cursorX"], 0.0);
-  desktop->setFrontmost(201);
-  AppInfo notes;
-  notes.pid = 201;
-  notes.bundleId = "org.example.Notes";
-  notes.name = "Notes";
-  desktop->launch(notes);
-  EXPECT_EQ(interactionSnapshot(poster(), *desktop)["frontmostId"], "org.example.Notes");
+  EXPECT_EQ(interactionSnapshot(poster(), *desktop, focus())["cursorX"], 0.0);
 }
 
 TEST_F(InputTest, ClicksAreAMoveThenNumberedPressesAndReleases) {

@@ -62,7 +62,6 @@ FakeDesktop::FakeDesktop(const Json& fixture)
     delays_[op] = std::chrono::milliseconds(ms.get<int64_t>());
   }
   for (const auto& op : fixture.value("failures", Json::array())) failures_.insert(op.get<std::string>());
-  frontmostPid_ = fixture.value("frontmostPid", 0);
   accessibility_ = fixture.value("accessibility", Json::object());
   clipboard_ = fixture.value("clipboard", Json::object());
 }
@@ -103,21 +102,6 @@ std::optional<AppInfo> FakeDesktop::application(int32_t pid) {
 std::string FakeDesktop::executablePath(int32_t pid) {
   auto app = application(pid);
   return app ? app->executablePath : std::string();
-}
-
-std::optional<AppInfo> FakeDesktop::frontmostApplication() {
-  int32_t pid = 0;
-  {
-    std::lock_guard lock(mutex_);
-    pid = frontmostPid_;
-  }
-  return pid > 0 ? application(pid) : std::nullopt;
-}
-
-void FakeDesktop::setFrontmost(int32_t pid) {
-  std::lock_guard lock(mutex_);
-  frontmostPid_ = pid;
-  record("frontmost " + std::to_string(pid));
 }
 
 std::vector<WindowInfo> FakeDesktop::windows() {

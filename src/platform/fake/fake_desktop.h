@@ -25,7 +25,6 @@ namespace tavren {
 //   "capabilities": {"display": true, ...}           names as in capabilityList()
 //   "apps": [{"pid", "bundleId", "name", "bundlePath", "executablePath", "regular",
 //             "launchTimeMs"}]                        in launch order
-//   "frontmostPid": 101                               owner of the active window; 0 or absent: none
 //   "windows": [{"number", "ownerPid", "ownerName", "title", "bounds": {"x","y","w","h"},
 //               "layer", "onScreen"}]                 front to back
 //   "accessibility": kept as given for the subsystems that read it
@@ -62,7 +61,6 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
-  std::optional<AppInfo> frontmostApplication() override;
 
   // WindowServer
   std::vector<WindowInfo> windows() override;
@@ -73,7 +71,6 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   void quit(int32_t pid);  // the app and its windows go away
   void setBounds(uint32_t window, Rect bounds);
   void closeWindow(uint32_t window);
-  void setFrontmost(int32_t pid);  // 0: no application is frontmost
   void setDelay(const std::string& operation, std::chrono::milliseconds delay);
 
   // What was done to the desktop, one line per change, oldest first.
@@ -89,7 +86,6 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   mutable std::mutex mutex_;
   std::vector<AppInfo> apps_;
   std::vector<WindowInfo> windows_;
-  int32_t frontmostPid_ = 0;
   std::map<std::string, std::chrono::milliseconds> delays_;
   std::set<std::string> failures_;
   std::vector<std::string> journal_;

@@ -78,6 +78,7 @@ class LinuxPlatform final : public Platform {
         toolkitAccessibility_(bus_),
         accessibility_(toolkitAccessibility_, appWindows_),
         focus_(x_.get()),
+        pasteboard_(x_.get()),
         capture_(x_.get()),
         eventPoster_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),

@@ -146,8 +146,7 @@ struct ClipboardOwner::State {
     if (property == XCB_ATOM_NONE) return false;
     auto cookie = xcb_get_property(x->get(), 0, requestor, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
                                    kListProperty);
-    auto reply = x->reply<xcb_get_property_reply_t>(cookie.sequence,
-                                                    SteadyClock::now() + limits.request);
+    auto reply = x->reply(xcb_get_property_reply, cookie);
     if (!reply || reply->format != 32) return false;
     std::vector<uint32_t> pairs = propertyWords(reply.get());
     pairs.resize(pairs.size() / 2 * 2);
@@ -208,8 +207,7 @@ struct ClipboardOwner::State {
 
   std::optional<xcb_window_t> owner(xcb_atom_t selection) {
     auto cookie = xcb_get_selection_owner(x->get(), selection);
-    auto r = x->reply<xcb_get_selection_owner_reply_t>(cookie.sequence,
-                                                       SteadyClock::now() + limits.request);
+    auto r = x->reply(xcb_get_selection_owner_reply, cookie);
     if (!r) return std::nullopt;
     return r->owner;
   }
@@ -226,7 +224,7 @@ struct ClipboardOwner::State {
       }
       std::vector<std::string> names;
       for (const auto& r : next->reps) names.push_back(r.type);
-      next->atoms = x->internAtoms(names, deadline);
+      next->atoms = x->internAtoms(names);
       if (std::find(next->atoms.begin(), next->atoms.end(), XCB_ATOM_NONE) !=
           next->atoms.end()) {
         return false;
@@ -261,7 +259,7 @@ struct ClipboardOwner::State {
 };
 
 std::unique_ptr<ClipboardOwner> ClipboardOwner::start(const ClipboardServeLimits& limits) {
-  auto x = SelectionConnection::open(limits.request);
+  auto x = SelectionConnection::open();
   if (!x) return nullptr;
   return std::unique_ptr<ClipboardOwner>(new ClipboardOwner(std::move(x), limits));
 }

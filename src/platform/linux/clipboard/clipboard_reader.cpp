@@ -13,7 +13,7 @@ Reply<xcb_get_property_reply_t> takeProperty(SelectionConnection& x, xcb_atom_t 
                                              SteadyClock::time_point deadline) {
   auto cookie = xcb_get_property(x.get(), 1, x.window(), property, XCB_GET_PROPERTY_TYPE_ANY, 0,
                                  UINT32_MAX / 4);
-  return x.reply<xcb_get_property_reply_t>(cookie.sequence, deadline);
+  return x.reply(xcb_get_property_reply, cookie);
 }
 
 std::string_view valueBytes(const xcb_get_property_reply_t* r) {
@@ -113,18 +113,17 @@ std::vector<xcb_atom_t> contentTargets(SelectionConnection& x, std::chrono::mill
 }  // namespace
 
 std::vector<PasteboardItem> readClipboard(const ClipboardReadLimits& limits) {
-  auto x = SelectionConnection::open(limits.perTarget);
+  auto x = SelectionConnection::open();
   if (!x) return {};
   auto ownerCookie = xcb_get_selection_owner(x->get(), x->atoms().clipboard);
-  auto owner = x->reply<xcb_get_selection_owner_reply_t>(ownerCookie.sequence,
-                                                         SteadyClock::now() + limits.perTarget);
+  auto owner = x->reply(xcb_get_selection_owner_reply, ownerCookie);
   if (!owner || owner->owner == XCB_WINDOW_NONE) return {};
 
   // An owner that answers nothing still holds one item, with nothing in it.
   PasteboardItem item;
   const std::vector<xcb_atom_t> targets = contentTargets(*x, limits.perTarget);
   const std::vector<std::string> names =
-      x->atomNames(targets, SteadyClock::now() + limits.perTarget);
+      x->atomNames(targets);
   for (size_t i = 0; i < targets.size(); ++i) {
     if (names[i].empty()) continue;
     if (auto data = convert(*x, targets[i], limits.perTarget)) {

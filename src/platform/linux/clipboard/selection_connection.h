@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/x11/x_link.h"
 #include "platform/linux/x11/x_reply.h"
 
 namespace tavren::x11 {
@@ -35,24 +36,27 @@ struct SelectionAtoms {
 class SelectionConnection {
  public:
   // Connects to $DISPLAY and makes an unmapped window that receives selection and property
-  // events; nothing when the display cannot be reached within the timeout.
-  static std::unique_ptr<SelectionConnection> open(std::chrono::milliseconds timeout);
+  // events; nothing when the display cannot be reached. Connecting waits for the server's
+  // set-up answer: open only once the shared connection answers.
+  static std::unique_ptr<SelectionConnection> open();
   ~SelectionConnection();
   SelectionConnection(const SelectionConnection&) = delete;
   SelectionConnection& operator=(const SelectionConnection&) = delete;
 
-  xcb_connection_t* get() const { return connection_; }
+  xcb_connection_t* get() const { return link_->get(); }
   xcb_window_t window() const { return window_; }
   const SelectionAtoms& atoms() const { return atoms_; }
-  bool alive() const { return xcb_connection_has_error(connection_) == 0; }
+  // False once the connection broke, and while the server is taken as stalled (see XLink).
+  bool alive() const { return link_->alive(); }
   // The largest property, in bytes, one request may write.
   size_t maxRequestBytes() const { return maxRequestBytes_; }
 
-  // The reply to a request, waiting at most until the deadline; nothing on timeout or error.
-  // Events that arrive meanwhile stay queued.
-  template <class T>
-  Reply<T> reply(unsigned int sequence, SteadyClock::time_point deadline) {
-    return Reply<T>(static_cast<T*>(waitForReply(sequence, deadline)));
+  // The reply to a request, read with XLink's deadline; nothing on timeout or error. Events
+  // that arrive meanwhile stay queued.
+  template <class T, class Cookie>
+  Reply<T> reply(T* (*replyOf)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                 Cookie cookie) const {
+    return link_->reply(replyOf, cookie);
   }
   // The next event, waiting at most until the deadline.
   Reply<xcb_generic_event_t> nextEvent(SteadyClock::time_point deadline);
@@ -63,23 +67,20 @@ class SelectionConnection {
       SteadyClock::time_point deadline);
 
   // Names of atoms, one round trip for all; an unknown atom reads as empty.
-  std::vector<std::string> atomNames(const std::vector<xcb_atom_t>& atoms,
-                                     SteadyClock::time_point deadline);
+  std::vector<std::string> atomNames(const std::vector<xcb_atom_t>& atoms);
   // Atoms for names, one round trip for all; NONE where the server did not answer.
-  std::vector<xcb_atom_t> internAtoms(const std::vector<std::string>& names,
-                                      SteadyClock::time_point deadline);
+  std::vector<xcb_atom_t> internAtoms(const std::vector<std::string>& names);
   // The server time now, learnt from a property change on our window.
   std::optional<xcb_timestamp_t> serverTime(
       const std::function<void(const xcb_generic_event_t&)>& other,
       SteadyClock::time_point deadline);
 
  private:
-  explicit SelectionConnection(xcb_connection_t* connection);
-  void* waitForReply(unsigned int sequence, SteadyClock::time_point deadline);
+  explicit SelectionConnection(std::unique_ptr<XLink> link);
   // Waits until the socket is readable or the deadline passes; false on timeout.
   bool waitReadable(SteadyClock::time_point deadline);
 
-  xcb_connection_t* connection_;
+  std::unique_ptr<XLink> link_;
   xcb_window_t window_ = XCB_WINDOW_NONE;
   SelectionAtoms atoms_;
   size_t maxRequestBytes_ = 0;

@@ -6,13 +6,16 @@ namespace tavren::x11 {
 
 X11Pasteboard::~X11Pasteboard() { handOverBeforeExit(); }
 
-std::vector<PasteboardItem> X11Pasteboard::generalItems() { return readClipboard(); }
+std::vector<PasteboardItem> X11Pasteboard::generalItems() {
+  if (!serverAnswers()) return {};
+  return readClipboard();
+}
 
 bool X11Pasteboard::setGeneralItems(std::vector<PasteboardItem> items) {
   ClipboardOwner* owner = nullptr;
   {
     std::lock_guard lock(mutex_);
-    if (!owner_) owner_ = ClipboardOwner::start();
+    if (!owner_ && serverAnswers()) owner_ = ClipboardOwner::start();
     owner = owner_.get();
   }
   return owner != nullptr && owner->own(std::move(items));

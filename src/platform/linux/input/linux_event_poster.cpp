@@ -3,7 +3,6 @@
 #include <X11/keysym.h>
 #include <poll.h>
 #include <unicode/unistr.h>
-#include <xcb/xcbext.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
@@ -23,7 +22,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kRoundTripLimit = 2s;  // a local X server answers in well under a millisecond
 // How long an application may take to read the keys typed so far before the keymap changes
 // under it anyway (a hung application must not hang the input stream).
 constexpr auto kCatchUpLimit = 1s;
@@ -31,40 +29,6 @@ constexpr auto kCatchUpLimit = 1s;
 constexpr auto kCatchUpUnanswerable = 50ms;
 constexpr auto kDefaultDoubleClick = 400ms;
 constexpr auto kSettingsLifetime = 2s;  // the double-click time is read again after this
-
-// Waits for one reply at most `limit`; nullptr on timeout, error or a lost connection. XCB's own
-// reply call would wait for ever on a server that stopped answering.
-void* boundedReply(xcb_connection_t* c, unsigned sequence, Clock::duration limit = kRoundTripLimit) {
-  xcb_flush(c);
-  const auto deadline = Clock::now() + limit;
-  for (;;) {
-    void* reply = nullptr;
-    xcb_generic_error_t* error = nullptr;
-    if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
-      std::free(error);
-      return reply;
-    }
-    if (xcb_connection_has_error(c)) return nullptr;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left <= 0ms) {
-      xcb_discard_reply(c, sequence);
-      return nullptr;
-    }
-    pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(left.count()) + 1);
-  }
-}
-
-template <class T>
-x11::Reply<T> replyTo(xcb_connection_t* c, unsigned sequence, Clock::duration limit = kRoundTripLimit) {
-  return x11::Reply<T>(static_cast<T*>(boundedReply(c, sequence, limit)));
-}
-
-xcb_atom_t internAtom(xcb_connection_t* c, const std::string& name) {
-  auto reply = replyTo<xcb_intern_atom_reply_t>(
-      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()).sequence);
-  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 int16_t coordinate(double v) {
   return static_cast<int16_t>(std::clamp(std::round(v), -32768.0, 32767.0));
@@ -105,31 +69,28 @@ LinuxEventPoster::LinuxEventPoster(const x11::XConnection* x) : x_(x), windows_(
 void LinuxEventPoster::connect() {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return;
-  int screen = 0;
-  c_ = xcb_connect(display, &screen);
-  if (xcb_connection_has_error(c_)) {
-    xcb_disconnect(c_);
-    c_ = nullptr;
-    return;
+  link_ = x11::XLink::connect(display);
+  if (!link_) return;
+  c_ = link_->get();
+  root_ = link_->root();
+  // XCB waits for the extension query without a deadline: it is sent ahead and read with the
+  // bounded round trip, so that XCB then finds its answer already in.
+  xcb_prefetch_extension_data(c_, &xcb_test_id);
+  if (link_->sync()) {
+    const xcb_query_extension_reply_t* test = xcb_get_extension_data(c_, &xcb_test_id);
+    xtest_ = test && test->present;
   }
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_));
-  for (int i = 0; it.rem > 1 && i < screen; ++i) xcb_screen_next(&it);
-  root_ = it.data->root;
-  const xcb_query_extension_reply_t* test = xcb_get_extension_data(c_, &xcb_test_id);
-  xtest_ = test && test->present;
-  wmProtocols_ = internAtom(c_, "WM_PROTOCOLS");
-  netWmPing_ = internAtom(c_, "_NET_WM_PING");
-  settingsSelection_ = internAtom(c_, "_XSETTINGS_S" + std::to_string(screen));
-  settingsProperty_ = internAtom(c_, "_XSETTINGS_SETTINGS");
+  wmProtocols_ = link_->internAtom("WM_PROTOCOLS");
+  netWmPing_ = link_->internAtom("_NET_WM_PING");
+  settingsSelection_ = link_->internAtom("_XSETTINGS_S" + std::to_string(link_->screenNumber()));
+  settingsProperty_ = link_->internAtom("_XSETTINGS_SETTINGS");
 }
 
-LinuxEventPoster::~LinuxEventPoster() {
-  if (c_) xcb_disconnect(c_);
-}
+LinuxEventPoster::~LinuxEventPoster() = default;
 
 bool LinuxEventPoster::connected() {
-  if (c_ == nullptr && x_ && x_->alive()) connect();
-  return c_ != nullptr && !xcb_connection_has_error(c_);
+  if (!link_ && x_ && x_->alive()) connect();
+  return link_ && link_->alive();
 }
 
 bool LinuxEventPoster::usable() { return connected() && xtest_; }
@@ -139,9 +100,7 @@ bool LinuxEventPoster::fake(uint8_t type, uint8_t detail, int16_t x, int16_t y) 
   return true;
 }
 
-bool LinuxEventPoster::sync() {
-  return replyTo<xcb_get_input_focus_reply_t>(c_, xcb_get_input_focus(c_).sequence) != nullptr;
-}
+bool LinuxEventPoster::sync() { return link_->sync(); }
 
 void LinuxEventPoster::takeEvents() {
   while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
@@ -153,18 +112,7 @@ void LinuxEventPoster::takeEvents() {
 const Keymap& LinuxEventPoster::keymap() {
   takeEvents();
   if (keymap_) return *keymap_;
-  const xcb_setup_t* setup = xcb_get_setup(c_);
-  Keymap map;
-  map.minKeycode = setup->min_keycode;
-  const int count = setup->max_keycode - setup->min_keycode + 1;
-  auto reply = replyTo<xcb_get_keyboard_mapping_reply_t>(
-      c_, xcb_get_keyboard_mapping(c_, setup->min_keycode, static_cast<uint8_t>(count)).sequence);
-  if (reply) {
-    map.perKeycode = reply->keysyms_per_keycode;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
-    map.keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply.get()));
-  }
-  keymap_ = std::move(map);
+  keymap_ = keymapOf(*link_);
   return *keymap_;
 }
 
@@ -223,7 +171,7 @@ bool LinuxEventPoster::postGlobal(const ScrollEvent& e) {
 std::optional<Point> LinuxEventPoster::pointerLocation() {
   std::lock_guard lock(mutex_);
   if (!connected()) return std::nullopt;
-  auto reply = replyTo<xcb_query_pointer_reply_t>(c_, xcb_query_pointer(c_, root_).sequence);
+  auto reply = link_->reply(xcb_query_pointer_reply, xcb_query_pointer(c_, root_));
   if (!reply) return std::nullopt;
   return Point{double(reply->root_x), double(reply->root_y)};
 }
@@ -234,13 +182,12 @@ std::chrono::milliseconds LinuxEventPoster::doubleClickInterval() {
   if (doubleClick_ && now - doubleClickReadAt_ < kSettingsLifetime) return *doubleClick_;
   std::chrono::milliseconds interval = kDefaultDoubleClick;
   if (connected() && settingsSelection_ != XCB_ATOM_NONE) {
-    auto owner = replyTo<xcb_get_selection_owner_reply_t>(
-        c_, xcb_get_selection_owner(c_, settingsSelection_).sequence);
+    auto owner = link_->reply(xcb_get_selection_owner_reply,
+                              xcb_get_selection_owner(c_, settingsSelection_));
     if (owner && owner->owner != XCB_WINDOW_NONE) {
-      auto settings = replyTo<xcb_get_property_reply_t>(
-          c_, xcb_get_property(c_, 0, owner->owner, settingsProperty_, XCB_GET_PROPERTY_TYPE_ANY,
-                               0, 1 << 16)
-                  .sequence);
+      auto settings = link_->reply(
+          xcb_get_property_reply, xcb_get_property(c_, 0, owner->owner, settingsProperty_,
+                                                   XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16));
       if (settings && settings->format == 8) {
         std::string_view data(static_cast<const char*>(xcb_get_property_value(settings.get())),
                               static_cast<size_t>(xcb_get_property_value_length(settings.get())));
@@ -321,7 +268,7 @@ bool LinuxEventPoster::typeText(std::u32string_view text) {
 }
 
 xcb_window_t LinuxEventPoster::pingTarget() {
-  auto focus = replyTo<xcb_get_input_focus_reply_t>(c_, xcb_get_input_focus(c_).sequence);
+  auto focus = link_->reply(xcb_get_input_focus_reply, xcb_get_input_focus(c_));
   if (!focus || focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT) {
     return XCB_WINDOW_NONE;
   }
@@ -329,12 +276,12 @@ xcb_window_t LinuxEventPoster::pingTarget() {
   // its client answers pings.
   xcb_window_t window = focus->focus;
   for (int depth = 0; depth < 16 && window != XCB_WINDOW_NONE && window != root_; ++depth) {
-    auto protocols = replyTo<xcb_get_property_reply_t>(
-        c_, xcb_get_property(c_, 0, window, wmProtocols_, XCB_ATOM_ATOM, 0, 32).sequence);
+    auto protocols = link_->reply(
+        xcb_get_property_reply, xcb_get_property(c_, 0, window, wmProtocols_, XCB_ATOM_ATOM, 0, 32));
     for (uint32_t atom : x11::propertyWords(protocols.get())) {
       if (atom == netWmPing_) return window;
     }
-    auto tree = replyTo<xcb_query_tree_reply_t>(c_, xcb_query_tree(c_, window).sequence);
+    auto tree = link_->reply(xcb_query_tree_reply, xcb_query_tree(c_, window));
     if (!tree) break;
     window = tree->parent;
   }
@@ -364,7 +311,8 @@ void LinuxEventPoster::waitUntilFocusedAppCaughtUp() {
   xcb_flush(c_);
   const auto deadline = Clock::now() + kCatchUpLimit;
   bool answered = false;
-  while (!answered && !xcb_connection_has_error(c_)) {
+  // The answer is an event, not a reply: waited for here, still within the limit.
+  while (!answered && link_->alive()) {
     while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
       const uint8_t type = event->response_type & 0x7f;
       if (type == XCB_MAPPING_NOTIFY) keymap_.reset();

@@ -58,7 +58,8 @@ class LinuxEventPoster final : public EventPoster {
   WindowPoster windows_;
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
-  xcb_connection_t* c_ = nullptr;
+  std::unique_ptr<x11::XLink> link_;  // our own connection, none until connected
+  xcb_connection_t* c_ = nullptr;     // link_'s, for requests
   xcb_window_t root_ = XCB_WINDOW_NONE;
   bool xtest_ = false;
   xcb_atom_t wmProtocols_ = XCB_ATOM_NONE;

@@ -6,6 +6,22 @@
 
 namespace tavren::input {
 
+Keymap keymapOf(const x11::XLink& link) {
+  const xcb_setup_t* setup = xcb_get_setup(link.get());
+  Keymap map;
+  map.minKeycode = setup->min_keycode;
+  const int count = setup->max_keycode - setup->min_keycode + 1;
+  auto reply = link.reply(xcb_get_keyboard_mapping_reply,
+                          xcb_get_keyboard_mapping(link.get(), setup->min_keycode,
+                                                   static_cast<uint8_t>(count)));
+  if (reply) {
+    map.perKeycode = reply->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
+    map.keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply.get()));
+  }
+  return map;
+}
+
 std::optional<KeyStroke> strokeForKeysym(const Keymap& map, uint32_t keysym) {
   if (keysym == 0) return std::nullopt;
   for (int column = 0; column < std::min<int>(2, map.perKeycode); ++column) {

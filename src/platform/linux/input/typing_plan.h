@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/x11/x_link.h"
+
 namespace tavren::input {
 
 // The server's core keyboard mapping: `perKeycode` keysyms for each keycode from `minKeycode`.
@@ -18,6 +20,9 @@ struct Keymap {
     return keysyms[size_t(keycode - minKeycode) * perKeycode + size_t(column)];
   }
 };
+
+// The server's mapping now, read on `link`; empty (perKeycode 0) when the server did not answer.
+Keymap keymapOf(const x11::XLink& link);
 
 // A key that types a keysym: the keycode, and whether Shift must be held for it.
 struct KeyStroke {

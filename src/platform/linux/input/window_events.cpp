@@ -1,7 +1,6 @@
 #include "platform/linux/input/window_events.h"
 
 #include <X11/keysym.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/input/key_table.h"
+#include "platform/linux/input/typing_plan.h"
 #include "platform/linux/x11/x_reply.h"
 
 namespace tavren::input {
@@ -58,9 +58,8 @@ class Batch {
 
   bool accepted() {
     bool ok = true;
-    for (xcb_void_cookie_t c : cookies_) {
-      if (auto error = x11::own(xcb_request_check(x_.get(), c))) ok = false;
-    }
+    // One round trip answers for all: the checks after the first find their verdicts in.
+    for (xcb_void_cookie_t c : cookies_) ok = x_.check(c).succeeded() && ok;
     cookies_.clear();
     return ok && x_.alive();
   }
@@ -137,39 +136,29 @@ xcb_focus_in_event_t focus(xcb_window_t window, bool in) {
 
 // Whether the window holds the real keyboard focus (then it needs none lent).
 bool holdsInputFocus(const x11::XConnection& x, xcb_window_t window) {
-  auto reply = x11::own(xcb_get_input_focus_reply(x.get(), xcb_get_input_focus(x.get()), nullptr));
+  auto reply = x.reply(xcb_get_input_focus_reply, xcb_get_input_focus(x.get()));
   return reply && reply->focus == window;
 }
 
-struct KeySymbols {
-  explicit KeySymbols(const x11::XConnection& x) : table(xcb_key_symbols_alloc(x.get())) {}
-  ~KeySymbols() {
-    if (table) xcb_key_symbols_free(table);
-  }
-  // The first key of the keyboard that carries the keysym.
-  std::optional<xcb_keycode_t> keycode(uint32_t keysym) const {
-    if (!table) return std::nullopt;
-    std::unique_ptr<xcb_keycode_t, x11::FreeDeleter> codes(
-        xcb_key_symbols_get_keycode(table, keysym));
-    if (!codes || *codes == XCB_NO_SYMBOL) return std::nullopt;
-    return *codes;
-  }
-  xcb_key_symbols_t* table;
-};
+// The first key of the keyboard that carries the keysym.
+std::optional<xcb_keycode_t> keycodeOf(const Keymap& map, uint32_t keysym) {
+  auto stroke = strokeForKeysym(map, keysym);
+  if (!stroke) return std::nullopt;
+  return stroke->keycode;
+}
 
 // The state bits of the modifier flags. Shift and Control have fixed bits; Alt and Super live on
 // whichever ModN the keyboard's modifier map puts their keys.
-uint16_t modifierState(const x11::XConnection& x, const KeySymbols& symbols, uint64_t flags) {
+uint16_t modifierState(const x11::XConnection& x, const Keymap& keymap, uint64_t flags) {
   uint16_t state = 0;
   if (flags & kFlagShift) state |= XCB_MOD_MASK_SHIFT;
   if (flags & kFlagControl) state |= XCB_MOD_MASK_CONTROL;
   const uint64_t mapped = flags & (kFlagOption | kFlagCommand);
   if (mapped == 0) return state;
-  auto map = x11::own(xcb_get_modifier_mapping_reply(
-      x.get(), xcb_get_modifier_mapping(x.get()), nullptr));
+  auto map = x.reply(xcb_get_modifier_mapping_reply, xcb_get_modifier_mapping(x.get()));
   for (const ModifierKey& m : modifierKeys()) {
     if (!(mapped & m.flag)) continue;
-    const auto code = symbols.keycode(m.keysym);
+    const auto code = keycodeOf(keymap, m.keysym);
     bool found = false;
     if (map && code) {
       const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(map.get());
@@ -192,8 +181,7 @@ uint16_t modifierState(const x11::XConnection& x, const KeySymbols& symbols, uin
 
 uint16_t pointerModifiers(const x11::XConnection& x, uint64_t flags) {
   if (flags == 0) return 0;
-  KeySymbols symbols(x);
-  return modifierState(x, symbols, flags);
+  return modifierState(x, keymapOf(x.link()), flags);
 }
 
 }  // namespace
@@ -240,8 +228,8 @@ bool sendKeyToWindow(const x11::XConnection& x, const EventWindow& window, const
   if (!x.alive() || window.id == 0) return false;
   const std::optional<uint32_t> keysym = keysymForKeyCode(e.keyCode);
   if (!keysym) return false;
-  KeySymbols symbols(x);
-  const std::optional<xcb_keycode_t> keycode = symbols.keycode(*keysym);
+  const Keymap keymap = keymapOf(x.link());
+  const std::optional<xcb_keycode_t> keycode = keycodeOf(keymap, *keysym);
   if (!keycode) return false;
   xcb_key_press_event_t k{};
   k.response_type = e.down ? XCB_KEY_PRESS : XCB_KEY_RELEASE;
@@ -250,7 +238,7 @@ bool sendKeyToWindow(const x11::XConnection& x, const EventWindow& window, const
   k.root = x.root();
   k.event = window.id;
   k.child = XCB_WINDOW_NONE;
-  k.state = modifierState(x, symbols, e.flags);
+  k.state = modifierState(x, keymap, e.flags);
   k.same_screen = 1;
   Batch batch(x, window.id);
   batch.add(k);

@@ -67,19 +67,6 @@ void nameFromAccessibility(GDBusConnection* bus, bool registryAnswered,
   }
 }
 
-// The pid of the window the window manager marks active (_NET_ACTIVE_WINDOW on the root), found
-// the way the window list finds owners; 0 when no window is active or its owner is unknown.
-int32_t activeWindowPid(const x11::XConnection& x) {
-  const xcb_atom_t active = x.atom(x11::Atom::_NET_ACTIVE_WINDOW);
-  if (active == XCB_ATOM_NONE || !x.alive()) return 0;
-  auto reply = x.reply(xcb_get_property_reply,
-                       xcb_get_property(x.get(), 0, x.root(), active, XCB_ATOM_WINDOW, 0, 1));
-  const uint32_t window = x11::propertyWord(reply.get());
-  if (window == XCB_WINDOW_NONE) return 0;
-  std::optional<x11::ListedWindow> listed = x11::describeWindow(x, window);
-  return listed ? listed->pid : 0;
-}
-
 }  // namespace
 
 LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, AppNaming& naming)
@@ -150,11 +137,6 @@ std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
   std::vector<AppInfo> apps = collect(pid);
   if (apps.empty()) return std::nullopt;
   return std::move(apps.front());
-}
-
-std::optional<AppInfo> LinuxWorkspace::frontmostApplication() {
-  const int32_t pid = x_ ? activeWindowPid(*x_) : 0;
-  return pid > 0 ? application(pid) : std::nullopt;
 }
 
 std::string LinuxWorkspace::executablePath(int32_t pid) {

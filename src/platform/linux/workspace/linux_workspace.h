@@ -18,7 +18,6 @@ class LinuxWorkspace final : public Workspace {
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
-  std::optional<AppInfo> frontmostApplication() override;
 
  private:
   // Every application, or only the one with onlyPid when it is set.
