@@ -42,8 +42,6 @@ class Focus {
   virtual uint64_t activeWindowChanges() = 0;
   // Returns once activeWindowChanges() differs from `seen`, or at the deadline.
   virtual void waitForActiveWindowChange(uint64_t seen, Deadline deadline) = 0;
-  // The pointer, in global coordinates; none when it cannot be read.
-  virtual std::optional<Point> pointerLocation() = 0;
 };
 
 }  // namespace tavren

@@ -8,8 +8,6 @@ FakeFocus::FakeFocus(WindowServer& windows, const Json& fixture, bool windowMana
       managerIgnores_(fixture.value("focus", Json::object()).value("managerIgnores", false)) {
   const Json focus = fixture.value("focus", Json::object());
   active_ = focus.value("activeWindow", 0u);
-  const Json pointer = focus.value("pointer", Json::object());
-  pointer_ = Point{pointer.value("x", 0.0), pointer.value("y", 0.0)};
 }
 
 ActiveWindow FakeFocus::activeWindow() {
@@ -60,11 +58,6 @@ void FakeFocus::waitForActiveWindowChange(uint64_t seen, Deadline deadline) {
   changed_.wait_until(lock, deadline, [&] { return changes_ != seen; });
 }
 
-std::optional<Point> FakeFocus::pointerLocation() {
-  std::lock_guard lock(mutex_);
-  return pointer_;
-}
-
 void FakeFocus::setActiveWindow(uint32_t window) {
   std::lock_guard lock(mutex_);
   active_ = window;
@@ -72,10 +65,6 @@ void FakeFocus::setActiveWindow(uint32_t window) {
   changed_.notify_all();
 }
 
-void FakeFocus::setPointer(std::optional<Point> pointer) {
-  std::lock_guard lock(mutex_);
-  pointer_ = pointer;
-}
 
 std::vector<std::string> FakeFocus::journal() const {
   std::lock_guard lock(mutex_);

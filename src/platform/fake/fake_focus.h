@@ -16,7 +16,7 @@ namespace tavren {
 // or 3 can be activated; one that is not on screen counts as minimized.
 //
 // Fixture member it reads (optional):
-//   "focus": {"activeWindow": 0, "pointer": {"x", "y"}, "managerIgnores": false}
+//   "focus": {"activeWindow": 0, "managerIgnores": false}
 // Without the windowManager capability nothing can be activated or raised. A manager that
 // ignores requests takes them (activate answers true) and changes nothing.
 class FakeFocus final : public Focus {
@@ -29,11 +29,9 @@ class FakeFocus final : public Focus {
   bool raise(uint32_t window) override;
   uint64_t activeWindowChanges() override;
   void waitForActiveWindowChange(uint64_t seen, Deadline deadline) override;
-  std::optional<Point> pointerLocation() override;
 
   // Changes made by tests, as a user would make them.
   void setActiveWindow(uint32_t window);
-  void setPointer(std::optional<Point> pointer);
   // "activate N" and "raise N", oldest first.
   std::vector<std::string> journal() const;
 
@@ -45,7 +43,6 @@ class FakeFocus final : public Focus {
   std::condition_variable changed_;
   uint32_t active_ = 0;
   uint64_t changes_ = 0;
-  std::optional<Point> pointer_;
   std::vector<std::string> journal_;
 };
 

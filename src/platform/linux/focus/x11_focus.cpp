@@ -177,12 +177,4 @@ void X11Focus::waitForActiveWindowChange(uint64_t seen, Deadline deadline) {
   }
 }
 
-std::optional<Point> X11Focus::pointerLocation() {
-  if (!x_ || !x_->alive()) return std::nullopt;
-  xcb_connection_t* c = x_->get();
-  auto reply = x_->reply(xcb_query_pointer_reply, xcb_query_pointer(c, x_->root()));
-  if (!reply || !reply->same_screen) return std::nullopt;
-  return Point{static_cast<double>(reply->root_x), static_cast<double>(reply->root_y)};
-}
-
 }  // namespace tavren::x11

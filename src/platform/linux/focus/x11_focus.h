@@ -30,7 +30,6 @@ class X11Focus final : public Focus {
   bool raise(uint32_t window) override;
   uint64_t activeWindowChanges() override;
   void waitForActiveWindowChange(uint64_t seen, Deadline deadline) override;
-  std::optional<Point> pointerLocation() override;
 
  private:
   // The watch, on a connection of its own opened on first use; null until that connection
