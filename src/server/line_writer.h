@@ -49,7 +49,9 @@ class LineWriter {
   int pipeFd_ = -1;  // a non-blocking description of the same pipe, when the output is one
   bool socket_ = false;
   std::timed_mutex protocolOutputLock_;
-  bool closed_ = false;  // guarded by protocolOutputLock_
+  // Set under protocolOutputLock_; atomic because the exit's timed lock is not one every race
+  // detector follows.
+  std::atomic<bool> closed_{false};
   std::atomic<bool> closing_{false};
   std::function<void()> hostGone_;
 };

@@ -82,9 +82,16 @@ class LinuxPlatform final : public Platform {
         capture_(x_.get()),
         eventPoster_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),
-        startup_([this] { startUp(); }) {}
+        startup_([this] { startUp(); }) {
+    // Detached: the process usually ends with _exit while the platform still lives, and a
+    // thread left unjoined then counts as leaked. The destructor waits for it instead.
+    startup_.detach();
+  }
 
-  ~LinuxPlatform() override { startup_.join(); }
+  ~LinuxPlatform() override {
+    std::unique_lock lock(mutex_);
+    probeDone_.wait(lock, [&] { return startedUp_; });
+  }
 
   const Capabilities& capabilities() const override {
     std::unique_lock lock(mutex_);
@@ -109,12 +116,16 @@ class LinuxPlatform final : public Platform {
       probed_ = true;
     }
     probeDone_.notify_all();
-    if (!probed.display) return;
-    // Windows redirected now have their pictures by the time the first capture asks.
-    capture_.available();
-    // Reading every desktop entry is the slowest part of naming applications: do it before
-    // the first request rather than during it.
-    naming_.entries();
+    if (probed.display) {
+      // Windows redirected now have their pictures by the time the first capture asks.
+      capture_.available();
+      // Reading every desktop entry is the slowest part of naming applications: do it before
+      // the first request rather than during it.
+      naming_.entries();
+    }
+    std::lock_guard lock(mutex_);
+    startedUp_ = true;
+    probeDone_.notify_all();
   }
 
   std::unique_ptr<x11::XConnection> x_;
@@ -132,6 +143,7 @@ class LinuxPlatform final : public Platform {
   mutable std::mutex mutex_;
   mutable std::condition_variable probeDone_;
   bool probed_ = false;
+  bool startedUp_ = false;  // the start-up thread has nothing more to do
   Capabilities capabilities_;
   std::chrono::steady_clock::time_point startedAt_;
   std::thread startup_;  // last: starts once everything it uses is made
