@@ -44,12 +44,9 @@ WorkerPool& poolFor(Service& service, Queue queue) {
 void serveLine(Service& service, std::string_view line) {
   IntakeResult taken = takeInLine(line);
   if (auto* rejected = std::get_if<RejectedLine>(&taken)) {
-    auto answer = std::make_shared<RejectedLine>(std::move(*rejected));
-    if (!service.quickQueue.submit([&service, answer] {
-          service.output.response(answer->id, std::nullopt, answer->message);
-        })) {
-      service.output.response(answer->id, std::nullopt, answer->message);
-    }
+    // Answered before the next line is read, so that a line cut off by the end of input is
+    // answered before the service ends.
+    service.output.response(rejected->id, std::nullopt, rejected->message);
     return;
   }
   auto request = std::make_shared<AcceptedRequest>(std::move(std::get<AcceptedRequest>(taken)));

@@ -6,8 +6,7 @@
 
 namespace tavren {
 
-// Takes one input line in and schedules it on its queue; intake failures are answered from the
-// quick queue. The reader itself never writes, so a host that does not read cannot stop it.
+// Takes one input line in and schedules it on its queue; intake failures are answered at once.
 void serveLine(Service& service, std::string_view line);
 
 // Reads lines from `fd` and serves each until end of input. A final line without its line feed
