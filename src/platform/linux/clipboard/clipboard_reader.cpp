@@ -18,7 +18,7 @@ Reply<xcb_get_property_reply_t> takeProperty(SelectionConnection& x, xcb_atom_t 
 
 std::string_view valueBytes(const xcb_get_property_reply_t* r) {
   return {static_cast<const char*>(xcb_get_property_value(r)),
-          size_t(xcb_get_property_value_length(r)) * (r->format / 8)};
+          size_t(xcb_get_property_value_length(r))};  // already in bytes
 }
 
 bool isNewValue(const xcb_generic_event_t& e, const SelectionConnection& x) {
@@ -96,7 +96,8 @@ std::vector<xcb_atom_t> contentTargets(SelectionConnection& x, std::chrono::mill
   auto r = takeProperty(x, a.transferProperty, deadline);
   if (!r || r->format != 32) return {};
   const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
-  const int count = xcb_get_property_value_length(r.get());
+  // The length is in bytes; the list holds 32-bit atoms.
+  const int count = xcb_get_property_value_length(r.get()) / 4;
   // Our own transfer property is never content: an owner that lists it echoes its requester.
   const xcb_atom_t meta[] = {a.targets,     a.multiple,         a.timestamp,
                              a.saveTargets, a.transferProperty, XCB_ATOM_NONE};
