@@ -1,0 +1,13 @@
+#pragma once
+
+#include <functional>
+
+#include "core/json.h"
+
+namespace tavren {
+
+// Where unsolicited event lines go: the service hands its line writer's writeProtocolValue,
+// tests hand a collector. Called from any thread; each call writes one whole line.
+using EventSink = std::function<void(Json event)>;
+
+}  // namespace tavren
