@@ -18,43 +18,11 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
+using testing::LaunchedApps;
+using testing::pidParams;
+using testing::treeOnceRegistered;
 
 const std::string kBin = TAVREN_BIN_DIR;
-
-// Fixture applications started for one test and ended with it.
-class Launched {
- public:
-  ~Launched() {
-    for (pid_t pid : pids_) kill(pid, SIGKILL);
-  }
-  pid_t start(const std::vector<std::string>& argv, const std::string& title) {
-    std::string error;
-    pid_t pid = DesktopEnvironment::desktop().launch(argv, &error);
-    EXPECT_GT(pid, 0) << error;
-    if (pid <= 0) return pid;
-    pids_.push_back(pid);
-    EXPECT_TRUE(DesktopEnvironment::desktop().waitForWindow(pid, title, 30s)) << title;
-    return pid;
-  }
-
- private:
-  std::vector<pid_t> pids_;
-};
-
-std::string params(pid_t pid, const std::string& more = "") {
-  return "{\"pid\":" + std::to_string(pid) + more + "}";
-}
-
-// The application registers with the accessibility bus a little after its window shows.
-Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& more) {
-  Json r;
-  for (int i = 0; i < 100; ++i) {
-    r = call(service, "t" + std::to_string(i), "axTree", params(pid, more));
-    if (r["ok"] == true && !r["result"]["elements"].empty()) break;
-    std::this_thread::sleep_for(100ms);
-  }
-  return r;
-}
 
 const Json* rowLabelled(const Json& result, const std::string& label, const std::string& role) {
   for (const Json& row : result["elements"]) {
@@ -64,7 +32,7 @@ const Json* rowLabelled(const Json& result, const std::string& label, const std:
 }
 
 TEST(AxTree, PasswordNeverAppearsInAnyForm) {
-  Launched apps;
+  LaunchedApps apps;
   const std::string secret = "Tr0ub4dor-Secret";
   pid_t pid = apps.start({kBin + "/tavren-fixture-login-form", secret}, "Tavren Login");
   auto service = DesktopEnvironment::startService();
@@ -90,7 +58,7 @@ TEST(AxTree, PasswordNeverAppearsInAnyForm) {
   EXPECT_EQ(rowLabelled(result, "Sign in", "AXButton")->at("actions"), Json::array({"AXPress"}));
 
   // The raw line, not just the parsed rows: no part of the secret anywhere.
-  service->send(requestLine("raw", "axTree", params(pid, ",\"maxElements\":2000,\"maxDepth\":30")));
+  service->send(requestLine("raw", "axTree", pidParams(pid, ",\"maxElements\":2000,\"maxDepth\":30")));
   auto line = service->responseFor("raw", 30s);
   ASSERT_TRUE(line);
   EXPECT_EQ(line->find("Tr0ub4dor"), std::string::npos);
@@ -107,15 +75,15 @@ TEST(AxTree, PasswordNeverAppearsInAnyForm) {
 // The host observes a window in the window list and scopes a tree to it: a decorated window
 // must match, and its row must give the same rectangle, not the window manager's frame.
 TEST(AxTree, WindowScopeFromTheWindowListMatchesADecoratedWindow) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-login-form"}, "Tavren Login");
   auto service = DesktopEnvironment::startService();
   ASSERT_FALSE(treeOnceRegistered(*service, pid, "")["result"]["elements"].empty());
-  const Json listed = call(*service, "l", "windowServerWindows", params(pid))["result"]["windows"];
+  const Json listed = call(*service, "l", "windowServerWindows", pidParams(pid))["result"]["windows"];
   ASSERT_EQ(listed.size(), 1u) << listed;
   const Json frame = {
       {"x", listed[0]["x"]}, {"y", listed[0]["y"]}, {"w", listed[0]["w"]}, {"h", listed[0]["h"]}};
-  const Json seen = call(*service, "a", "appWindows", params(pid))["result"]["windows"];
+  const Json seen = call(*service, "a", "appWindows", pidParams(pid))["result"]["windows"];
   ASSERT_EQ(seen.size(), 1u) << seen;
   for (const char* key : {"x", "y", "w", "h"}) EXPECT_EQ(seen[0][key], frame[key]) << key;
 
@@ -138,7 +106,7 @@ TEST(AxTree, WindowScopeByTheListedTitleOfAWindowTheToolkitLeftUnnamed) {
   const pid_t pid = DesktopEnvironment::widgetFactoryPid();
   auto service = DesktopEnvironment::startService();
   ASSERT_FALSE(treeOnceRegistered(*service, pid, "")["result"]["elements"].empty());
-  const Json listed = call(*service, "l", "windowServerWindows", params(pid))["result"]["windows"];
+  const Json listed = call(*service, "l", "windowServerWindows", pidParams(pid))["result"]["windows"];
   ASSERT_FALSE(listed.empty());
   const std::string title = listed[0]["title"];
   ASSERT_FALSE(title.empty());
@@ -153,7 +121,7 @@ TEST(AxTree, WindowScopeByTheListedTitleOfAWindowTheToolkitLeftUnnamed) {
 }
 
 TEST(AxTree, OpenMenuInItsPopupWindowIsProbed) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar");
   auto service = DesktopEnvironment::startService();
   Json r;
@@ -178,7 +146,7 @@ TEST(AxTree, OpenMenuInItsPopupWindowIsProbed) {
 }
 
 TEST(AxTree, LimitsOnADeepTree) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-deep-nesting", "40"}, "Tavren Deep Nesting");
   auto service = DesktopEnvironment::startService();
   auto deepest = [](const Json& r) {
@@ -205,7 +173,7 @@ TEST(AxTree, LimitsOnADeepTree) {
 }
 
 TEST(AxTree, TreeViewCellsAreReadUpToTheBudget) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-tree-rows", "1500"}, "Tavren Tree Rows");
   auto service = DesktopEnvironment::startService();
   Json r = treeOnceRegistered(*service, pid, ",\"maxElements\":2000,\"maxDepth\":30");
@@ -216,7 +184,7 @@ TEST(AxTree, TreeViewCellsAreReadUpToTheBudget) {
 }
 
 TEST(AxTree, BadApplicationNames) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t first = apps.start({kBin + "/tavren-fixture-login-form", "a"}, "Tavren Login");
   pid_t second = apps.start({kBin + "/tavren-fixture-login-form", "b"}, "Tavren Login");
   auto service = DesktopEnvironment::startService();
@@ -235,7 +203,7 @@ TEST(AxTree, BadApplicationNames) {
   kill(first, SIGKILL);
   Json dead;
   for (int i = 0; i < 100; ++i) {  // its window goes away asynchronously
-    dead = call(*service, "d" + std::to_string(i), "axTree", params(first));
+    dead = call(*service, "d" + std::to_string(i), "axTree", pidParams(first));
     if (dead["ok"] == false) break;
     std::this_thread::sleep_for(50ms);
   }
@@ -243,13 +211,13 @@ TEST(AxTree, BadApplicationNames) {
 }
 
 TEST(AxTree, StoppedApplicationCostsOneTimeoutAndBlocksNothingElse) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({kBin + "/tavren-fixture-deep-nesting", "5"}, "Tavren Deep Nesting");
   auto service = DesktopEnvironment::startService();
   ASSERT_EQ(treeOnceRegistered(*service, pid, "")["ok"], true);
   kill(pid, SIGSTOP);
   const auto sent = std::chrono::steady_clock::now();
-  service->send(requestLine("stopped", "axTree", params(pid, ",\"maxElements\":50")));
+  service->send(requestLine("stopped", "axTree", pidParams(pid, ",\"maxElements\":50")));
   for (int i = 0; i < 5; ++i) {
     Json ping = call(*service, "p" + std::to_string(i), "ping");
     EXPECT_EQ(ping["ok"], true);
@@ -268,11 +236,11 @@ TEST(AxTree, StoppedApplicationCostsOneTimeoutAndBlocksNothingElse) {
 TEST(AxTree, ApplicationExitingDuringTheReadIsAnsweredAll) {
   auto service = DesktopEnvironment::startService();
   for (int delayMs : {0, 5, 20, 60}) {
-    Launched apps;
+    LaunchedApps apps;
     pid_t pid = apps.start({kBin + "/tavren-fixture-many-labels", "3000"}, "Tavren Many Labels");
     ASSERT_EQ(treeOnceRegistered(*service, pid, "")["ok"], true);
     const std::string id = "exit" + std::to_string(delayMs);
-    service->send(requestLine(id, "axTree", params(pid, ",\"maxElements\":2000,\"maxDepth\":30")));
+    service->send(requestLine(id, "axTree", pidParams(pid, ",\"maxElements\":2000,\"maxDepth\":30")));
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     kill(pid, SIGKILL);
     auto line = service->responseFor(id, 30s);
@@ -336,7 +304,7 @@ TEST_F(BulkAgainstWalk, WidgetFactory) {
 }
 
 TEST_F(BulkAgainstWalk, FixtureApplications) {
-  Launched apps;
+  LaunchedApps apps;
   std::vector<pid_t> pids = {
       apps.start({kBin + "/tavren-fixture-login-form", "x"}, "Tavren Login"),
       apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar"),

@@ -16,29 +16,12 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
+using testing::LaunchedApps;
+using testing::pidParams;
+using testing::treeOnceRegistered;
 
 const std::string kBin = TAVREN_BIN_DIR;
 const std::string kQtExamples = "/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/widgets/";
-
-// Applications started for one test and ended with it.
-class Started {
- public:
-  ~Started() {
-    for (pid_t pid : pids_) kill(pid, SIGKILL);
-  }
-  pid_t start(const std::vector<std::string>& argv, const std::string& title) {
-    std::string error;
-    pid_t pid = DesktopEnvironment::desktop().launch(argv, &error);
-    EXPECT_GT(pid, 0) << error;
-    if (pid <= 0) return pid;
-    pids_.push_back(pid);
-    EXPECT_TRUE(DesktopEnvironment::desktop().waitForWindow(pid, title, 30s)) << title;
-    return pid;
-  }
-
- private:
-  std::vector<pid_t> pids_;
-};
 
 class Acting : public ::testing::Test {
  protected:
@@ -88,7 +71,7 @@ class Acting : public ::testing::Test {
 };
 
 TEST_F(Acting, FixtureFormEveryStatus) {
-  Started apps;
+  LaunchedApps apps;
   const std::string secret = "Tr0ub4dor-Secret";
   const pid_t pid = apps.start({kBin + "/tavren-fixture-act-form", secret}, "Tavren Act");
   auto at = [&](const char* path) { return Json{{"pid", pid}, {"path", path}}; };
@@ -166,7 +149,7 @@ TEST_F(Acting, FixtureFormEveryStatus) {
 }
 
 TEST_F(Acting, ApplicationGoneBetweenTreeAndAction) {
-  Started apps;
+  LaunchedApps apps;
   const pid_t pid = apps.start({kBin + "/tavren-fixture-act-form"}, "Tavren Act");
   ASSERT_FALSE(rows(pid).empty());
   // The Quit button ends the application while its press is being answered.
@@ -194,7 +177,7 @@ TEST_F(Acting, ApplicationGoneBetweenTreeAndAction) {
 // A menu open in its own pop-up window: its 'p' path from the tree acts on the same item, and
 // once the press has closed the menu the same path names nothing.
 TEST_F(Acting, PopupMenuItemByItsTreePath) {
-  Started apps;
+  LaunchedApps apps;
   const pid_t pid = apps.start({kBin + "/tavren-fixture-menu-bar"}, "Tavren Menu Bar");
   std::string save;
   Json row;
@@ -255,7 +238,7 @@ TEST_F(Acting, WidgetFactoryCheckBoxAndEntry) {
 // Qt 5: the calculator's buttons and display, and a line edit. Effects are read straight from
 // AT-SPI in process, element by element.
 TEST_F(Acting, Qt5CalculatorAndLineEdit) {
-  Started apps;
+  LaunchedApps apps;
   const pid_t calculator = apps.start({kQtExamples + "calculator/calculator"}, "Calculator");
   const pid_t lineEdits = apps.start({kQtExamples + "lineedits/lineedits"}, "Line Edits");
   const Json seven = {{"pid", calculator}, {"path", "a0.14"}, {"action", "AXPress"}};

@@ -20,33 +20,13 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
+using testing::LaunchedApps;
+using testing::pidParams;
+using testing::treeOnceRegistered;
 
 const std::string kQtRichText =
     "/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/richtext/textedit/textedit";
 const std::string kLimits = ",\"maxElements\":2000,\"maxDepth\":30";
-
-class Launched {
- public:
-  ~Launched() {
-    for (pid_t pid : pids_) kill(pid, SIGKILL);
-  }
-  pid_t start(const std::vector<std::string>& argv, const std::string& title) {
-    std::string error;
-    pid_t pid = DesktopEnvironment::desktop().launch(argv, &error);
-    EXPECT_GT(pid, 0) << error;
-    if (pid <= 0) return pid;
-    pids_.push_back(pid);
-    EXPECT_TRUE(DesktopEnvironment::desktop().waitForWindow(pid, title, 30s)) << title;
-    return pid;
-  }
-
- private:
-  std::vector<pid_t> pids_;
-};
-
-std::string params(pid_t pid, const std::string& more = "") {
-  return "{\"pid\":" + std::to_string(pid) + more + "}";
-}
 
 // Running, not a zombie: a process that crashed stays a zombie until its parent reaps it.
 bool alive(pid_t pid) {
@@ -56,29 +36,17 @@ bool alive(pid_t pid) {
   return state != "Z" && state != "X";
 }
 
-// The application registers with the accessibility bus a little after its window shows.
-Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& more,
-                        size_t atLeast) {
-  Json r;
-  for (int i = 0; i < 100; ++i) {
-    r = call(service, "t" + std::to_string(i), "axTree", params(pid, more));
-    if (r["ok"] == true && r["result"]["elements"].size() >= atLeast) break;
-    std::this_thread::sleep_for(100ms);
-  }
-  return r;
-}
-
 // A tree scoped to the window's frame as the window list gives it, and to its title, gives the
 // rows of the unscoped tree's window.
 void expectScopesMatch(ServiceProcess& service, pid_t pid, const Json& rows) {
-  Json listed = call(service, "ws", "windowServerWindows", params(pid));
+  Json listed = call(service, "ws", "windowServerWindows", pidParams(pid));
   ASSERT_EQ(listed["ok"], true) << listed;
   ASSERT_FALSE(listed["result"]["windows"].empty()) << listed;
   const Json& w = listed["result"]["windows"][0];
   const Json frame = {{"x", w["x"]}, {"y", w["y"]}, {"w", w["w"]}, {"h", w["h"]}};
   for (const Json& scope : {frame, Json{{"title", w["title"]}}}) {
     Json scoped = call(service, "sc", "axTree",
-                       params(pid, kLimits + ",\"window\":" + scope.dump()));
+                       pidParams(pid, kLimits + ",\"window\":" + scope.dump()));
     ASSERT_EQ(scoped["ok"], true) << scoped;
     EXPECT_EQ(scoped["result"]["scopeMatched"], true) << scope;
     EXPECT_EQ(scoped["result"]["elements"].size(), rows.size()) << scope;
@@ -124,12 +92,12 @@ void expectRolesAndBoxes(const Json& rows) {
 }
 
 TEST(QtApplication, ReadTwiceAndStillRunning) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({kQtRichText}, "Rich Text");
   auto service = DesktopEnvironment::startService();
   Json first = treeOnceRegistered(*service, pid, kLimits, 50);
   ASSERT_EQ(first["ok"], true) << first;
-  Json second = call(*service, "again", "axTree", params(pid, kLimits));
+  Json second = call(*service, "again", "axTree", pidParams(pid, kLimits));
   ASSERT_EQ(second["ok"], true) << second;
   const Json& rows = second["result"]["elements"];
   EXPECT_GE(rows.size(), 100u);
@@ -142,7 +110,7 @@ TEST(QtApplication, ReadTwiceAndStillRunning) {
   // Still there, seconds later, with its window.
   std::this_thread::sleep_for(3s);
   EXPECT_TRUE(alive(pid));
-  Json windows = call(*service, "w", "appWindows", params(pid));
+  Json windows = call(*service, "w", "appWindows", pidParams(pid));
   ASSERT_EQ(windows["ok"], true) << windows;
   ASSERT_EQ(windows["result"]["windows"].size(), 1u) << windows;
   EXPECT_EQ(windows["result"]["windows"][0]["title"], "example.html - Rich Text");
@@ -153,7 +121,7 @@ TEST(QtApplication, ReadTwiceAndStillRunning) {
 }
 
 TEST(Gtk4Application, BoxesAreOnTheScreen) {
-  Launched apps;
+  LaunchedApps apps;
   pid_t pid = apps.start({"gtk4-print-editor"}, "Print Editor");
   auto service = DesktopEnvironment::startService();
   Json r = treeOnceRegistered(*service, pid, kLimits, 10);
@@ -165,7 +133,9 @@ TEST(Gtk4Application, BoxesAreOnTheScreen) {
   expectScopesMatch(*service, pid, rows);
   // The menu bar sits at the top of the window, not at the top of the screen.
   for (const Json& row : rows) {
-    if (row["role"] == "AXMenuBar") EXPECT_GE(row["y"].get<double>(), rows[0]["y"].get<double>());
+    if (row["role"] == "AXMenuBar") {
+      EXPECT_GE(row["y"].get<double>(), rows[0]["y"].get<double>());
+    }
   }
 }
 
@@ -178,11 +148,11 @@ TEST(ToolkitApplications, QuittingDuringTheReadIsAnswered) {
   for (const auto& [argv, title, delays] : apps) {
     for (int delayMs : delays) {
       SCOPED_TRACE(title + " " + std::to_string(delayMs));
-      Launched launched;
+      LaunchedApps launched;
       pid_t pid = launched.start(argv, title);
       ASSERT_EQ(treeOnceRegistered(*service, pid, kLimits, 2)["ok"], true);
       const std::string id = "quit" + std::to_string(delayMs);
-      service->send(requestLine(id, "axTree", params(pid, kLimits)));
+      service->send(requestLine(id, "axTree", pidParams(pid, kLimits)));
       std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
       kill(pid, SIGKILL);
       auto line = service->responseFor(id, 30s);
@@ -237,12 +207,12 @@ Platform* ToolkitAgainstWalk::platform = nullptr;
 atspi::AtspiBus* ToolkitAgainstWalk::bus = nullptr;
 
 TEST_F(ToolkitAgainstWalk, Qt5) {
-  Launched apps;
+  LaunchedApps apps;
   expectSameRows(apps.start({kQtRichText}, "Rich Text"), 100);
 }
 
 TEST_F(ToolkitAgainstWalk, Gtk4) {
-  Launched apps;
+  LaunchedApps apps;
   expectSameRows(apps.start({"gtk4-print-editor"}, "Print Editor"), 10);
 }
 

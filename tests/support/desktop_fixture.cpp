@@ -1,5 +1,9 @@
 #include "support/desktop_fixture.h"
 
+#include <signal.h>
+
+#include <thread>
+
 namespace tavren::testing {
 namespace {
 
@@ -32,6 +36,40 @@ pid_t DesktopEnvironment::widgetFactoryPid() { return factoryPid; }
 
 std::unique_ptr<ServiceProcess> DesktopEnvironment::startService() {
   return testing::startService({serviceBinary()}, sharedDesktop->environment());
+}
+
+}  // namespace tavren::testing
+
+namespace tavren::testing {
+
+LaunchedApps::~LaunchedApps() {
+  for (pid_t pid : pids_) kill(pid, SIGKILL);
+}
+
+pid_t LaunchedApps::start(const std::vector<std::string>& argv, const std::string& title,
+                          std::chrono::seconds wait) {
+  std::string error;
+  const pid_t pid = DesktopEnvironment::desktop().launch(argv, &error);
+  EXPECT_GT(pid, 0) << error;
+  if (pid <= 0) return pid;
+  pids_.push_back(pid);
+  EXPECT_TRUE(DesktopEnvironment::desktop().waitForWindow(pid, title, wait)) << title;
+  return pid;
+}
+
+std::string pidParams(pid_t pid, const std::string& more) {
+  return "{\"pid\":" + std::to_string(pid) + more + "}";
+}
+
+Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& more,
+                        size_t atLeast) {
+  Json r;
+  for (int i = 0; i < 100; ++i) {
+    r = call(service, "t" + std::to_string(i), "axTree", pidParams(pid, more));
+    if (r["ok"] == true && r["result"]["elements"].size() >= atLeast) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return r;
 }
 
 }  // namespace tavren::testing

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <vector>
+
 #include "headless/headless_desktop.h"
 #include "support/service_fixture.h"
 
@@ -18,5 +22,30 @@ class DesktopEnvironment : public ::testing::Environment {
   // The real service, living on the shared desktop.
   static std::unique_ptr<ServiceProcess> startService();
 };
+
+// Applications started on the shared desktop for one test and killed with it.
+class LaunchedApps {
+ public:
+  LaunchedApps() = default;
+  ~LaunchedApps();
+  LaunchedApps(const LaunchedApps&) = delete;
+  LaunchedApps& operator=(const LaunchedApps&) = delete;
+
+  // Starts argv and waits for its window titled `title`; fails the test (and returns what it
+  // has) when either does not happen.
+  pid_t start(const std::vector<std::string>& argv, const std::string& title,
+              std::chrono::seconds wait = std::chrono::seconds(30));
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+// The parameters {"pid": pid<more>}; `more` is further members, each with its leading comma.
+std::string pidParams(pid_t pid, const std::string& more = "");
+
+// "axTree" of the application once it has registered with the accessibility bus (a little
+// after its window shows) and gives at least `atLeast` rows; the last answer after ten seconds.
+Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& more = "",
+                        size_t atLeast = 1);
 
 }  // namespace tavren::testing
