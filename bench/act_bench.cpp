@@ -82,18 +82,6 @@ Figures actorCalls(ServiceProcess& actor, const std::string& command, int runs) 
     if (!line || *line != "ok") fail("pyatspi answered " + line.value_or("nothing"));
   });
 }
-
-void awaitRows(ServiceProcess& service, pid_t pid) {
-  for (int i = 0; i < 200; ++i) {
-    const std::string id = "w" + std::to_string(i);
-    service.send(requestLine(id, "axTree", "{\"pid\":" + std::to_string(pid) + "}"));
-    auto line = service.responseFor(id, 30s);
-    if (line && !Json::parse(*line)["result"]["elements"].empty()) return;
-    std::this_thread::sleep_for(100ms);
-  }
-  fail("application never became readable");
-}
-
 }  // namespace
 }  // namespace tavren::bench
 
@@ -106,7 +94,7 @@ int main() {
   if (form <= 0) fail(error);
   if (!desktop->waitForWindow(form, "Tavren Act", 30s)) fail("the form showed no window");
   auto service = startService(*desktop);
-  awaitRows(*service, form);
+  awaitTreeRows(*service, form);
 
   const std::string script = "/tmp/tavren-pyatspi-act-" + std::to_string(getpid()) + ".py";
   std::ofstream(script) << kPyatspiActor;

@@ -118,19 +118,6 @@ Snapshots axTrees(ServiceProcess& service, pid_t pid, pid_t xServer, int runs) {
           (cpuMillis(service.pid()) - serviceCpu) / runs,
           (cpuMillis(xServer) - xServerCpu) / runs};
 }
-
-// Waits until the application's tree is readable through the service.
-void awaitRows(ServiceProcess& service, pid_t pid) {
-  for (int i = 0; i < 200; ++i) {
-    const std::string id = "w" + std::to_string(i);
-    service.send(requestLine(id, "axTree", "{\"pid\":" + std::to_string(pid) + "}"));
-    auto line = service.responseFor(id, 30s);
-    if (line && !Json::parse(*line)["result"]["elements"].empty()) return;
-    std::this_thread::sleep_for(100ms);
-  }
-  fail("application never became readable");
-}
-
 }  // namespace
 }  // namespace tavren::bench
 
@@ -150,9 +137,9 @@ int main() {
     fail("the applications showed no window");
   }
   auto service = startService(*desktop);
-  awaitRows(*service, factory);
-  awaitRows(*service, labels);
-  awaitRows(*service, qt);
+  awaitTreeRows(*service, factory);
+  awaitTreeRows(*service, labels);
+  awaitTreeRows(*service, qt);
 
   const pid_t xServer = xServerPid();
   // What the application spends with nobody asking (its animations), for the CPU figures.

@@ -12,10 +12,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_util.h"
 #include "cli/service_process.h"
+#include "core/json.h"
 #include "headless/headless_desktop.h"
 #include "process/child_spawn.h"
 
@@ -69,6 +71,19 @@ inline std::optional<std::string> runToEnd(std::vector<std::string> args,
   waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return text;
+}
+
+// Waits until the application's tree is readable through the service: it registers with the
+// accessibility bus a little after its window shows.
+inline void awaitTreeRows(ServiceProcess& service, pid_t pid) {
+  for (int i = 0; i < 200; ++i) {
+    const std::string id = "w" + std::to_string(i);
+    service.send(requestLine(id, "axTree", "{\"pid\":" + std::to_string(pid) + "}"));
+    auto line = service.responseFor(id, std::chrono::seconds(30));
+    if (line && !Json::parse(*line)["result"]["elements"].empty()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  fail("application never became readable");
 }
 
 }  // namespace tavren::bench
