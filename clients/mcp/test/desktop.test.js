@@ -3,6 +3,7 @@
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
 import { resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { inflateSync } from 'node:zlib';
 
@@ -10,7 +11,7 @@ import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
 
-const packageDir = resolve(import.meta.dirname, '..');
+const packageDir = resolve(fileURLToPath(new URL('..', import.meta.url)));
 const buildDir = resolve(process.env.TAVREN_BUILD_DIR ?? resolve(packageDir, '..', '..', 'build'));
 const serviceBinary = resolve(buildDir, 'bin', 'tavren-service');
 const fixtureApp = resolve(buildDir, 'bin', 'tavren-fixture-act-form');
