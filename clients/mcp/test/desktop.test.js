@@ -210,4 +210,26 @@ describe('tavren-mcp on a headless desktop', { skip: haveBuild ? false : `no bui
     assert.equal(missing.isError, true);
     assert.match(textOf(missing), /^NOT FOUND/);
   });
+
+  test('typing: refused until the window is in front, then typed at the caret; a key in the background', async () => {
+    const rows = await treeRows(window);
+    const entry = rows.find((row) => row.label === 'Greeting');
+    const valueNow = async () => (await treeRows(window)).find((row) => row.path === entry.path)?.value;
+    const set = await call('set_value', { window, path: entry.path, value: 'Typed' });
+    assert.equal(JSON.parse(textOf(set)).status, 'ok');
+    await eventually(async () => (await valueNow()) === '"Typed"', 'the starting value');
+
+    const front = await call('bring_to_front', { window });
+    assert.ok(!front.isError, textOf(front));
+    assert.equal(JSON.parse(textOf(front)).front, true);
+    const caret = await call('select_text', { window, path: entry.path, text: 'Typed', selectionType: 'cursor_after' });
+    assert.equal(JSON.parse(textOf(caret)).status, 'ok');
+    const typed = await call('type_text', { window, text: ' ünïcode' });
+    assert.ok(!typed.isError, textOf(typed));
+    await eventually(async () => (await valueNow()) === '"Typed ünïcode"', 'the typed text');
+
+    const key = await call('press_key', { window, key: 'backspace' });
+    assert.ok(!key.isError, textOf(key));
+    await eventually(async () => (await valueNow()) === '"Typed ünïcod"', 'the key to act');
+  });
 });
