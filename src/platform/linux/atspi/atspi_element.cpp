@@ -125,12 +125,16 @@ AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
 }  // namespace
 
 // GTK answers INT_MIN for the position of what it has not placed on screen, and a negative
-// size for no size: both mean unreadable, not a place far off screen.
+// size for no size: both mean unreadable, not a place far off screen. Qt places what is hidden
+// (the items of a closed menu) relative to a hidden window at the screen's origin: an element
+// neither visible nor showing has no position either.
 ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& node, bool topLevel) {
   ElementDetails d;
   if (read.extents) {
     const auto [x, y, w, h] = *read.extents;
-    if (x != INT32_MIN && y != INT32_MIN) d.position = Point{double(x), double(y)};
+    const bool hidden = !hasState(node.states, ATSPI_STATE_VISIBLE) &&
+                        !hasState(node.states, ATSPI_STATE_SHOWING);
+    if (x != INT32_MIN && y != INT32_MIN && !hidden) d.position = Point{double(x), double(y)};
     if (w >= 0 && h >= 0) d.size = Size{double(w), double(h)};
   }
   if (read.actions) {
