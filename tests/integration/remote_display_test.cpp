@@ -14,6 +14,7 @@
 #include "platform/linux/x11/x_link.h"
 #include "process/child_spawn.h"
 #include "support/decoded_image.h"
+#include "support/desktop_fixture.h"
 #include "support/service_fixture.h"
 
 namespace tavren {
@@ -205,6 +206,18 @@ TEST(RemoteDisplay, ApplicationsOnTheDisplayAreServed) {
   EXPECT_EQ(call(*service, "5", "remoteDisplayRelease", R"({"owner":"host"})")["result"]["released"], true);
   // Back on the desktop it started with, which is none.
   EXPECT_EQ(call(*service, "6", "windowCatalog")["result"], Json::array());
+  testing::expectQuietExit(*service);
+}
+
+TEST(RemoteDisplay, NothingIsAddedBesideAWorkingDisplay) {
+  auto service = testing::DesktopEnvironment::startService();
+  ASSERT_TRUE(service);
+  const std::string number = testing::DesktopEnvironment::desktop().display().substr(1);
+  EXPECT_EQ(call(*service, "1", "remoteDisplayStatus")["result"],
+            (Json{{"supported", true}, {"headless", false}, {"displayIds", {number}}}));
+  EXPECT_EQ(call(*service, "2", "remoteDisplayEnsure", R"({"owner":"o"})")["result"],
+            (Json{{"created", false}, {"skipped", "display-present"}}));
+  EXPECT_TRUE(descendants(service->pid()).empty());
   testing::expectQuietExit(*service);
 }
 
