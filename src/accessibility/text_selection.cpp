@@ -49,8 +49,6 @@ bool secretField(const AccessibilityElement& e) {
 
 }  // namespace
 
-int64_t utf16Length(const std::string& text) { return unicode(text).length(); }
-
 std::vector<int64_t> fittingOccurrences(const std::string& value, const std::string& text,
                                         const std::string& prefix, const std::string& suffix) {
   const icu::UnicodeString v = unicode(value), t = unicode(text), pre = unicode(prefix),

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/json.h"
+#include "core/unicode_text.h"
 #include "platform/accessibility.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
@@ -17,9 +18,6 @@ namespace tavren {
 // matched unit for unit. An empty text occurs nowhere.
 std::vector<int64_t> fittingOccurrences(const std::string& value, const std::string& text,
                                         const std::string& prefix, const std::string& suffix);
-
-// The length of UTF-8 text in UTF-16 units.
-int64_t utf16Length(const std::string& text);
 
 // "selectAXText": places the caret before or after, or the selection on, the one occurrence of
 // "text" in the element's value, then waits up to 0.3 s for the element to report that range.

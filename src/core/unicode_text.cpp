@@ -74,6 +74,8 @@ std::string graphemePrefix(std::string_view text, size_t count) {
   return utf8(u.tempSubString(0, end));
 }
 
+int64_t utf16Length(std::string_view text) { return unicode(text).length(); }
+
 std::string lowerCased(std::string_view text) {
   icu::UnicodeString u = unicode(text);
   u.toLower(icu::Locale::getRoot());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,9 @@ std::string utf8Repaired(std::string_view bytes);
 // The first `count` user-perceived characters (extended grapheme clusters) of UTF-8 text, so a
 // cut never splits a combined character or an emoji sequence.
 std::string graphemePrefix(std::string_view text, size_t count);
+
+// The length of UTF-8 text in UTF-16 code units.
+int64_t utf16Length(std::string_view text);
 
 // Unicode default lower-casing, independent of the locale.
 std::string lowerCased(std::string_view text);

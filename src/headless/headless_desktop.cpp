@@ -153,8 +153,9 @@ bool HeadlessDesktop::startAll(const DesktopOptions& options, std::string* error
   std::string screen = std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
   pid_t xvfb =
       spawn("xvfb",
-            {"Xvfb", "-displayfd", std::to_string(pipe[1]), "-screen", "0", screen, "+extension",
-             "Composite", "+extension", "RECORD", "-nolisten", "tcp", "-noreset"},
+            {"Xvfb", "-displayfd", std::to_string(pipe[1]), "-screen", "0", screen, "-dpi", "96",
+             "+extension", "Composite", "+extension", "RECORD", "+extension", "RANDR", "-nolisten",
+             "tcp", "-noreset"},
             {}, pipe[1], SIGTERM, error);
   close(pipe[1]);
   bool reported =
@@ -168,6 +169,7 @@ bool HeadlessDesktop::startAll(const DesktopOptions& options, std::string* error
     return false;
   }
   display_ = ":" + line;
+  xvfb_ = xvfb;
   addresses.display = display_;
   if (!waitForXServer(
           display_, steady_clock::now() + seconds(5), [&] { return exited(xvfb); }, error)) {

@@ -36,6 +36,8 @@ class HeadlessDesktop {
   HeadlessDesktop& operator=(const HeadlessDesktop&) = delete;
 
   const std::string& display() const { return display_; }  // ":N"
+  // False once the X server has exited, whoever ended it.
+  bool serverRunning() const { return xvfb_ > 0 && !exited(xvfb_); }
   // What a child needs to live on this desktop: DISPLAY, DBUS_SESSION_BUS_ADDRESS,
   // AT_SPI_BUS_ADDRESS (when known), XDG_RUNTIME_DIR, and the toolkit and accessibility
   // switches. Read-only once start() has returned.
@@ -73,6 +75,7 @@ class HeadlessDesktop {
 
   std::string runtimeDir_;
   std::string display_;
+  pid_t xvfb_ = 0;
   std::map<std::string, std::string> environment_;
   std::vector<std::string> dropped_;
   std::string marker_;  // "K=V" carried by every child, to find their daemons at stop()

@@ -6,6 +6,7 @@
 #include "platform/accessibility.h"
 #include "platform/capabilities.h"
 #include "platform/capture.h"
+#include "platform/displays.h"
 #include "platform/focus.h"
 #include "platform/event_poster.h"
 #include "platform/pasteboard.h"
@@ -31,8 +32,17 @@ class Platform {
   virtual Pasteboard& pasteboard() = 0;
 };
 
-// The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported
-// as a missing capability.
-std::unique_ptr<Platform> makeLinuxPlatform();
+// The X11 and AT-SPI desktop at `where`. Never fails: what cannot be reached is reported as a
+// missing capability.
+std::unique_ptr<Platform> makeLinuxPlatform(const DesktopAddress& where);
+
+// The desktop this process was started on: $DISPLAY, $DBUS_SESSION_BUS_ADDRESS and
+// $AT_SPI_BUS_ADDRESS.
+DesktopAddress desktopAddressFromEnvironment();
+
+// The desktop this process was started on.
+inline std::unique_ptr<Platform> makeLinuxPlatform() {
+  return makeLinuxPlatform(desktopAddressFromEnvironment());
+}
 
 }  // namespace tavren

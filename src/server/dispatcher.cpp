@@ -9,6 +9,7 @@
 #include "apps/app_methods.h"
 #include "apps/app_resolution.h"
 #include "capture/capture_request.h"
+#include "display/remote_display_methods.h"
 #include "focus/front_application.h"
 #include "focus/window_guard.h"
 #include "input/input_posting.h"
@@ -25,6 +26,11 @@ namespace {
 
 MethodRow plain(std::string_view name, MethodHandler handler, Queue queue = Queue::Requests) {
   return MethodRow{.name = name, .handler = handler, .queue = queue};
+}
+
+// Handled on the main loop, while the request's worker waits.
+MethodRow onMainThread(std::string_view name, MethodHandler handler) {
+  return MethodRow{.name = name, .handler = handler, .runOn = RunOn::MainThread};
 }
 
 MethodRow forApp(std::string_view name, AppMethodHandler handler, int noAppCode) {
@@ -104,6 +110,16 @@ const auto kCatalogue = std::to_array<MethodRow>({
                                       s.platform.capabilities().syntheticInput);
           },
           Queue::RemoteInput),
+    onMainThread("remoteDisplayEnsure",
+                 [](const Json& params, Service& s) {
+                   return remoteDisplayEnsureMethod(params, s.displayManager);
+                 }),
+    onMainThread("remoteDisplayRelease",
+                 [](const Json& params, Service& s) {
+                   return remoteDisplayReleaseMethod(params, s.displayManager);
+                 }),
+    onMainThread("remoteDisplayStatus",
+                 [](const Json&, Service& s) { return remoteDisplayStatusMethod(s.displayManager); }),
     forApp("restoreAppWindows",
            [](const AppInfo& app, const Json&, Service& s) -> Outcome {
              return restoreAppWindows(app, s.platform.applicationWindows());

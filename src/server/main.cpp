@@ -3,6 +3,7 @@
 
 #include <csignal>
 
+#include "platform/linux/display/xvfb_displays.h"
 #include "platform/platform.h"
 #include "server/service.h"
 
@@ -20,6 +21,10 @@ int main() {
   // input), never a signal that kills the process with input held.
   std::signal(SIGPIPE, SIG_IGN);
   g_log_set_writer_func(dropLog, nullptr, nullptr);
-  auto platform = tavren::makeLinuxPlatform();
-  tavren::runService(*platform);
+  const tavren::DesktopAddress startedOn = tavren::desktopAddressFromEnvironment();
+  auto platform = tavren::makeLinuxPlatform(startedOn);
+  tavren::display::XvfbDisplays displays(startedOn.display);
+  tavren::runService(*platform, {.displays = &displays, .platformFor = [](const auto& where) {
+                                   return tavren::makeLinuxPlatform(where);
+                                 }});
 }

@@ -10,6 +10,35 @@
 #include "server/reader.h"
 
 namespace tavren {
+namespace {
+
+// A machine on which no display can be made.
+class NoDisplays final : public Displays {
+ public:
+  std::optional<std::vector<uint32_t>> onlineDisplays() override { return std::vector<uint32_t>{}; }
+  bool virtualDisplaysAvailable() override { return false; }
+  std::unique_ptr<VirtualDisplay> createVirtualDisplay(int, int) override { return nullptr; }
+};
+
+Displays& displaysOrNone(Displays* displays) {
+  static NoDisplays none;
+  return displays ? *displays : none;
+}
+
+}  // namespace
+
+Service::Service(Platform& initial, int outputFd, DisplaySupport displaySupport)
+    : output(outputFd),
+      platform(initial),
+      displayManager(displaysOrNone(displaySupport.displays),
+                     [this, platformFor = std::move(displaySupport.platformFor)](
+                         const DesktopAddress* where) {
+                       if (where == nullptr) {
+                         platform.restoreInitial();
+                       } else if (platformFor) {
+                         platform.install(platformFor(*where));
+                       }
+                     }) {}
 
 void releaseHeldRemoteInput(Service& service) {
   releaseHeldRemoteInput(service.remoteInput, service.platform.eventPoster());
@@ -34,12 +63,14 @@ void endService(Service& service) {
   service.output.closeForExit();
   // A clipboard this process still serves goes to a clipboard manager, when one runs.
   service.platform.pasteboard().handOverBeforeExit();
+  // The display this process made, with its buses and window manager, ends with it.
+  service.displayManager.endOwnedDisplay();
   _exit(0);
 }
 
-void runService(Platform& platform) {
+void runService(Platform& platform, DisplaySupport displaySupport) {
   // Lives until _exit: worker threads may still use it while the process ends.
-  auto* service = new Service(platform, STDOUT_FILENO);
+  auto* service = new Service(platform, STDOUT_FILENO, std::move(displaySupport));
   // A host that stops reading ends the service the way end of input does. Whichever thread
   // finds out first hands the ending to a thread of its own, so a writer never waits for
   // itself.
@@ -50,6 +81,7 @@ void runService(Platform& platform) {
       // No thread to spare: let go of what is held from here and leave.
       service->platform.eventPoster().stopTyping();
       releaseHeldRemoteInput(*service);
+      service->displayManager.endOwnedDisplay();
       _exit(0);
     }
   });
@@ -58,6 +90,7 @@ void runService(Platform& platform) {
   releaseOnTerminationSignals([service] {
     service->platform.eventPoster().stopTyping();
     service->remoteInputQueue.runSync([service] { releaseHeldRemoteInput(*service); });
+    service->displayManager.endOwnedDisplay();
   });
   std::thread reader([service] {
     readRequests(*service, STDIN_FILENO);

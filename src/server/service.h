@@ -1,10 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 #include "core/worker_pool.h"
+#include "display/remote_display_manager.h"
 #include "input/remote_input_state.h"
+#include "platform/displays.h"
 #include "platform/platform.h"
+#include "platform/platform_switch.h"
 #include "server/line_writer.h"
 #include "server/main_loop.h"
 
@@ -18,12 +23,22 @@ inline constexpr size_t kMaxRequestThreads = 256;
 // while every request thread is stuck on a stalled desktop.
 inline constexpr size_t kQuickThreads = 2;
 
+// How the service makes a virtual display and then works on it. Without `displays` it makes
+// none: the display methods answer that the machine has no virtual display interface.
+struct DisplaySupport {
+  Displays* displays = nullptr;
+  // The platform for the desktop of a display the service made.
+  std::function<std::unique_ptr<Platform>(const DesktopAddress&)> platformFor;
+};
+
 // Process-wide state, created at start-up in member order and passed down by reference.
 struct Service {
-  Service(Platform& platform, int outputFd) : output(outputFd), platform(platform) {}
+  Service(Platform& platform, int outputFd, DisplaySupport displaySupport = {});
 
   LineWriter output;
-  Platform& platform;
+  // The platform started with, or the one of the display the service made while it owns one.
+  PlatformSwitch platform;
+  TavrenRemoteDisplayManager displayManager;
   MainLoop mainLoop;
   RemoteInputState remoteInput;
   WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
@@ -46,6 +61,6 @@ void remoteInputWatchdogTick(Service& service);
 
 // Serves the process: watchdog, reader on standard input, main loop. Exits with status 0 when
 // standard input ends or the host stops reading; never returns.
-[[noreturn]] void runService(Platform& platform);
+[[noreturn]] void runService(Platform& platform, DisplaySupport displaySupport = {});
 
 }  // namespace tavren

@@ -346,7 +346,7 @@ TEST(PasteboardHandOverTest, ContentGoesToARunningClipboardManagerOnly) {
   const std::string keep = saved ? saved : "";
   setenv("DISPLAY", DesktopEnvironment::desktop().display().c_str(), 1);
   {
-    auto x = x11::XConnection::open();
+    auto x = x11::XConnection::open(DesktopEnvironment::desktop().display());
     ASSERT_TRUE(x && x->alive());
     x11::X11Pasteboard pasteboard(x.get());
     EXPECT_FALSE(pasteboard.handOverBeforeExit()) << "nothing owned yet";

@@ -1,6 +1,7 @@
 #include <glib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -67,9 +68,10 @@ class LinuxPlatform final : public Platform {
   // Returns at once: connecting to the display and the bus, probing them and reading the
   // desktop entries happen in a thread of its own, and what needs the display waits for it
   // (each with its own bound) when it is asked for.
-  LinuxPlatform()
-      : x_(x11::XConnection::open()),
-        bus_(x_ ? std::function<std::string()>([x = x_.get()] { return rootBusAddress(*x); })
+  explicit LinuxPlatform(const DesktopAddress& where)
+      : x_(x11::XConnection::open(where.display)),
+        bus_(where.a11yBus, where.sessionBus,
+             x_ ? std::function<std::string()>([x = x_.get()] { return rootBusAddress(*x); })
                 : std::function<std::string()>()),
         naming_(bus_),
         workspace_(x_.get(), naming_),
@@ -151,8 +153,18 @@ class LinuxPlatform final : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> makeLinuxPlatform() {
-  return std::make_unique<LinuxPlatform>();
+std::unique_ptr<Platform> makeLinuxPlatform(const DesktopAddress& where) {
+  return std::make_unique<LinuxPlatform>(where);
+}
+
+DesktopAddress desktopAddressFromEnvironment() {
+  auto variable = [](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+  };
+  return DesktopAddress{.display = variable("DISPLAY"),
+                        .sessionBus = variable("DBUS_SESSION_BUS_ADDRESS"),
+                        .a11yBus = variable("AT_SPI_BUS_ADDRESS")};
 }
 
 }  // namespace tavren

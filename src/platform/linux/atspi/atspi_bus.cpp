@@ -112,9 +112,14 @@ ObjectRef<GDBusConnection> openPeerConnection(ConnectionContext& context,
 }
 
 AtspiBus::AtspiBus(std::function<std::string()> rootAddress)
+    : AtspiBus(environment("AT_SPI_BUS_ADDRESS"), environment("DBUS_SESSION_BUS_ADDRESS"),
+               std::move(rootAddress)) {}
+
+AtspiBus::AtspiBus(std::string a11yAddress, std::string sessionAddress,
+                   std::function<std::string()> rootAddress)
     : rootAddress_(std::move(rootAddress)),
-      envAddress_(environment("AT_SPI_BUS_ADDRESS")),
-      sessionAddress_(environment("DBUS_SESSION_BUS_ADDRESS")) {}
+      envAddress_(std::move(a11yAddress)),
+      sessionAddress_(std::move(sessionAddress)) {}
 
 std::string AtspiBus::findAddress(std::optional<bool>& enabled) {
   // The session bus is asked even when the address is known, for the enabled status.

@@ -38,8 +38,12 @@ class ConnectionContext {
 // bus is never auto-launched), and from the AT_SPI_BUS property of the X root window.
 class AtspiBus {
  public:
-  // rootAddress reads AT_SPI_BUS from the X root window; it may be empty.
+  // rootAddress reads AT_SPI_BUS from the X root window; it may be empty. The bus addresses
+  // come from the environment.
   explicit AtspiBus(std::function<std::string()> rootAddress = {});
+  // The same for a desktop given by its addresses, which stand for the two variables.
+  AtspiBus(std::string a11yAddress, std::string sessionAddress,
+           std::function<std::string()> rootAddress);
   AtspiBus(const AtspiBus&) = delete;
   AtspiBus& operator=(const AtspiBus&) = delete;
 

@@ -258,8 +258,9 @@ struct ClipboardOwner::State {
   }
 };
 
-std::unique_ptr<ClipboardOwner> ClipboardOwner::start(const ClipboardServeLimits& limits) {
-  auto x = SelectionConnection::open();
+std::unique_ptr<ClipboardOwner> ClipboardOwner::start(const std::string& display,
+                                                      const ClipboardServeLimits& limits) {
+  auto x = SelectionConnection::open(display);
   if (!x) return nullptr;
   return std::unique_ptr<ClipboardOwner>(new ClipboardOwner(std::move(x), limits));
 }

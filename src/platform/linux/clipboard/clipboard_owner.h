@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -33,7 +34,8 @@ struct ClipboardServeLimits {
 class ClipboardOwner {
  public:
   // Nothing when the display cannot be reached.
-  static std::unique_ptr<ClipboardOwner> start(const ClipboardServeLimits& limits = {});
+  static std::unique_ptr<ClipboardOwner> start(const std::string& display,
+                                               const ClipboardServeLimits& limits = {});
   ~ClipboardOwner();
   ClipboardOwner(const ClipboardOwner&) = delete;
   ClipboardOwner& operator=(const ClipboardOwner&) = delete;

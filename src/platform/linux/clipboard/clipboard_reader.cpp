@@ -113,8 +113,9 @@ std::vector<xcb_atom_t> contentTargets(SelectionConnection& x, std::chrono::mill
 
 }  // namespace
 
-std::vector<PasteboardItem> readClipboard(const ClipboardReadLimits& limits) {
-  auto x = SelectionConnection::open();
+std::vector<PasteboardItem> readClipboard(const std::string& display,
+                                         const ClipboardReadLimits& limits) {
+  auto x = SelectionConnection::open(display);
   if (!x) return {};
   auto ownerCookie = xcb_get_selection_owner(x->get(), x->atoms().clipboard);
   auto owner = x->reply(xcb_get_selection_owner_reply, ownerCookie);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "platform/pasteboard.h"
@@ -17,6 +18,7 @@ struct ClipboardReadLimits {
 // in its order, except the selection protocol's own (TARGETS, MULTIPLE, TIMESTAMP, SAVE_TARGETS)
 // and the targets whose data cannot be obtained. No owner: no items. Opens its own connection,
 // so that any number of reads may run at once.
-std::vector<PasteboardItem> readClipboard(const ClipboardReadLimits& limits = {});
+std::vector<PasteboardItem> readClipboard(const std::string& display,
+                                         const ClipboardReadLimits& limits = {});
 
 }  // namespace tavren::x11

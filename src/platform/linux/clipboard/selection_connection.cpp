@@ -20,9 +20,8 @@ SelectionConnection::SelectionConnection(std::unique_ptr<XLink> link) : link_(st
 
 SelectionConnection::~SelectionConnection() = default;
 
-std::unique_ptr<SelectionConnection> SelectionConnection::open() {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return nullptr;
+std::unique_ptr<SelectionConnection> SelectionConnection::open(const std::string& display) {
+  if (display.empty()) return nullptr;
   std::unique_ptr<XLink> link = XLink::connect(display);
   if (!link) return nullptr;
   std::unique_ptr<SelectionConnection> self(new SelectionConnection(std::move(link)));

@@ -38,7 +38,7 @@ class SelectionConnection {
   // Connects to $DISPLAY and makes an unmapped window that receives selection and property
   // events; nothing when the display cannot be reached. Connecting waits for the server's
   // set-up answer: open only once the shared connection answers.
-  static std::unique_ptr<SelectionConnection> open();
+  static std::unique_ptr<SelectionConnection> open(const std::string& display);
   ~SelectionConnection();
   SelectionConnection(const SelectionConnection&) = delete;
   SelectionConnection& operator=(const SelectionConnection&) = delete;

@@ -8,14 +8,14 @@ X11Pasteboard::~X11Pasteboard() { handOverBeforeExit(); }
 
 std::vector<PasteboardItem> X11Pasteboard::generalItems() {
   if (!serverAnswers()) return {};
-  return readClipboard();
+  return readClipboard(x_->displayName());
 }
 
 bool X11Pasteboard::setGeneralItems(std::vector<PasteboardItem> items) {
   ClipboardOwner* owner = nullptr;
   {
     std::lock_guard lock(mutex_);
-    if (!owner_ && serverAnswers()) owner_ = ClipboardOwner::start();
+    if (!owner_ && serverAnswers()) owner_ = ClipboardOwner::start(x_->displayName());
     owner = owner_.get();
   }
   return owner != nullptr && owner->own(std::move(items));

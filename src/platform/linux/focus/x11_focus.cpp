@@ -63,9 +63,7 @@ ActiveWindowWatch* X11Focus::watch() {
     std::lock_guard lock(watchMutex_);
     if (watch_) return watch_.get();
     if (!watchLink_.valid()) {
-      const char* display = std::getenv("DISPLAY");
-      if (!display || !*display) return nullptr;
-      watchLink_ = XLink::connectInBackground(display);
+      watchLink_ = XLink::connectInBackground(x_->displayName());
     }
     connecting = watchLink_;
   }

@@ -67,9 +67,8 @@ int32_t wheelClicks(int32_t pixels, int32_t& remainder) {
 LinuxEventPoster::LinuxEventPoster(const x11::XConnection* x) : x_(x), windows_(x) {}
 
 void LinuxEventPoster::connect() {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return;
-  link_ = x11::XLink::connect(display);
+  if (x_ == nullptr || x_->displayName().empty()) return;
+  link_ = x11::XLink::connect(x_->displayName());
   if (!link_) return;
   c_ = link_->get();
   root_ = link_->root();

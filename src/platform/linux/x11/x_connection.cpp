@@ -18,14 +18,13 @@ struct XConnection::Opening {
   uint32_t clientMask = 0;
 };
 
-std::unique_ptr<XConnection> XConnection::open() {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return nullptr;
+std::unique_ptr<XConnection> XConnection::open(const std::string& display) {
+  if (display.empty()) return nullptr;
   return std::unique_ptr<XConnection>(new XConnection(display));
 }
 
 XConnection::XConnection(const std::string& display)
-    : opening_(std::make_shared<Opening>()), startedAt_(Clock::now()) {
+    : display_(display), opening_(std::make_shared<Opening>()), startedAt_(Clock::now()) {
   // Detached: a server that never answers keeps the thread in xcb_connect for good, and
   // nothing may wait for it then, not even the end of the process. It holds the opening, not
   // this object.

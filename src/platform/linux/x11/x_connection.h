@@ -25,8 +25,8 @@ class XConnection {
   // Connecting, interning the atoms and probing the extensions: a few round trips.
   static constexpr std::chrono::milliseconds kOpenBound{2000};
 
-  // Starts connecting to $DISPLAY; nothing when it is unset.
-  static std::unique_ptr<XConnection> open();
+  // Starts connecting to `display`; nothing when it is empty.
+  static std::unique_ptr<XConnection> open(const std::string& display);
   ~XConnection();
   XConnection(const XConnection&) = delete;
   XConnection& operator=(const XConnection&) = delete;
@@ -34,6 +34,9 @@ class XConnection {
   // True when the connection is open and the server answers; false when it could not be opened
   // (in time), broke, or is taken as stalled.
   bool alive() const;
+
+  // The display this connects to, for the other connections a user opens to the same server.
+  const std::string& displayName() const { return display_; }
 
   const XLink& link() const;
   xcb_connection_t* get() const { return link().get(); }
@@ -57,6 +60,7 @@ class XConnection {
  private:
   explicit XConnection(const std::string& display);
 
+  std::string display_;
   std::shared_ptr<Opening> opening_;
   Clock::time_point startedAt_;
 };
