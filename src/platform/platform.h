@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/app_watcher.h"
 #include "platform/application_windows.h"
 #include "platform/accessibility.h"
 #include "platform/capabilities.h"
@@ -29,6 +30,7 @@ class Platform {
   virtual Focus& focus() = 0;
   virtual EventPoster& eventPoster() = 0;
   virtual Pasteboard& pasteboard() = 0;
+  virtual AppWatcher& appWatcher() = 0;
 };
 
 // The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "core/worker_pool.h"
+#include "focus/app_observers.h"
 #include "input/remote_input_state.h"
 #include "platform/platform.h"
 #include "server/line_writer.h"
@@ -25,6 +26,7 @@ struct Service {
   LineWriter output;
   Platform& platform;
   MainLoop mainLoop;
+  AppObservers appObservers;
   RemoteInputState remoteInput;
   WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
   WorkerPool requestQueue{kMaxRequestThreads};
