@@ -1,6 +1,6 @@
 // Watching applications on the real desktop: the exact "windowLifecycle" lines, in order, for
 // a window that is moved, resized, renamed, minimized, restored, joined by a second window and
-// closed, for two applications at once, for an application that exits, and for Qt 5.
+// closed, for two applications at once, for an application that exits, and for Qt 5 and GTK 4.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -211,6 +211,24 @@ TEST_F(ObserversTest, AQt5ApplicationsWindowIsWatchedLikeAnyOther) {
   x.activate(w);
   EXPECT_EQ(events(pid, 2), (Lines{{"AXApplicationShown", "analogclock"},
                                    {"AXWindowDeminiaturized", "Analog Clock"}}));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(events(pid, 1), (Lines{{"AXUIElementDestroyed", ""}}));
+  expectNoMore(pid);
+}
+
+TEST_F(ObserversTest, AGtk4ApplicationsWindowIsWatchedLikeAnyOther) {
+  pid_t pid = launch({"gtk4-widget-factory"}, "Widget Factory");
+  xcb_window_t w = clientOf(pid);
+  EXPECT_EQ(watch(pid)["windows"], 1);
+  moveTo(w, {140, 110});
+  EXPECT_EQ(events(pid, 1), (Lines{{"AXMoved", "GTK Widget Factory"}}));
+  EXPECT_EQ(lastAppId[pid], "org.gtk.WidgetFactory4");
+  x.minimize(w);
+  EXPECT_EQ(events(pid, 2), (Lines{{"AXWindowMiniaturized", "GTK Widget Factory"},
+                                   {"AXApplicationHidden", "Widget Factory"}}));
+  x.activate(w);
+  EXPECT_EQ(events(pid, 2), (Lines{{"AXApplicationShown", "Widget Factory"},
+                                   {"AXWindowDeminiaturized", "GTK Widget Factory"}}));
   kill(pid, SIGTERM);
   EXPECT_EQ(events(pid, 1), (Lines{{"AXUIElementDestroyed", ""}}));
   expectNoMore(pid);
