@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/app_watcher.h"
 #include "platform/application_windows.h"
 #include "platform/accessibility.h"
 #include "platform/capabilities.h"
@@ -30,6 +31,7 @@ class Platform {
   virtual Focus& focus() = 0;
   virtual EventPoster& eventPoster() = 0;
   virtual Pasteboard& pasteboard() = 0;
+  virtual AppWatcher& appWatcher() = 0;
 };
 
 // The X11 and AT-SPI desktop at `where`. Never fails: what cannot be reached is reported as a

@@ -33,6 +33,7 @@ class PlatformSwitch final : public Platform {
   Focus& focus() override { return current().focus(); }
   EventPoster& eventPoster() override { return current().eventPoster(); }
   Pasteboard& pasteboard() override { return current().pasteboard(); }
+  AppWatcher& appWatcher() override { return current().appWatcher(); }
 
  private:
   Platform& initial_;

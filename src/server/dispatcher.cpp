@@ -10,6 +10,7 @@
 #include "apps/app_resolution.h"
 #include "capture/capture_request.h"
 #include "display/remote_display_methods.h"
+#include "focus/app_observers.h"
 #include "focus/front_application.h"
 #include "focus/window_guard.h"
 #include "input/input_posting.h"
@@ -131,6 +132,15 @@ const auto kCatalogue = std::to_array<MethodRow>({
           }),
     forApp("selectAXText", &acting<selectNativeAXText>, 13),
     forApp("setAXValue", &acting<setNativeAXValue>, 13),
+    // Installed on the request's worker, not the main loop: reading the desktop for it may
+    // wait on the X server, and the main loop must stay free for its timers meanwhile.
+    forApp("watchApp",
+           [](const AppInfo& app, const Json&, Service& s) -> Outcome {
+             return installAppObserver(
+                 app, s.appObservers, s.platform.appWatcher(), s.platform.applicationWindows(),
+                 [&s](Json e) { s.output.writeProtocolValue(std::move(e)); });
+           },
+           18),
     plain("windowCatalog",
           [](const Json&, Service& s) -> Outcome {
             return windowServerCatalog(s.platform.windowServer());

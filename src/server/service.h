@@ -6,6 +6,7 @@
 
 #include "core/worker_pool.h"
 #include "display/remote_display_manager.h"
+#include "focus/app_observers.h"
 #include "input/remote_input_state.h"
 #include "platform/displays.h"
 #include "platform/platform.h"
@@ -40,6 +41,7 @@ struct Service {
   PlatformSwitch platform;
   TavrenRemoteDisplayManager displayManager;
   MainLoop mainLoop;
+  AppObservers appObservers;
   RemoteInputState remoteInput;
   WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
   WorkerPool requestQueue{kMaxRequestThreads};

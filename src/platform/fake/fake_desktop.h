@@ -9,6 +9,7 @@
 
 #include "core/json.h"
 #include "platform/fake/fake_accessibility.h"
+#include "platform/fake/fake_app_watcher.h"
 #include "platform/fake/fake_app_windows.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_focus.h"
@@ -56,6 +57,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeFocus& fakeFocus() { return focus_; }
   EventPoster& eventPoster() override { return eventPoster_; }
   FakeEventPoster& fakeEventPoster() { return eventPoster_; }
+  AppWatcher& appWatcher() override { return appWatcher_; }
+  FakeAppWatcher& fakeAppWatcher() { return appWatcher_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -96,6 +99,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeAccessibility axTrees_;
   FakeFocus focus_;
   FakePasteboard pasteboard_;
+  FakeAppWatcher appWatcher_{*this};
   FakeCapture capture_;  // last: its capture threads end before the desktop they read
 };
 

@@ -11,6 +11,7 @@
 #include "platform/linux/capture/x11_capture.h"
 #include "platform/linux/focus/x11_focus.h"
 #include "platform/linux/input/linux_event_poster.h"
+#include "platform/linux/watch/x11_app_watcher.h"
 #include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
@@ -83,6 +84,7 @@ class LinuxPlatform final : public Platform {
         pasteboard_(x_.get()),
         capture_(x_.get()),
         eventPoster_(x_.get()),
+        appWatcher_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),
         startup_([this] { startUp(); }) {
     // Detached: the process usually ends with _exit while the platform still lives, and a
@@ -108,6 +110,7 @@ class LinuxPlatform final : public Platform {
   Focus& focus() override { return focus_; }
   EventPoster& eventPoster() override { return eventPoster_; }
   Pasteboard& pasteboard() override { return pasteboard_; }
+  AppWatcher& appWatcher() override { return appWatcher_; }
 
  private:
   void startUp() {
@@ -142,6 +145,7 @@ class LinuxPlatform final : public Platform {
   x11::X11Pasteboard pasteboard_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
   input::LinuxEventPoster eventPoster_;
+  watch::X11AppWatcher appWatcher_;
   mutable std::mutex mutex_;
   mutable std::condition_variable probeDone_;
   bool probed_ = false;
