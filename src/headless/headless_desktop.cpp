@@ -32,6 +32,9 @@ constexpr const char* kMarkerKey = "TAVREN_DESKTOP_SESSION";
 // Window management and nothing else: no key bindings that would swallow keys sent to
 // applications, no menus, one desktop, click to focus, and no minimize animation (while it runs,
 // openbox slides the frame far off its place, so a window just restored reads as elsewhere).
+// Click to focus is bound in the Client context, which openbox grabs synchronously and replays
+// to the application; a binding without modifiers in the Frame context would be an asynchronous
+// grab on the whole frame, and the application would never see that button.
 constexpr const char* kOpenboxConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
 <openbox_config xmlns="http://openbox.org/3.4/rc">
   <theme><animateIconify>no</animateIconify></theme>
@@ -41,7 +44,7 @@ constexpr const char* kOpenboxConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
   <margins><top>0</top><bottom>0</bottom><left>0</left><right>0</right></margins>
   <keyboard></keyboard>
   <mouse>
-    <context name="Client Titlebar Frame">
+    <context name="Client Titlebar">
       <mousebind button="Left" action="Press"><action name="Focus"/><action name="Raise"/></mousebind>
     </context>
     <context name="Titlebar"><mousebind button="Left" action="Drag"><action name="Move"/></mousebind></context>
