@@ -3,8 +3,7 @@
 //
 //   tavren-fixture-typing-target --out PREFIX [--title TEXT]
 //
-//   PREFIX.text    the entry's whole text, rewritten (by rename) after changes, once the
-//                  events queued so far are handled
+//   PREFIX.text    the entry's whole text, rewritten (by rename) after every change
 //   PREFIX.clicks  one line per press on the pad: its button and click number (1, 2 or 3)
 //   PREFIX.where   "x y" of the pad's centre and "x y" of the entry's centre, root coordinates,
 //                  written once the window is placed and active, and again when it moves
@@ -29,20 +28,9 @@ static void writeFile(const char* suffix, const char* text, const char* mode) {
   if (replace) rename(temp, path);
 }
 
-static guint textWrite = 0;
-
-static gboolean writeText(gpointer data) {
-  (void)data;
-  textWrite = 0;
-  writeFile("text", gtk_entry_get_text(GTK_ENTRY(entry)), "w");
-  return G_SOURCE_REMOVE;
-}
-
-// Written once the events queued so far are handled: a file written per key would cost more
-// than the typing it reports.
 static void onChanged(GtkEditable* editable, gpointer data) {
-  (void)editable, (void)data;
-  if (!textWrite) textWrite = g_idle_add(writeText, NULL);
+  (void)data;
+  writeFile("text", gtk_entry_get_text(GTK_ENTRY(editable)), "w");
 }
 
 static gboolean onPress(GtkWidget* widget, GdkEventButton* event, gpointer data) {
