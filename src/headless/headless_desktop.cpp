@@ -220,7 +220,7 @@ bool HeadlessDesktop::startAll(const DesktopOptions& options, std::string* error
     }
     // Its log goes to XDG_CACHE_HOME: keep it out of the user's home. openbox reopens its input
     // method on every keyboard mapping change, which in a UTF-8 locale parses the whole compose
-    // table (2 to 40 ms); typing text the keymap lacks changes the mapping hundreds of times, and
+    // table (2 to 15 ms); typing text the keymap lacks changes the mapping hundreds of times, and
     // openbox then fell up to 30 s behind in managing new windows. It shows no text here, so the
     // C locale costs nothing.
     openbox = spawn("openbox", {"openbox", "--sm-disable", "--config-file", config},
