@@ -262,6 +262,7 @@ TEST_F(BackgroundInput, TheGuardRefusesAMovedWindowBeforeAnythingIsSent) {
 
 // Qt 5 asks the window manager to activate a window pressed while it is not its focus window;
 // the click lends it focus for the press, so the covered window stays covered and inactive.
+// Clicks, keys and double clicks reach it; wheel buttons do not (it expects XI2 scrolling).
 TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
   XState x(DesktopEnvironment::desktop().display());
   testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
@@ -293,6 +294,30 @@ TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
     ASSERT_EQ(key["ok"], true) << key;
     EXPECT_EQ(key["result"]["frontmostUnchanged"], true);
   }
+  // The line edit's text as its accessible value: "ab", then a double click selects the word
+  // and a typed "x" replaces it.
+  auto lineEditHolds = [&](const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + kSettle;
+    while (std::chrono::steady_clock::now() < deadline) {
+      Json tree = call(*service, "t", "axTree",
+                       Json{{"pid", qt.pid}, {"maxElements", 60}, {"maxDepth", 12}}.dump());
+      for (const Json& row : tree["result"]["elements"]) {
+        if (row["role"] == "AXTextField" && row.value("value", "") == text) return true;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  };
+  EXPECT_TRUE(lineEditHolds("ab"));
+  Json twice = call(*service, "d", "postMouse",
+                    Json{{"pid", qt.pid}, {"x", 300 + 33}, {"y", 200 + 86}, {"clickCount", 2},
+                         {"windowId", qt.window}}
+                        .dump());
+  ASSERT_EQ(twice["ok"], true) << twice;
+  EXPECT_EQ(twice["result"]["frontmostUnchanged"], true);
+  call(*service, "x", "postKey", Json{{"pid", qt.pid}, {"keyCode", 0x07}}.dump());
+  EXPECT_TRUE(lineEditHolds("x"));
+
   EXPECT_TRUE(x.above(cover.window, qt.window));
   EXPECT_EQ(x.active(), active);
   EXPECT_EQ(x.pointer(), (std::pair<int, int>{5, 5}));
