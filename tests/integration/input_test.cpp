@@ -326,5 +326,62 @@ TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
   EXPECT_EQ(service->errorOutput(), "");
 }
 
+// A drag moves a covered Qt slider; the window stays covered and inactive.
+TEST(BackgroundInputQt, DragMovesACoveredSlider) {
+  XState x(DesktopEnvironment::desktop().display());
+  Launched qt({"/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/widgets/sliders/sliders"},
+              "Sliders");
+  ASSERT_TRUE(qt.window);
+  auto service = DesktopEnvironment::startService();
+  // The first slider as the accessibility tree places it, and its value.
+  auto slider = [&] {
+    Json tree = call(*service, "t", "axTree",
+                     Json{{"pid", qt.pid}, {"maxElements", 80}, {"maxDepth", 12}}.dump());
+    for (const Json& row : tree["result"]["elements"]) {
+      if (row["role"] == "AXSlider" && row["w"].get<int>() > row["h"].get<int>()) return row;
+    }
+    return Json();
+  };
+  Json before;
+  const auto deadline = std::chrono::steady_clock::now() + kSettle;
+  while ((before = slider()).is_null() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_FALSE(before.is_null());
+  Launched cover({std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window", "--title",
+                  "Tavren slider cover", "--size", "1900x1000"},
+                 "Tavren slider cover");
+  ASSERT_TRUE(cover.window);
+  x.warpPointer(5, 5);
+  const uint32_t active = x.active();
+  const int left = before["x"].get<int>(), width = before["w"].get<int>();
+  const int y = before["y"].get<int>() + before["h"].get<int>() / 2;
+  const int from = std::stoi(before["value"].get<std::string>());
+  // From the knob (at the value's share of the groove) to near the end.
+  Json drag = call(*service, "d", "postMouse",
+                   Json{{"pid", qt.pid}, {"kind", "drag"}, {"x", left + width * from / 20},
+                        {"y", y}, {"toX", left + width * 9 / 10}, {"toY", y},
+                        {"windowId", qt.window}}
+                       .dump());
+  ASSERT_EQ(drag["ok"], true) << drag;
+  EXPECT_EQ(drag["result"]["frontmostUnchanged"], true);
+  int to = from;
+  const auto settled = std::chrono::steady_clock::now() + kSettle;
+  auto valueNow = [&] {
+    Json now = slider();
+    return now.is_object() ? std::stoi(now.value("value", "0")) : from;
+  };
+  while ((to = valueNow()) <= from + 5 && std::chrono::steady_clock::now() < settled) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_GT(to, from + 5) << before;
+  EXPECT_TRUE(x.above(cover.window, qt.window));
+  EXPECT_EQ(x.active(), active);
+  EXPECT_EQ(x.pointer(), (std::pair<int, int>{5, 5}));
+  service->closeInput();
+  EXPECT_EQ(service->wait(10s), 0);
+  EXPECT_EQ(service->errorOutput(), "");
+}
+
 }  // namespace
 }  // namespace tavren
