@@ -352,6 +352,12 @@ TEST(BackgroundInputQt, DragMovesACoveredSlider) {
                   "Tavren slider cover", "--size", "1900x1000"},
                  "Tavren slider cover");
   ASSERT_TRUE(cover.window);
+  // The cover is active before anything is posted.
+  const auto shown = std::chrono::steady_clock::now() + kSettle;
+  while (x.active() != cover.window && std::chrono::steady_clock::now() < shown) {
+    std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_EQ(x.active(), cover.window);
   x.warpPointer(5, 5);
   const uint32_t active = x.active();
   const int left = before["x"].get<int>(), width = before["w"].get<int>();
