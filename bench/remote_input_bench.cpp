@@ -15,6 +15,7 @@
 #include "cli/service_process.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
+#include "platform/linux/procfs/proc_stat.h"
 
 namespace tavren::bench {
 namespace {
@@ -100,6 +101,13 @@ std::pair<double, size_t> awaitText(const Target& t, const std::string& text, Cl
   return {micros(end - t0) / 1e6, editDistance(codePoints(text), codePoints(last))};
 }
 
+// CPU seconds a process has used so far (user and system).
+double cpuSeconds(pid_t pid) {
+  const auto entry = procfs::readProcStat(pid);
+  return entry ? static_cast<double>(entry->cpuTicks) / static_cast<double>(sysconf(_SC_CLK_TCK))
+               : 0;
+}
+
 int serial = 0;
 Json remote(ServiceProcess& service, const Json& params) {
   const std::string id = std::to_string(++serial);
@@ -131,24 +139,31 @@ int main() {
   out["textCharacters"] = codePoints(text).size();
   {
     Target t = openTarget(*desktop, "service");
+    const double cpu = cpuSeconds(t.pid);
     const auto t0 = Clock::now();
     remote(*service, {{"type", "text"}, {"text", text}});
     out["serviceTypeAnsweredS"] = micros(Clock::now() - t0) / 1e6;
     auto [seconds, wrong] = awaitText(t, text, t0);
     out["serviceTypeS"] = seconds;
     out["serviceTypeWrongCharacters"] = wrong;
+    // What the entry itself spent taking the characters in: the floor under any typist.
+    out["serviceTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
     kill(t.pid, SIGTERM);
   }
   {
     Target t = openTarget(*desktop, "xdotool");
+    const double cpu = cpuSeconds(t.pid);
     const auto t0 = Clock::now();
     if (!runToEnd({"xdotool", "type", text}, env)) fail("xdotool type failed");
     auto [seconds, wrong] = awaitText(t, text, t0);
     out["xdotoolTypeS"] = seconds;
     out["xdotoolTypeWrongCharacters"] = wrong;
+    out["xdotoolTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
     kill(t.pid, SIGTERM);
   }
   out["xdotoolOverServiceType"] = out["xdotoolTypeS"].get<double>() / out["serviceTypeS"].get<double>();
+  out["xdotoolOverServiceTypeAnswered"] =
+      out["xdotoolTypeS"].get<double>() / out["serviceTypeAnsweredS"].get<double>();
 
   // Round trips, one request at a time: a pointer move, and a key (Shift, which types nothing).
   std::vector<double> moves, keys;

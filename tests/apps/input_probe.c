@@ -66,6 +66,7 @@ static gboolean onKey(GtkWidget* w, GdkEventKey* e, gpointer d) {
                   e->state & GDK_CONTROL_MASK ? "+control" : "",
                   e->state & GDK_MOD1_MASK ? "+alt" : "",
                   e->state & GDK_SUPER_MASK ? "+super" : "");
+  report();
   return FALSE;
 }
 

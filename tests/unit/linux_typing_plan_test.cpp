@@ -38,18 +38,37 @@ TEST(TypingPlan, OwnKeysFirstThenSpareKeycodesInBatches) {
   EXPECT_EQ(plan[0].strokes[4].keycode, 13);
   EXPECT_TRUE(plan[0].strokes[4].shift);
 
-  // Four characters missing, three spare keycodes: a repeat reuses its binding, the fourth
-  // distinct one opens a second batch that may reuse the keycodes.
-  plan = planTyping(map, U"東京東🙂ßß");
+  // Three spare keycodes hold six characters, the second of each pair typed with Shift; a
+  // repeat reuses its binding, the seventh distinct one opens a second batch that may reuse the
+  // keycodes.
+  plan = planTyping(map, U"東京東🙂ßαβγ");
   ASSERT_EQ(plan.size(), 2u);
   ASSERT_EQ(plan[0].bindings.size(), 3u);
+  EXPECT_EQ(plan[0].bindings[0].keycode, 11);
   EXPECT_EQ(plan[0].bindings[0].keysym, 0x1000000u + 0x6771);
-  EXPECT_EQ(plan[0].bindings[2].keysym, 0x1000000u + 0x1F642);
-  ASSERT_EQ(plan[0].strokes.size(), 4u);
+  EXPECT_EQ(plan[0].bindings[0].shifted, 0x1000000u + 0x4EAC);
+  EXPECT_EQ(plan[0].bindings[1].keysym, 0x1000000u + 0x1F642);
+  EXPECT_EQ(plan[0].bindings[1].shifted, uint32_t{XK_ssharp});
+  EXPECT_EQ(plan[0].bindings[2].keycode, 14);
+  EXPECT_EQ(plan[0].bindings[2].shifted, 0x1000000u + 0x3B2);
+  ASSERT_EQ(plan[0].strokes.size(), 7u);
   EXPECT_EQ(plan[0].strokes[0].keycode, plan[0].strokes[2].keycode);
+  EXPECT_FALSE(plan[0].strokes[0].shift);
+  EXPECT_TRUE(plan[0].strokes[1].shift);
+  EXPECT_EQ(plan[0].strokes[1].keycode, 11);
   ASSERT_EQ(plan[1].bindings.size(), 1u);
-  EXPECT_EQ(plan[1].bindings[0].keysym, uint32_t{XK_ssharp});
-  EXPECT_EQ(plan[1].strokes.size(), 2u);
+  EXPECT_EQ(plan[1].bindings[0].keysym, 0x1000000u + 0x3B3);
+  EXPECT_EQ(plan[1].bindings[0].shifted, 0u);
+  EXPECT_EQ(plan[1].strokes.size(), 1u);
+
+  // Without a Shift key the shifted column could not be typed: one character per keycode.
+  Keymap noShift = map;
+  noShift.keysyms[4] = 0;
+  plan = planTyping(noShift, U"東京");
+  ASSERT_EQ(plan.size(), 1u);
+  ASSERT_EQ(plan[0].bindings.size(), 2u);
+  EXPECT_EQ(plan[0].bindings[1].keysym, 0x1000000u + 0x4EAC);
+  EXPECT_FALSE(plan[0].strokes[1].shift);
 
   // No spare keycode at all: nothing can type what the keymap lacks.
   Keymap full = map;

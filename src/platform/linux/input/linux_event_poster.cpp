@@ -135,7 +135,25 @@ bool LinuxEventPoster::postGlobal(const PointerEvent& e) {
   fake(XCB_MOTION_NOTIFY, 0, x, y);  // detail 0: absolute, on our root
   if (e.action == PointerAction::Down) fake(XCB_BUTTON_PRESS, xButton(e.button));
   if (e.action == PointerAction::Up) fake(XCB_BUTTON_RELEASE, xButton(e.button));
-  return sync();
+  if (e.action != PointerAction::Up) return sync();
+  return releaseTakenIn(xButton(e.button));
+}
+
+// A window manager that binds a button for click-to-focus grabs it synchronously: the pointer
+// freezes at the press until the manager has done its work and replays the press to the
+// application. Keys are not frozen, so text typed right after a click would reach the
+// application before the click that was to place its cursor. Until the release has been taken
+// in, the server's pointer state still shows the button down; the release answers only after.
+// Nothing announces the thaw, so the state is read again until then, within the catch-up limit.
+bool LinuxEventPoster::releaseTakenIn(uint8_t button) {
+  const uint16_t mask = static_cast<uint16_t>(XCB_BUTTON_MASK_1 << (button - 1));
+  const auto deadline = Clock::now() + kCatchUpLimit;
+  for (int reads = 0;; ++reads) {
+    auto pointer = link_->reply(xcb_query_pointer_reply, xcb_query_pointer(c_, root_));
+    if (!pointer) return false;
+    if (!(pointer->mask & mask) || Clock::now() > deadline) return true;
+    if (reads > 0) std::this_thread::sleep_for(1ms);
+  }
 }
 
 bool LinuxEventPoster::postGlobal(const KeyEvent& e) {
@@ -214,7 +232,7 @@ void LinuxEventPoster::bind(const std::vector<TypingBatch::Binding>& bindings) {
   // One request per keycode: a range would rewrite the keys between, and the server derives
   // their groups and actions afresh from what the core protocol can say of them.
   for (const auto& b : bindings) {
-    const xcb_keysym_t syms[2] = {b.keysym, b.keysym};
+    const xcb_keysym_t syms[2] = {b.keysym, b.shifted ? b.shifted : b.keysym};
     xcb_change_keyboard_mapping(c_, 1, b.keycode, 2, syms);
   }
 }

@@ -46,6 +46,7 @@ class LinuxEventPoster final : public EventPoster {
   void connect();
   bool fake(uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0);
   bool sync();
+  bool releaseTakenIn(uint8_t button);  // the server has handled the release of `button`
   void takeEvents();
   const Keymap& keymap();
   bool typeText(std::u32string_view text);

@@ -1,5 +1,7 @@
 #include "platform/linux/input/typing_plan.h"
 
+#include <X11/keysym.h>
+
 #include <map>
 
 #include "platform/linux/input/key_table.h"
@@ -48,9 +50,11 @@ std::vector<uint8_t> spareKeycodes(const Keymap& map) {
 
 std::vector<TypingBatch> planTyping(const Keymap& map, std::u32string_view text) {
   const std::vector<uint8_t> spare = spareKeycodes(map);
+  const size_t columns = strokeForKeysym(map, XK_Shift_L) ? 2 : 1;
+  const size_t capacity = spare.size() * columns;
   std::map<uint32_t, std::optional<KeyStroke>> own;  // keysym -> its key in the keymap, if any
   std::vector<TypingBatch> batches(1);
-  std::map<uint32_t, uint8_t> bound;  // keysym -> spare keycode, in the current batch
+  std::map<uint32_t, KeyStroke> bound;  // keysym -> its spare key, in the current batch
   for (char32_t c : text) {
     const uint32_t keysym = keysymForCodePoint(c);
     auto found = own.find(keysym);
@@ -61,16 +65,22 @@ std::vector<TypingBatch> planTyping(const Keymap& map, std::u32string_view text)
     }
     auto b = bound.find(keysym);
     if (b == bound.end()) {
-      if (spare.empty()) return {};
-      if (bound.size() == spare.size()) {
+      if (capacity == 0) return {};
+      if (bound.size() == capacity) {
         batches.emplace_back();
         bound.clear();
       }
-      const uint8_t keycode = spare[bound.size()];
-      b = bound.emplace(keysym, keycode).first;
-      batches.back().bindings.push_back({keycode, keysym});
+      const size_t slot = bound.size();
+      const KeyStroke stroke{spare[slot / columns], slot % columns == 1};
+      b = bound.emplace(keysym, stroke).first;
+      auto& bindings = batches.back().bindings;
+      if (stroke.shift) {
+        bindings.back().shifted = keysym;
+      } else {
+        bindings.push_back({stroke.keycode, keysym});
+      }
     }
-    batches.back().strokes.push_back(KeyStroke{b->second, false});
+    batches.back().strokes.push_back(b->second);
   }
   return batches;
 }

@@ -38,18 +38,22 @@ std::vector<uint8_t> spareKeycodes(const Keymap& map);
 
 // One round of typing: bind `bindings` to spare keycodes, then press `strokes` in order.
 struct TypingBatch {
+  // A spare keycode carries two characters, the second typed with Shift (none: 0).
   struct Binding {
     uint8_t keycode;
     uint32_t keysym;
+    uint32_t shifted = 0;
   };
   std::vector<Binding> bindings;
   std::vector<KeyStroke> strokes;
 };
 
 // Splits a text into batches. Characters the keymap has are typed by their own key; the others
-// are bound to spare keycodes, as many distinct ones per batch as there are spare keycodes, and
-// a spare keycode is reused only in a later batch. Empty when the text has a character that
-// cannot be typed at all (no spare keycode).
+// are bound to spare keycodes, two per keycode (the second on the shifted column, when the
+// keymap has a Shift key), as many distinct ones per batch as the spare keycodes hold, and a
+// spare keycode is reused only in a later batch. Every binding changes the keymap, which every
+// client reloads (window managers reopen their input method), so the fewer the better. Empty
+// when the text has a character that cannot be typed at all (no spare keycode).
 std::vector<TypingBatch> planTyping(const Keymap& map, std::u32string_view text);
 
 }  // namespace tavren::input
