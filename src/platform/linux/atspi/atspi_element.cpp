@@ -35,6 +35,20 @@ bool boolReply(const VariantRef& reply) {
   return done;
 }
 
+// Whether a text-selection call says it was done. GTK 4 answers some of them with an int
+// ("(i)", AddSelection on text views) or with nothing ("()", SetCaretOffset on labels) where
+// AT-SPI names a boolean; the selection read back afterwards is what decides.
+bool selectionDone(const VariantRef& reply) {
+  if (!reply) return false;
+  if (g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(b)"))) return boolReply(reply);
+  if (g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(i)"))) {
+    gint32 done = 0;
+    g_variant_get(reply.get(), "(i)", &done);
+    return done != 0;
+  }
+  return g_variant_n_children(reply.get()) == 0;
+}
+
 std::optional<double> doubleProperty(const VariantRef& reply) {
   VariantRef value = propertyValue(reply);
   if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_DOUBLE)) return std::nullopt;
@@ -122,6 +136,47 @@ AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
   return node;
 }
 
+// Sends one call that expects no answer, on the connection callApp would take for it; false
+// when it could not be sent.
+bool sendUnanswered(const AppLink& link, const AccessibleRef& ref, const char* interface,
+                    const char* method, GVariant* parameters) {
+  g_variant_ref_sink(parameters);
+  const bool direct = link.direct != nullptr && ref.bus == link.busName;
+  GDBusConnection* connection = direct ? link.direct : link.bus;
+  bool sent = false;
+  if (connection && link.answering && g_dbus_is_name(ref.bus.c_str()) &&
+      g_variant_is_object_path(ref.path.c_str())) {
+    GDBusMessage* message = g_dbus_message_new_method_call(direct ? nullptr : ref.bus.c_str(),
+                                                           ref.path.c_str(), interface, method);
+    g_dbus_message_set_body(message, parameters);
+    g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED);
+    sent = g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
+                                          nullptr, nullptr);
+    g_object_unref(message);
+  }
+  g_variant_unref(parameters);
+  return sent;
+}
+
+// One step down a path: the child count and the child at `i`, asked together.
+void addStep(std::vector<DbusCall>& calls, const AccessibleRef& from, int64_t i) {
+  calls.push_back(propertyGet(from.bus, from.path, kAccessible, "ChildCount"));
+  calls.push_back({from.bus, from.path, kAccessible, "GetChildAtIndex",
+                   g_variant_new("(i)", static_cast<gint32>(i)), G_VARIANT_TYPE("((so))")});
+}
+
+// The child a step's replies name; none when `i` is beyond the count or a read failed.
+std::optional<AccessibleRef> stepTarget(const VariantRef& count, const VariantRef& child,
+                                        int64_t i) {
+  const std::optional<int32_t> n = intProperty(count);
+  if (!n || i >= *n || !child) return std::nullopt;
+  const gchar* bus = nullptr;
+  const gchar* path = nullptr;
+  g_variant_get(child.get(), "((&s&o))", &bus, &path);
+  if (std::string_view(path) == kNullPath) return std::nullopt;
+  return AccessibleRef{bus, path};
+}
+
 }  // namespace
 
 // GTK answers INT_MIN for the position of what it has not placed on screen, and a negative
@@ -147,12 +202,13 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
 }
 
 AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct,
-                           AppLink link, AccessibleNode node, bool topLevel)
+                           AppLink link, AccessibleNode node, bool topLevel, bool statesCurrent)
     : bus_(std::move(bus)),
       direct_(std::move(direct)),
       link_(std::move(link)),
       node_(std::move(node)),
       topLevel_(topLevel),
+      statesCurrent_(statesCurrent),
       facts_(factsOf(node_, topLevel)) {
   link_.bus = bus_.get();
   link_.direct = direct_.get();
@@ -160,6 +216,7 @@ AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnec
 
 VariantRef AtspiElement::call(const char* interface, const char* method, GVariant* parameters,
                               const char* replyType) {
+  statesCurrent_ = false;  // any call may act
   std::vector<DbusCall> calls;
   calls.push_back({node_.ref.bus, node_.ref.path, interface, method, parameters,
                    replyType ? G_VARIANT_TYPE(replyType) : nullptr});
@@ -171,6 +228,10 @@ AccessibilityError AtspiElement::failureCode() const {
 }
 
 std::variant<uint64_t, AccessibilityError> AtspiElement::freshStates() {
+  if (statesCurrent_) {
+    statesCurrent_ = false;
+    return node_.states;
+  }
   VariantRef reply = call(kAccessible, "GetState", nullptr, "(au)");
   if (!reply) return failureCode();
   node_.states = statesIn(reply);
@@ -236,8 +297,13 @@ SettableAnswer AtspiElement::valueSettable() {
   return {0, (node_.interfaces & kValueInterface) && isSteppedRole(node_.role)};
 }
 
+// A spin button or slider takes a number through Value even where it also edits its text: GTK
+// keeps text set through EditableText uncommitted (the value unchanged) until the field is
+// activated.
 AccessibilityError AtspiElement::setValue(const std::string& value) {
-  if ((node_.interfaces & kEditableTextInterface) && hasState(node_.states, ATSPI_STATE_EDITABLE)) {
+  const bool stepped = isSteppedRole(node_.role) && (node_.interfaces & kValueInterface);
+  if (!stepped && (node_.interfaces & kEditableTextInterface) &&
+      hasState(node_.states, ATSPI_STATE_EDITABLE)) {
     VariantRef reply =
         call(kEditableText, "SetTextContents", g_variant_new("(s)", value.c_str()), "(b)");
     if (!reply) return failureCode();
@@ -279,7 +345,8 @@ const std::string& AtspiElement::text() {
   if (!text_) {
     text_.emplace();
     if (!isSecretTextRole(node_.role) && (node_.interfaces & kTextInterface)) {
-      VariantRef reply = call(kText, "GetText", g_variant_new("(ii)", 0, -1), "(s)");
+      VariantRef reply = call(kText, "GetText",
+                              g_variant_new("(ii)", 0, wholeTextEnd(link_.traits)), "(s)");
       if (reply) {
         const gchar* t = nullptr;
         g_variant_get(reply.get(), "(&s)", &t);
@@ -304,15 +371,23 @@ AccessibilityError AtspiElement::setSelection(TextRange range) {
   const auto end = static_cast<gint32>(codePointOffset(t, range.location + range.length));
   VariantRef reply;
   if (range.length == 0) {
-    reply = call(kText, "SetCaretOffset", g_variant_new("(i)", start), "(b)");
+    reply = call(kText, "SetCaretOffset", g_variant_new("(i)", start), nullptr);
+  } else if (link_.traits.selectsByAdding) {
+    reply = call(kText, "SetCaretOffset", g_variant_new("(i)", start), nullptr);
+    if (!reply) return failureCode();
+    return sendUnanswered(link_, node_.ref, kText, "AddSelection",
+                          g_variant_new("(ii)", start, end))
+               ? 0
+               : kAXErrorFailure;
   } else {
-    reply = call(kText, "SetSelection", g_variant_new("(iii)", 0, start, end), "(b)");
-    if (reply && !boolReply(reply)) {
-      reply = call(kText, "AddSelection", g_variant_new("(ii)", start, end), "(b)");
+    // SetSelection changes an existing selection only; AddSelection makes one where none is.
+    reply = call(kText, "SetSelection", g_variant_new("(iii)", 0, start, end), nullptr);
+    if (reply && !selectionDone(reply)) {
+      reply = call(kText, "AddSelection", g_variant_new("(ii)", start, end), nullptr);
     }
   }
   if (!reply) return failureCode();
-  return boolReply(reply) ? 0 : kAXErrorFailure;
+  return selectionDone(reply) ? 0 : kAXErrorFailure;
 }
 
 std::optional<TextRange> AtspiElement::selection() {
@@ -337,7 +412,8 @@ std::optional<TextRange> AtspiElement::selection() {
 }
 
 // Resolution: the application's children, then one child by index per step, each step one
-// round trip asking the child count and the child together.
+// round trip asking the child count and the child together (the first step of a window path
+// rides with the roles of the application's children).
 std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, PathRoot root,
                                                                int64_t index,
                                                                std::span<const int64_t> children) {
@@ -349,46 +425,56 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
   link.answering = reach->answering;
   link.busName = reach->busName;
 
-  AccessibleNode appNode;
-  appNode.ref = {reach->busName, reach->rootPath};
-  const AccessibleNode* appNodes[] = {&appNode};
-  auto lists = readChildLists(link, appNodes, SIZE_MAX);
-  if (!lists[0]) return nullptr;
-  std::vector<AccessibleRef> roots = std::move(*lists[0]);
+  // The root's children and the toolkit (its traits shape later calls) in one batch.
+  RootRead rootRead = readRoot(link, reach->rootPath, false);
+  if (!rootRead.rootChildren) return nullptr;
+  std::vector<AccessibleRef> roots = std::move(*rootRead.rootChildren);
+  size_t firstStep = 0;
   if (root == PathRoot::Window) {
+    // The roles of the application's children tell which are windows. Usually all of them
+    // are, so the first step down from the index-th child goes in the same batch; it counts
+    // only when that child is indeed the index-th window.
     std::vector<DbusCall> calls;
     for (const AccessibleRef& ref : roots) calls.push_back(accessibleCall(ref, "GetRole"));
+    const bool guess = !children.empty() && static_cast<uint64_t>(index) < roots.size() &&
+                       children[0] >= 0 && children[0] <= INT32_MAX;
+    if (guess) addStep(calls, roots[static_cast<size_t>(index)], children[0]);
     std::vector<VariantRef> roles = callApp(link, std::move(calls));
     std::vector<AccessibleRef> windows;
     for (size_t i = 0; i < roots.size(); ++i) {
       uint32_t role = 0;
       if (!roles[i] || !g_variant_is_of_type(roles[i].get(), G_VARIANT_TYPE("(u)"))) continue;
       g_variant_get(roles[i].get(), "(u)", &role);
-      if (isWindowRole(role)) windows.push_back(std::move(roots[i]));
+      if (isWindowRole(role)) windows.push_back(roots[i]);
+    }
+    if (static_cast<uint64_t>(index) >= windows.size()) return nullptr;
+    if (guess && windows[static_cast<size_t>(index)] == roots[static_cast<size_t>(index)]) {
+      std::optional<AccessibleRef> child =
+          stepTarget(roles[roots.size()], roles[roots.size() + 1], children[0]);
+      if (!child) return nullptr;
+      windows[static_cast<size_t>(index)] = std::move(*child);
+      firstStep = 1;
     }
     roots = std::move(windows);
   }
   if (static_cast<uint64_t>(index) >= roots.size()) return nullptr;
-  AccessibleRef current = roots[static_cast<size_t>(index)];
   for (int64_t i : children) {
     if (i < 0 || i > INT32_MAX) return nullptr;
+  }
+  AccessibleRef current = roots[static_cast<size_t>(index)];
+  for (size_t k = firstStep; k < children.size(); ++k) {
     std::vector<DbusCall> calls;
-    calls.push_back(propertyGet(current.bus, current.path, kAccessible, "ChildCount"));
-    calls.push_back({current.bus, current.path, kAccessible, "GetChildAtIndex",
-                     g_variant_new("(i)", static_cast<gint32>(i)), G_VARIANT_TYPE("((so))")});
+    addStep(calls, current, children[k]);
     std::vector<VariantRef> replies = callApp(link, std::move(calls));
-    const std::optional<int32_t> count = intProperty(replies[0]);
-    if (!count || i >= *count || !replies[1]) return nullptr;
-    const gchar* bus = nullptr;
-    const gchar* path = nullptr;
-    g_variant_get(replies[1].get(), "((&s&o))", &bus, &path);
-    if (std::string_view(path) == kNullPath) return nullptr;
-    current = {bus, path};
+    std::optional<AccessibleRef> child = stepTarget(replies[0], replies[1], children[k]);
+    if (!child) return nullptr;
+    current = std::move(*child);
   }
   AccessibleNode found = readElementNode(link, current);
   if (!found.read) return nullptr;
   return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
-                                        std::move(link), std::move(found), children.empty());
+                                        std::move(link), std::move(found), children.empty(),
+                                        true);
 }
 
 }  // namespace tavren::atspi

@@ -1,6 +1,7 @@
 #include "platform/linux/atspi/toolkit_traits.h"
 
 #include <array>
+#include <cstdint>
 
 namespace tavren::atspi {
 namespace {
@@ -14,7 +15,8 @@ struct KnownToolkit {
 // GTK 3 and other ATK toolkits answer through at-spi2-core's bridge ("GAIL", "gtk" or the
 // program's own name), GTK 4 through its own ("GTK", version 4.x).
 constexpr std::array kKnown{
-    KnownToolkit{"GTK", "4.", {.answersGetAll = true, .windowRelativeExtents = true}},
+    KnownToolkit{"GTK", "4.", {.answersGetAll = true, .windowRelativeExtents = true, .textEndClamped = true,
+                                 .selectsByAdding = true}},
     KnownToolkit{"GTK", "", {.answersGetAll = true}},
     KnownToolkit{"gtk", "", {.answersGetAll = true, .treeInOneCall = true}},
     KnownToolkit{"GAIL", "", {.answersGetAll = true, .treeInOneCall = true}},
@@ -30,5 +32,7 @@ ToolkitTraits toolkitTraits(std::string_view toolkitName, std::string_view versi
   }
   return {};
 }
+
+int32_t wholeTextEnd(const ToolkitTraits& traits) { return traits.textEndClamped ? INT32_MAX : -1; }
 
 }  // namespace tavren::atspi
