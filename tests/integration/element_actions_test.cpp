@@ -270,6 +270,19 @@ TEST_F(Acting, Gtk4FixtureForm) {
   EXPECT_EQ(rowsOnce(pid, "w0.0.4", "value", "1")["w0.0.4"]["value"], "1");
   EXPECT_EQ(rowsOnce(pid, "w0.0.9.0.1", "label", "Hidden detail")["w0.0.9.0.1"]["label"],
             "Hidden detail");
+  // A path resolved before is checked, not trusted: once the expander has closed, the detail's
+  // path names nothing.
+  const Json detail = with(at("w0.0.9.0.1"), {{"action", "Nope"}});
+  EXPECT_EQ(ask("performAXAction", detail)["status"], "unsupported");
+  EXPECT_EQ(ask("performAXAction", detail)["status"], "unsupported");
+  EXPECT_EQ(press("w0.0.9"), "ok");
+  Json gone;
+  for (int i = 0; i < 40; ++i) {
+    gone = ask("performAXAction", detail);
+    if (gone["status"] == "not-found") break;
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(gone, (Json{{"status", "not-found"}}));
 
   // Values: text through EditableText, a spin button's number through Value.
   EXPECT_EQ(ask("setAXValue", with(at("w0.0.5"), {{"value", "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80"}})),

@@ -7,6 +7,7 @@
 
 #include "platform/linux/atspi/atspi_accessibility.h"
 #include "platform/linux/atspi/atspi_roles.h"
+#include "platform/linux/atspi/resolved_paths.h"
 #include "platform/linux/atspi/text_offsets.h"
 
 namespace tavren::atspi {
@@ -103,14 +104,18 @@ DbusCall accessibleCall(const AccessibleRef& ref, const char* method) {
 // Role, states, interfaces, name and description of one accessible, in one round trip. Each
 // property is asked on its own: Qt 5 ends the whole application when asked for all of the
 // Accessible interface's properties at once (Properties.GetAll).
-AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
-  std::vector<DbusCall> calls;
+constexpr size_t kNodeCalls = 5;
+
+void addNodeCalls(std::vector<DbusCall>& calls, const AccessibleRef& ref) {
   calls.push_back(accessibleCall(ref, "GetRole"));
   calls.push_back(accessibleCall(ref, "GetState"));
   calls.push_back(accessibleCall(ref, "GetInterfaces"));
   calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Name"));
   calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Description"));
-  std::vector<VariantRef> r = callApp(link, std::move(calls));
+}
+
+// The node from the replies to addNodeCalls, starting at r[0].
+AccessibleNode nodeFrom(const AccessibleRef& ref, std::span<const VariantRef> r) {
   AccessibleNode node;
   node.ref = ref;
   if (!r[0] || !g_variant_is_of_type(r[0].get(), G_VARIANT_TYPE("(u)"))) return node;
@@ -133,6 +138,65 @@ AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
   }
   node.name = stringProperty(r[3]);
   node.description = stringProperty(r[4]);
+  return node;
+}
+
+AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
+  std::vector<DbusCall> calls;
+  addNodeCalls(calls, ref);
+  std::vector<VariantRef> r = callApp(link, std::move(calls));
+  return nodeFrom(ref, r);
+}
+
+// The references in a reply of type (a(so)); none when it is not one.
+std::optional<std::vector<AccessibleRef>> refsIn(const VariantRef& reply) {
+  if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a(so))"))) return std::nullopt;
+  std::vector<AccessibleRef> refs;
+  GVariantIter* items = nullptr;
+  g_variant_get(reply.get(), "(a(so))", &items);
+  const gchar* bus = nullptr;
+  const gchar* path = nullptr;
+  while (g_variant_iter_next(items, "(&s&o)", &bus, &path)) refs.push_back({bus, path});
+  g_variant_iter_free(items);
+  return refs;
+}
+
+// The element a remembered path led to, when it still does: the application has the same
+// children, and every link of the chain has the link before it as its parent, at the path's
+// index. One batch, which also reads the element. None when anything differs or fails.
+std::optional<AccessibleNode> confirmedNode(AppLink& link, const std::string& rootPath,
+                                            const ResolvedPath& known,
+                                            std::span<const int64_t> children) {
+  if (known.chain.size() != children.size() + 1) return std::nullopt;
+  std::vector<DbusCall> calls;
+  calls.push_back({link.busName, rootPath, kAccessible, "GetChildren", nullptr,
+                   G_VARIANT_TYPE("(a(so))")});
+  for (size_t k = 1; k < known.chain.size(); ++k) {
+    const AccessibleRef& ref = known.chain[k];
+    calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Parent"));
+    calls.push_back({ref.bus, ref.path, kAccessible, "GetIndexInParent", nullptr,
+                     G_VARIANT_TYPE("(i)")});
+  }
+  addNodeCalls(calls, known.chain.back());
+  std::vector<VariantRef> r = callApp(link, std::move(calls));
+  if (refsIn(r[0]) != known.roots) return std::nullopt;
+  for (size_t k = 1; k < known.chain.size(); ++k) {
+    VariantRef parent = propertyValue(r[2 * k - 1]);
+    const VariantRef& index = r[2 * k];
+    if (!parent || !g_variant_is_of_type(parent.get(), G_VARIANT_TYPE("(so)")) || !index) {
+      return std::nullopt;
+    }
+    const gchar* bus = nullptr;
+    const gchar* path = nullptr;
+    g_variant_get(parent.get(), "(&s&o)", &bus, &path);
+    gint32 at = -1;
+    g_variant_get(index.get(), "(i)", &at);
+    if (AccessibleRef{bus, path} != known.chain[k - 1] || at != children[k - 1]) {
+      return std::nullopt;
+    }
+  }
+  AccessibleNode node = nodeFrom(known.chain.back(), std::span(r).subspan(r.size() - kNodeCalls));
+  if (!node.read) return std::nullopt;
   return node;
 }
 
@@ -411,9 +475,10 @@ std::optional<TextRange> AtspiElement::selection() {
   return TextRange{utf16Offset(t, *caret), 0};
 }
 
-// Resolution: the application's children, then one child by index per step, each step one
-// round trip asking the child count and the child together (the first step of a window path
-// rides with the roles of the application's children).
+// Resolution: a path resolved before is confirmed in one round trip (confirmedNode). Else the
+// application's children, then one child by index per step, each step one round trip asking the
+// child count and the child together (the first step of a window path rides with the roles of
+// the application's children); what it found is remembered.
 std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, PathRoot root,
                                                                int64_t index,
                                                                std::span<const int64_t> children) {
@@ -424,20 +489,38 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
   link.direct = reach->direct.get();
   link.answering = reach->answering;
   link.busName = reach->busName;
+  for (int64_t i : children) {
+    if (i < 0 || i > INT32_MAX) return nullptr;
+  }
+  auto made = [&](AccessibleNode node) {
+    return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
+                                          std::move(link), std::move(node), children.empty(),
+                                          true);
+  };
+
+  const std::string key = resolvedPathKey(pid, root, index, children);
+  if (std::optional<ResolvedPath> known = paths_.find(key);
+      known && known->busName == link.busName) {
+    link.traits = known->traits;
+    if (std::optional<AccessibleNode> node = confirmedNode(link, reach->rootPath, *known, children))
+      return made(std::move(*node));
+    if (!link.answering) return nullptr;
+  }
 
   // The root's children and the toolkit (its traits shape later calls) in one batch.
   RootRead rootRead = readRoot(link, reach->rootPath, false);
   if (!rootRead.rootChildren) return nullptr;
-  std::vector<AccessibleRef> roots = std::move(*rootRead.rootChildren);
+  ResolvedPath resolved{link.busName, std::move(*rootRead.rootChildren), {}, link.traits};
+  std::vector<AccessibleRef> roots = resolved.roots;
   size_t firstStep = 0;
+  AccessibleRef firstChild;  // the first step's child, when it rode with the roles
   if (root == PathRoot::Window) {
     // The roles of the application's children tell which are windows. Usually all of them
     // are, so the first step down from the index-th child goes in the same batch; it counts
     // only when that child is indeed the index-th window.
     std::vector<DbusCall> calls;
     for (const AccessibleRef& ref : roots) calls.push_back(accessibleCall(ref, "GetRole"));
-    const bool guess = !children.empty() && static_cast<uint64_t>(index) < roots.size() &&
-                       children[0] >= 0 && children[0] <= INT32_MAX;
+    const bool guess = !children.empty() && static_cast<uint64_t>(index) < roots.size();
     if (guess) addStep(calls, roots[static_cast<size_t>(index)], children[0]);
     std::vector<VariantRef> roles = callApp(link, std::move(calls));
     std::vector<AccessibleRef> windows;
@@ -452,16 +535,18 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
       std::optional<AccessibleRef> child =
           stepTarget(roles[roots.size()], roles[roots.size() + 1], children[0]);
       if (!child) return nullptr;
-      windows[static_cast<size_t>(index)] = std::move(*child);
+      firstChild = std::move(*child);
       firstStep = 1;
     }
     roots = std::move(windows);
   }
   if (static_cast<uint64_t>(index) >= roots.size()) return nullptr;
-  for (int64_t i : children) {
-    if (i < 0 || i > INT32_MAX) return nullptr;
-  }
   AccessibleRef current = roots[static_cast<size_t>(index)];
+  resolved.chain.push_back(current);
+  if (firstStep == 1) {
+    current = std::move(firstChild);
+    resolved.chain.push_back(current);
+  }
   for (size_t k = firstStep; k < children.size(); ++k) {
     std::vector<DbusCall> calls;
     addStep(calls, current, children[k]);
@@ -469,12 +554,12 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
     std::optional<AccessibleRef> child = stepTarget(replies[0], replies[1], children[k]);
     if (!child) return nullptr;
     current = std::move(*child);
+    resolved.chain.push_back(current);
   }
   AccessibleNode found = readElementNode(link, current);
   if (!found.read) return nullptr;
-  return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
-                                        std::move(link), std::move(found), children.empty(),
-                                        true);
+  paths_.remember(key, std::move(resolved));
+  return made(std::move(found));
 }
 
 }  // namespace tavren::atspi
