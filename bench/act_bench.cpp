@@ -3,9 +3,9 @@
 // running pyatspi process that resolves the same path from the application by child indexes
 // and does the same, in the same run. Both are asked over a pipe, one request at a time.
 // libatspi answers pyatspi's child look-ups from a cache it keeps up to date from the
-// application's events, so only the act itself is a call there; the service reads afresh. A
-// second pyatspi process with that cache switched off (Atspi.Cache.NONE on the application)
-// resolves afresh as the service does: the like-for-like peer.
+// application's events, so only the act itself is a call there. A second pyatspi process clears
+// that cache before each command (Accessible.clear_cache), so it resolves afresh; the service
+// confirms a path it resolved before in one round trip.
 #include <unistd.h>
 
 #include <fstream>
@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 
 // Finds the application once, then answers one line per command: "set PATH VALUE" or
 // "press PATH", where PATH is child indexes from the application ("0.0.3"). A second argument
-// "uncached" switches libatspi's cache off for the application.
+// "uncached" clears libatspi's cache of the application before each command.
 constexpr const char* kPyatspiActor = R"(
 import sys, time
 import pyatspi
@@ -37,12 +37,12 @@ for _ in range(100):
         except Exception: pass
     if app: break
     time.sleep(0.1)
-if sys.argv[2:] == ["uncached"]:
-    from gi.repository import Atspi
-    app.set_cache_mask(Atspi.Cache.NONE)
+uncached = sys.argv[2:] == ["uncached"]
 print("ready", flush=True)
 for line in sys.stdin:
     verb, path, *rest = line.rstrip("\n").split(" ", 2)
+    if uncached:
+        app.clear_cache()
     acc = app
     for i in path.split("."):
         acc = acc.getChildAtIndex(int(i))
