@@ -15,7 +15,7 @@ namespace tavren::atspi {
 
 // Where an element path led when it was last resolved: the application's children then, and
 // the accessibles from the path's first one down to the element. A later resolution checks this
-// chain in one batch (each link's parent and index in it) instead of walking it step by step.
+// chain in one batch (every step of the walk asked at once) instead of walking it step by step.
 struct ResolvedPath {
   std::string busName;
   std::vector<AccessibleRef> roots;  // the application's children
