@@ -57,14 +57,15 @@ int main(void) {
   gtk_expander_set_child(GTK_EXPANDER(expander), gtk_label_new("Hidden detail"));
   GtkWidget* view = gtk_text_view_new();
   gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)),
-                           "\xF0\x9F\x98\x80 caf" "e\xCC\x81 word \xE6\xBC\xA2\xE5\xAD\x97 word end",
+                           "\xF0\x9F\x98\x80 caf"
+                           "e\xCC\x81 word \xE6\xBC\xA2\xE5\xAD\x97 word end",
                            -1);
   name(view, "Notes");
   GtkWidget* quit = gtk_button_new_with_label("Quit");
   g_signal_connect(quit, "clicked", G_CALLBACK(quit_soon), NULL);
 
-  GtkWidget* widgets[] = {button, counter, check, toggle, power, entry, caption, password,
-                          spin, expander, view, quit};
+  GtkWidget* widgets[] = {button,  counter,  check, toggle,   power, entry,
+                          caption, password, spin,  expander, view,  quit};
   for (size_t i = 0; i < G_N_ELEMENTS(widgets); ++i) gtk_box_append(GTK_BOX(box), widgets[i]);
   gtk_window_set_child(GTK_WINDOW(window), box);
   g_signal_connect(window, "close-request", G_CALLBACK(quit_on_close), NULL);

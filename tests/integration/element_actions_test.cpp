@@ -285,15 +285,21 @@ TEST_F(Acting, Gtk4FixtureForm) {
   EXPECT_EQ(gone, (Json{{"status", "not-found"}}));
 
   // Values: text through EditableText, a spin button's number through Value.
-  EXPECT_EQ(ask("setAXValue", with(at("w0.0.5"), {{"value", "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80"}})),
+  EXPECT_EQ(ask("setAXValue", with(at("w0.0.5"), {{"value",
+                                                   "Gr\xC3\xBC\xC3\x9F"
+                                                   "e \xF0\x9F\x98\x80"}})),
             (Json{{"status", "ok"}}));
   EXPECT_EQ(ask("setAXValue", with(at("w0.0.6"), {{"value", "x"}})),
             (Json{{"status", "unsupported"}, {"posted", false}}));
-  EXPECT_EQ(ask("setAXValue", with(at("w0.0.7"), {{"value", "Tr0ub4dor"}})), (Json{{"status", "ok"}}));
+  EXPECT_EQ(ask("setAXValue", with(at("w0.0.7"), {{"value", "Tr0ub4dor"}})),
+            (Json{{"status", "ok"}}));
   EXPECT_EQ(ask("setAXValue", with(at("w0.0.8"), {{"value", "7"}})), (Json{{"status", "ok"}}));
-  EXPECT_EQ(ask("performAXAction", with(at("w0.0.8"), {{"action", "AXIncrement"}}))["status"], "ok");
+  EXPECT_EQ(ask("performAXAction", with(at("w0.0.8"), {{"action", "AXIncrement"}}))["status"],
+            "ok");
   tree = rowsOnce(pid, "w0.0.8", "value", "8");
-  EXPECT_EQ(tree["w0.0.5"]["value"], "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80");
+  EXPECT_EQ(tree["w0.0.5"]["value"],
+            "Gr\xC3\xBC\xC3\x9F"
+            "e \xF0\x9F\x98\x80");
   EXPECT_EQ(tree["w0.0.6"]["value"], "Read only caption");
   EXPECT_EQ(tree["w0.0.7"]["value"], "[protected]");
   EXPECT_EQ(tree["w0.0.8"]["value"], "8");
@@ -301,8 +307,9 @@ TEST_F(Acting, Gtk4FixtureForm) {
   // Selection in the text view "😀 café word 漢字 word end": made where there was none
   // (AddSelection), then moved (SetSelection), then a caret; and in the entry.
   const Json notes = at("w0.0.10");
-  EXPECT_EQ(ask("selectAXText", with(notes, {{"text", "word"}, {"prefix", "\xE6\xBC\xA2\xE5\xAD\x97 "}})),
-            (Json{{"status", "ok"}}));
+  EXPECT_EQ(
+      ask("selectAXText", with(notes, {{"text", "word"}, {"prefix", "\xE6\xBC\xA2\xE5\xAD\x97 "}})),
+      (Json{{"status", "ok"}}));
   EXPECT_EQ(ask("selectAXText", with(notes, {{"text", "caf"}, {"suffix", "e\xCC\x81"}})),
             (Json{{"status", "ok"}}));
   EXPECT_EQ(ask("selectAXText", with(notes, {{"text", "end"}, {"selectionType", "cursor_before"}})),

@@ -161,7 +161,6 @@ std::optional<std::vector<AccessibleRef>> refsIn(const VariantRef& reply) {
   return refs;
 }
 
-
 // Sends one call that expects no answer, on the connection callApp would take for it; false
 // when it could not be sent.
 bool sendUnanswered(const AppLink& link, const AccessibleRef& ref, const char* interface,
@@ -214,9 +213,10 @@ std::optional<AccessibleNode> confirmedNode(AppLink& link, const std::string& ro
                                             std::span<const int64_t> children) {
   if (known.chain.size() != children.size() + 1) return std::nullopt;
   std::vector<DbusCall> calls;
-  calls.push_back({link.busName, rootPath, kAccessible, "GetChildren", nullptr,
-                   G_VARIANT_TYPE("(a(so))")});
-  for (size_t k = 1; k < known.chain.size(); ++k) addStep(calls, known.chain[k - 1], children[k - 1]);
+  calls.push_back(
+      {link.busName, rootPath, kAccessible, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))")});
+  for (size_t k = 1; k < known.chain.size(); ++k)
+    addStep(calls, known.chain[k - 1], children[k - 1]);
   addNodeCalls(calls, known.chain.back());
   std::vector<VariantRef> r = callApp(link, std::move(calls));
   if (refsIn(r[0]) != known.roots) return std::nullopt;
@@ -396,8 +396,8 @@ const std::string& AtspiElement::text() {
   if (!text_) {
     text_.emplace();
     if (!isSecretTextRole(node_.role) && (node_.interfaces & kTextInterface)) {
-      VariantRef reply = call(kText, "GetText",
-                              g_variant_new("(ii)", 0, wholeTextEnd(link_.traits)), "(s)");
+      VariantRef reply =
+          call(kText, "GetText", g_variant_new("(ii)", 0, wholeTextEnd(link_.traits)), "(s)");
       if (reply) {
         const gchar* t = nullptr;
         g_variant_get(reply.get(), "(&s)", &t);
@@ -481,8 +481,7 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
   }
   auto made = [&](AccessibleNode node) {
     return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
-                                          std::move(link), std::move(node), children.empty(),
-                                          true);
+                                          std::move(link), std::move(node), children.empty(), true);
   };
 
   const std::string key = resolvedPathKey(pid, root, index, children);

@@ -159,11 +159,10 @@ struct ActionRow {
   std::string_view toolkit;
 };
 constexpr ActionRow kActionTable[] = {
-    {"AXPress", "click"},      {"AXPress", "press"},         {"AXPress", "activate"},
-    {"AXPress", "toggle"},     {"AXPress", "Press"},         {"AXPress", "Toggle"},
-    {"AXShowMenu", "popup"},   {"AXShowMenu", "menu"},       {"AXShowMenu", "ShowMenu"},
-    {"AXShowMenu", "menu.popup"},
-    {"AXIncrement", "Increase"}, {"AXDecrement", "Decrease"},
+    {"AXPress", "click"},         {"AXPress", "press"},        {"AXPress", "activate"},
+    {"AXPress", "toggle"},        {"AXPress", "Press"},        {"AXPress", "Toggle"},
+    {"AXShowMenu", "popup"},      {"AXShowMenu", "menu"},      {"AXShowMenu", "ShowMenu"},
+    {"AXShowMenu", "menu.popup"}, {"AXIncrement", "Increase"}, {"AXDecrement", "Decrease"},
 };
 
 }  // namespace

@@ -15,8 +15,12 @@ struct KnownToolkit {
 // GTK 3 and other ATK toolkits answer through at-spi2-core's bridge ("GAIL", "gtk" or the
 // program's own name), GTK 4 through its own ("GTK", version 4.x).
 constexpr std::array kKnown{
-    KnownToolkit{"GTK", "4.", {.answersGetAll = true, .windowRelativeExtents = true, .textEndClamped = true,
-                                 .selectsByAdding = true}},
+    KnownToolkit{"GTK",
+                 "4.",
+                 {.answersGetAll = true,
+                  .windowRelativeExtents = true,
+                  .textEndClamped = true,
+                  .selectsByAdding = true}},
     KnownToolkit{"GTK", "", {.answersGetAll = true}},
     KnownToolkit{"gtk", "", {.answersGetAll = true, .treeInOneCall = true}},
     KnownToolkit{"GAIL", "", {.answersGetAll = true, .treeInOneCall = true}},
@@ -33,6 +37,8 @@ ToolkitTraits toolkitTraits(std::string_view toolkitName, std::string_view versi
   return {};
 }
 
-int32_t wholeTextEnd(const ToolkitTraits& traits) { return traits.textEndClamped ? INT32_MAX : -1; }
+int32_t wholeTextEnd(const ToolkitTraits& traits) {
+  return traits.textEndClamped ? INT32_MAX : -1;
+}
 
 }  // namespace tavren::atspi
