@@ -74,6 +74,11 @@ TEST(ToolkitTraits, CallShapesPerToolkit) {
   EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").answersGetAll);
   EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").windowRelativeExtents);
   EXPECT_FALSE(toolkitTraits("GTK", "3.24.38").windowRelativeExtents);
+  EXPECT_EQ(wholeTextEnd(toolkitTraits("GTK", "4.8.3")), INT32_MAX);  // clamps -1 to nothing
+  EXPECT_EQ(wholeTextEnd(toolkitTraits("gtk", "3.24.38")), -1);
+  EXPECT_EQ(wholeTextEnd(toolkitTraits("Qt", "5.15.8")), -1);
+  EXPECT_TRUE(toolkitTraits("GTK", "4.8.3").selectsByAdding);
+  EXPECT_FALSE(toolkitTraits("gtk", "3.24.38").selectsByAdding);
   EXPECT_FALSE(toolkitTraits("", "").answersGetAll);  // did not say
   EXPECT_FALSE(toolkitTraits("SomeToolkit", "1.0").answersGetAll);
 }
@@ -85,6 +90,13 @@ TEST(AtspiRoles, ActionNames) {
   EXPECT_EQ(protocolActionNames(V{"expand or contract", "activate", "activate"}),
             (V{"expand or contract", "AXPress", "activate"}));
   EXPECT_EQ(protocolActionNames(V{}), V{});
+  // GTK 4: a button, a switch, an entry with an icon, a label's own actions.
+  EXPECT_EQ(protocolActionNames(V{"click"}), V{"AXPress"});
+  EXPECT_EQ(protocolActionNames(V{"toggle"}), V{"AXPress"});
+  EXPECT_EQ(protocolActionNames(V{"activate", "activate-primary-icon"}),
+            (V{"AXPress", "activate-primary-icon"}));
+  EXPECT_EQ(protocolActionNames(V{"clipboard.copy", "menu.popup", "selection.select-all"}),
+            (V{"clipboard.copy", "AXShowMenu", "selection.select-all"}));
 }
 
 }  // namespace

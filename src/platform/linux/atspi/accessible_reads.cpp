@@ -377,7 +377,7 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
       at[i] = calls.size();
       // The whole text: asking for a prefix by offset makes some toolkits read past the end.
       calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Text", "GetText",
-                                     g_variant_new("(ii)", 0, -1), "(s)"));
+                                     g_variant_new("(ii)", 0, wholeTextEnd(link.traits)), "(s)"));
     } else if (node.interfaces & kValueInterface) {
       at[i] = calls.size();
       calls.push_back(

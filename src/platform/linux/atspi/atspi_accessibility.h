@@ -4,6 +4,7 @@
 #include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/atspi_snapshot.h"
+#include "platform/linux/atspi/resolved_paths.h"
 
 namespace tavren::atspi {
 
@@ -39,6 +40,7 @@ class AtspiAccessibility final : public Accessibility {
   AtspiBus& bus_;
   TreeReading reading_;
   AppConnections direct_;
+  ResolvedPaths paths_;
 };
 
 }  // namespace tavren::atspi

@@ -7,6 +7,7 @@
 
 #include "platform/linux/atspi/atspi_accessibility.h"
 #include "platform/linux/atspi/atspi_roles.h"
+#include "platform/linux/atspi/resolved_paths.h"
 #include "platform/linux/atspi/text_offsets.h"
 
 namespace tavren::atspi {
@@ -33,6 +34,20 @@ bool boolReply(const VariantRef& reply) {
     g_variant_get(reply.get(), "(b)", &done);
   }
   return done;
+}
+
+// Whether a text-selection call says it was done. GTK 4 answers some of them with an int
+// ("(i)", AddSelection on text views) or with nothing ("()", SetCaretOffset on labels) where
+// AT-SPI names a boolean; the selection read back afterwards is what decides.
+bool selectionDone(const VariantRef& reply) {
+  if (!reply) return false;
+  if (g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(b)"))) return boolReply(reply);
+  if (g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(i)"))) {
+    gint32 done = 0;
+    g_variant_get(reply.get(), "(i)", &done);
+    return done != 0;
+  }
+  return g_variant_n_children(reply.get()) == 0;
 }
 
 std::optional<double> doubleProperty(const VariantRef& reply) {
@@ -89,14 +104,18 @@ DbusCall accessibleCall(const AccessibleRef& ref, const char* method) {
 // Role, states, interfaces, name and description of one accessible, in one round trip. Each
 // property is asked on its own: Qt 5 ends the whole application when asked for all of the
 // Accessible interface's properties at once (Properties.GetAll).
-AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
-  std::vector<DbusCall> calls;
+constexpr size_t kNodeCalls = 5;
+
+void addNodeCalls(std::vector<DbusCall>& calls, const AccessibleRef& ref) {
   calls.push_back(accessibleCall(ref, "GetRole"));
   calls.push_back(accessibleCall(ref, "GetState"));
   calls.push_back(accessibleCall(ref, "GetInterfaces"));
   calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Name"));
   calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Description"));
-  std::vector<VariantRef> r = callApp(link, std::move(calls));
+}
+
+// The node from the replies to addNodeCalls, starting at r[0].
+AccessibleNode nodeFrom(const AccessibleRef& ref, std::span<const VariantRef> r) {
   AccessibleNode node;
   node.ref = ref;
   if (!r[0] || !g_variant_is_of_type(r[0].get(), G_VARIANT_TYPE("(u)"))) return node;
@@ -119,6 +138,93 @@ AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
   }
   node.name = stringProperty(r[3]);
   node.description = stringProperty(r[4]);
+  return node;
+}
+
+AccessibleNode readElementNode(AppLink& link, const AccessibleRef& ref) {
+  std::vector<DbusCall> calls;
+  addNodeCalls(calls, ref);
+  std::vector<VariantRef> r = callApp(link, std::move(calls));
+  return nodeFrom(ref, r);
+}
+
+// The references in a reply of type (a(so)); none when it is not one.
+std::optional<std::vector<AccessibleRef>> refsIn(const VariantRef& reply) {
+  if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a(so))"))) return std::nullopt;
+  std::vector<AccessibleRef> refs;
+  GVariantIter* items = nullptr;
+  g_variant_get(reply.get(), "(a(so))", &items);
+  const gchar* bus = nullptr;
+  const gchar* path = nullptr;
+  while (g_variant_iter_next(items, "(&s&o)", &bus, &path)) refs.push_back({bus, path});
+  g_variant_iter_free(items);
+  return refs;
+}
+
+// Sends one call that expects no answer, on the connection callApp would take for it; false
+// when it could not be sent.
+bool sendUnanswered(const AppLink& link, const AccessibleRef& ref, const char* interface,
+                    const char* method, GVariant* parameters) {
+  g_variant_ref_sink(parameters);
+  const bool direct = link.direct != nullptr && ref.bus == link.busName;
+  GDBusConnection* connection = direct ? link.direct : link.bus;
+  bool sent = false;
+  if (connection && link.answering && g_dbus_is_name(ref.bus.c_str()) &&
+      g_variant_is_object_path(ref.path.c_str())) {
+    GDBusMessage* message = g_dbus_message_new_method_call(direct ? nullptr : ref.bus.c_str(),
+                                                           ref.path.c_str(), interface, method);
+    g_dbus_message_set_body(message, parameters);
+    g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED);
+    sent = g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
+                                          nullptr, nullptr);
+    g_object_unref(message);
+  }
+  g_variant_unref(parameters);
+  return sent;
+}
+
+// One step down a path: the child count and the child at `i`, asked together.
+void addStep(std::vector<DbusCall>& calls, const AccessibleRef& from, int64_t i) {
+  calls.push_back(propertyGet(from.bus, from.path, kAccessible, "ChildCount"));
+  calls.push_back({from.bus, from.path, kAccessible, "GetChildAtIndex",
+                   g_variant_new("(i)", static_cast<gint32>(i)), G_VARIANT_TYPE("((so))")});
+}
+
+// The child a step's replies name; none when `i` is beyond the count or a read failed.
+std::optional<AccessibleRef> stepTarget(const VariantRef& count, const VariantRef& child,
+                                        int64_t i) {
+  const std::optional<int32_t> n = intProperty(count);
+  if (!n || i >= *n || !child) return std::nullopt;
+  const gchar* bus = nullptr;
+  const gchar* path = nullptr;
+  g_variant_get(child.get(), "((&s&o))", &bus, &path);
+  if (std::string_view(path) == kNullPath) return std::nullopt;
+  return AccessibleRef{bus, path};
+}
+
+// The element a remembered path led to, when it still does: the application has the same
+// children, and each step of the walk (the child count and the child at the path's index of the
+// link before) gives the same link again. The steps are independent once the links are known,
+// so they all go in one batch, which also reads the element. None when anything differs or
+// fails. (GetIndexInParent would be cheaper to ask but GTK 3 numbers some children otherwise:
+// gtk3-widget-factory's window says 1 for its child 0.)
+std::optional<AccessibleNode> confirmedNode(AppLink& link, const std::string& rootPath,
+                                            const ResolvedPath& known,
+                                            std::span<const int64_t> children) {
+  if (known.chain.size() != children.size() + 1) return std::nullopt;
+  std::vector<DbusCall> calls;
+  calls.push_back(
+      {link.busName, rootPath, kAccessible, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))")});
+  for (size_t k = 1; k < known.chain.size(); ++k)
+    addStep(calls, known.chain[k - 1], children[k - 1]);
+  addNodeCalls(calls, known.chain.back());
+  std::vector<VariantRef> r = callApp(link, std::move(calls));
+  if (refsIn(r[0]) != known.roots) return std::nullopt;
+  for (size_t k = 1; k < known.chain.size(); ++k) {
+    if (stepTarget(r[2 * k - 1], r[2 * k], children[k - 1]) != known.chain[k]) return std::nullopt;
+  }
+  AccessibleNode node = nodeFrom(known.chain.back(), std::span(r).subspan(r.size() - kNodeCalls));
+  if (!node.read) return std::nullopt;
   return node;
 }
 
@@ -151,12 +257,13 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
 }
 
 AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct,
-                           AppLink link, AccessibleNode node, bool topLevel)
+                           AppLink link, AccessibleNode node, bool topLevel, bool statesCurrent)
     : bus_(std::move(bus)),
       direct_(std::move(direct)),
       link_(std::move(link)),
       node_(std::move(node)),
       topLevel_(topLevel),
+      statesCurrent_(statesCurrent),
       facts_(factsOf(node_, topLevel)) {
   link_.bus = bus_.get();
   link_.direct = direct_.get();
@@ -164,6 +271,7 @@ AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnec
 
 VariantRef AtspiElement::call(const char* interface, const char* method, GVariant* parameters,
                               const char* replyType) {
+  statesCurrent_ = false;  // any call may act
   std::vector<DbusCall> calls;
   calls.push_back({node_.ref.bus, node_.ref.path, interface, method, parameters,
                    replyType ? G_VARIANT_TYPE(replyType) : nullptr});
@@ -175,6 +283,10 @@ AccessibilityError AtspiElement::failureCode() const {
 }
 
 std::variant<uint64_t, AccessibilityError> AtspiElement::freshStates() {
+  if (statesCurrent_) {
+    statesCurrent_ = false;
+    return node_.states;
+  }
   VariantRef reply = call(kAccessible, "GetState", nullptr, "(au)");
   if (!reply) return failureCode();
   node_.states = statesIn(reply);
@@ -240,8 +352,13 @@ SettableAnswer AtspiElement::valueSettable() {
   return {0, (node_.interfaces & kValueInterface) && isSteppedRole(node_.role)};
 }
 
+// A spin button or slider takes a number through Value even where it also edits its text: GTK
+// keeps text set through EditableText uncommitted (the value unchanged) until the field is
+// activated.
 AccessibilityError AtspiElement::setValue(const std::string& value) {
-  if ((node_.interfaces & kEditableTextInterface) && hasState(node_.states, ATSPI_STATE_EDITABLE)) {
+  const bool stepped = isSteppedRole(node_.role) && (node_.interfaces & kValueInterface);
+  if (!stepped && (node_.interfaces & kEditableTextInterface) &&
+      hasState(node_.states, ATSPI_STATE_EDITABLE)) {
     VariantRef reply =
         call(kEditableText, "SetTextContents", g_variant_new("(s)", value.c_str()), "(b)");
     if (!reply) return failureCode();
@@ -283,7 +400,8 @@ const std::string& AtspiElement::text() {
   if (!text_) {
     text_.emplace();
     if (!isSecretTextRole(node_.role) && (node_.interfaces & kTextInterface)) {
-      VariantRef reply = call(kText, "GetText", g_variant_new("(ii)", 0, -1), "(s)");
+      VariantRef reply =
+          call(kText, "GetText", g_variant_new("(ii)", 0, wholeTextEnd(link_.traits)), "(s)");
       if (reply) {
         const gchar* t = nullptr;
         g_variant_get(reply.get(), "(&s)", &t);
@@ -308,15 +426,23 @@ AccessibilityError AtspiElement::setSelection(TextRange range) {
   const auto end = static_cast<gint32>(codePointOffset(t, range.location + range.length));
   VariantRef reply;
   if (range.length == 0) {
-    reply = call(kText, "SetCaretOffset", g_variant_new("(i)", start), "(b)");
+    reply = call(kText, "SetCaretOffset", g_variant_new("(i)", start), nullptr);
+  } else if (link_.traits.selectsByAdding) {
+    reply = call(kText, "SetCaretOffset", g_variant_new("(i)", start), nullptr);
+    if (!reply) return failureCode();
+    return sendUnanswered(link_, node_.ref, kText, "AddSelection",
+                          g_variant_new("(ii)", start, end))
+               ? 0
+               : kAXErrorFailure;
   } else {
-    reply = call(kText, "SetSelection", g_variant_new("(iii)", 0, start, end), "(b)");
-    if (reply && !boolReply(reply)) {
-      reply = call(kText, "AddSelection", g_variant_new("(ii)", start, end), "(b)");
+    // SetSelection changes an existing selection only; AddSelection makes one where none is.
+    reply = call(kText, "SetSelection", g_variant_new("(iii)", 0, start, end), nullptr);
+    if (reply && !selectionDone(reply)) {
+      reply = call(kText, "AddSelection", g_variant_new("(ii)", start, end), nullptr);
     }
   }
   if (!reply) return failureCode();
-  return boolReply(reply) ? 0 : kAXErrorFailure;
+  return selectionDone(reply) ? 0 : kAXErrorFailure;
 }
 
 std::optional<TextRange> AtspiElement::selection() {
@@ -340,8 +466,10 @@ std::optional<TextRange> AtspiElement::selection() {
   return TextRange{utf16Offset(t, *caret), 0};
 }
 
-// Resolution: the application's children, then one child by index per step, each step one
-// round trip asking the child count and the child together.
+// Resolution: a path resolved before is confirmed in one round trip (confirmedNode). Else the
+// application's children, then one child by index per step, each step one round trip asking the
+// child count and the child together (the first step of a window path rides with the roles of
+// the application's children); what it found is remembered.
 std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, PathRoot root,
                                                                int64_t index,
                                                                std::span<const int64_t> children) {
@@ -352,47 +480,76 @@ std::unique_ptr<AccessibleElement> AtspiAccessibility::element(int32_t pid, Path
   link.direct = reach->direct.get();
   link.answering = reach->answering;
   link.busName = reach->busName;
+  for (int64_t i : children) {
+    if (i < 0 || i > INT32_MAX) return nullptr;
+  }
+  auto made = [&](AccessibleNode node) {
+    return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
+                                          std::move(link), std::move(node), children.empty(), true);
+  };
 
-  AccessibleNode appNode;
-  appNode.ref = {reach->busName, reach->rootPath};
-  const AccessibleNode* appNodes[] = {&appNode};
-  auto lists = readChildLists(link, appNodes, SIZE_MAX);
-  if (!lists[0]) return nullptr;
-  std::vector<AccessibleRef> roots = std::move(*lists[0]);
+  const std::string key = resolvedPathKey(pid, root, index, children);
+  if (std::optional<ResolvedPath> known = paths_.find(key);
+      known && known->busName == link.busName) {
+    link.traits = known->traits;
+    if (std::optional<AccessibleNode> node = confirmedNode(link, reach->rootPath, *known, children))
+      return made(std::move(*node));
+    if (!link.answering) return nullptr;
+  }
+
+  // The root's children and the toolkit (its traits shape later calls) in one batch.
+  RootRead rootRead = readRoot(link, reach->rootPath, false);
+  if (!rootRead.rootChildren) return nullptr;
+  ResolvedPath resolved{link.busName, std::move(*rootRead.rootChildren), {}, link.traits};
+  std::vector<AccessibleRef> roots = resolved.roots;
+  size_t firstStep = 0;
+  AccessibleRef firstChild;  // the first step's child, when it rode with the roles
   if (root == PathRoot::Window) {
+    // The roles of the application's children tell which are windows. Usually all of them
+    // are, so the first step down from the index-th child goes in the same batch; it counts
+    // only when that child is indeed the index-th window.
     std::vector<DbusCall> calls;
     for (const AccessibleRef& ref : roots) calls.push_back(accessibleCall(ref, "GetRole"));
+    const bool guess = !children.empty() && static_cast<uint64_t>(index) < roots.size();
+    if (guess) addStep(calls, roots[static_cast<size_t>(index)], children[0]);
     std::vector<VariantRef> roles = callApp(link, std::move(calls));
     std::vector<AccessibleRef> windows;
     for (size_t i = 0; i < roots.size(); ++i) {
       uint32_t role = 0;
       if (!roles[i] || !g_variant_is_of_type(roles[i].get(), G_VARIANT_TYPE("(u)"))) continue;
       g_variant_get(roles[i].get(), "(u)", &role);
-      if (isWindowRole(role)) windows.push_back(std::move(roots[i]));
+      if (isWindowRole(role)) windows.push_back(roots[i]);
+    }
+    if (static_cast<uint64_t>(index) >= windows.size()) return nullptr;
+    if (guess && windows[static_cast<size_t>(index)] == roots[static_cast<size_t>(index)]) {
+      std::optional<AccessibleRef> child =
+          stepTarget(roles[roots.size()], roles[roots.size() + 1], children[0]);
+      if (!child) return nullptr;
+      firstChild = std::move(*child);
+      firstStep = 1;
     }
     roots = std::move(windows);
   }
   if (static_cast<uint64_t>(index) >= roots.size()) return nullptr;
   AccessibleRef current = roots[static_cast<size_t>(index)];
-  for (int64_t i : children) {
-    if (i < 0 || i > INT32_MAX) return nullptr;
+  resolved.chain.push_back(current);
+  if (firstStep == 1) {
+    current = std::move(firstChild);
+    resolved.chain.push_back(current);
+  }
+  for (size_t k = firstStep; k < children.size(); ++k) {
     std::vector<DbusCall> calls;
-    calls.push_back(propertyGet(current.bus, current.path, kAccessible, "ChildCount"));
-    calls.push_back({current.bus, current.path, kAccessible, "GetChildAtIndex",
-                     g_variant_new("(i)", static_cast<gint32>(i)), G_VARIANT_TYPE("((so))")});
+    addStep(calls, current, children[k]);
     std::vector<VariantRef> replies = callApp(link, std::move(calls));
-    const std::optional<int32_t> count = intProperty(replies[0]);
-    if (!count || i >= *count || !replies[1]) return nullptr;
-    const gchar* bus = nullptr;
-    const gchar* path = nullptr;
-    g_variant_get(replies[1].get(), "((&s&o))", &bus, &path);
-    if (std::string_view(path) == kNullPath) return nullptr;
-    current = {bus, path};
+    std::optional<AccessibleRef> child = stepTarget(replies[0], replies[1], children[k]);
+    if (!child) return nullptr;
+    current = std::move(*child);
+    resolved.chain.push_back(current);
   }
   AccessibleNode found = readElementNode(link, current);
   if (!found.read) return nullptr;
-  return std::make_unique<AtspiElement>(std::move(reach->bus), std::move(reach->direct),
-                                        std::move(link), std::move(found), children.empty());
+  paths_.remember(key, std::move(resolved));
+  return made(std::move(found));
 }
 
 }  // namespace tavren::atspi

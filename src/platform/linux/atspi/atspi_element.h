@@ -19,8 +19,10 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
 // Text. Offsets cross the bus as code points and leave as UTF-16 units.
 class AtspiElement final : public AccessibleElement {
  public:
+  // statesCurrent: the node's states were read just now (by the resolution of this request), so
+  // the first settable check need not read them again.
   AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct, AppLink link,
-               AccessibleNode node, bool topLevel);
+               AccessibleNode node, bool topLevel, bool statesCurrent = false);
 
   const AccessibilityElement& element() const override { return facts_; }
   ElementDetails details() override;
@@ -34,7 +36,8 @@ class AtspiElement final : public AccessibleElement {
   std::optional<TextRange> selection() override;
 
  private:
-  // The states read now, or the code of a failed read.
+  // The states read now (or by the resolution, before anything acted), or the code of a failed
+  // read.
   std::variant<uint64_t, AccessibilityError> freshStates();
   // A call to this accessible; null reply on failure.
   VariantRef call(const char* interface, const char* method, GVariant* parameters,
@@ -49,6 +52,7 @@ class AtspiElement final : public AccessibleElement {
   AppLink link_;
   AccessibleNode node_;
   bool topLevel_;
+  bool statesCurrent_;
   AccessibilityElement facts_;
   std::optional<std::string> text_;
   // The toolkit's action names as details() last read them: perform() acts by their index.

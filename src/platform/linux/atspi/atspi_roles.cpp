@@ -150,16 +150,19 @@ static_assert(tableSorted(), "one row per role, in AtspiRole order");
 // stay as the toolkit gives them. Read from the running toolkits: GTK 3 ("click" on buttons,
 // "press" and "activate" on others, "toggle" on toggles), Qt 5 ("Press" and "SetFocus" on
 // buttons, "ShowMenu" and "Press" on combo boxes, "Toggle" on list items; "Increase" and
-// "Decrease" are Qt's names for stepping).
+// "Decrease" are Qt's names for stepping), GTK 4 ("click" on buttons and toggle buttons,
+// "toggle" on switches, "activate" on entries and expanders, the widget's own actions such as
+// "menu.popup" (its context menu) on labels and text views; check buttons list none). GTK 4
+// lists localized names through GetActions: names are read with GetName, which is not.
 struct ActionRow {
   std::string_view protocol;
   std::string_view toolkit;
 };
 constexpr ActionRow kActionTable[] = {
-    {"AXPress", "click"},      {"AXPress", "press"},         {"AXPress", "activate"},
-    {"AXPress", "toggle"},     {"AXPress", "Press"},         {"AXPress", "Toggle"},
-    {"AXShowMenu", "popup"},   {"AXShowMenu", "menu"},       {"AXShowMenu", "ShowMenu"},
-    {"AXIncrement", "Increase"}, {"AXDecrement", "Decrease"},
+    {"AXPress", "click"},         {"AXPress", "press"},        {"AXPress", "activate"},
+    {"AXPress", "toggle"},        {"AXPress", "Press"},        {"AXPress", "Toggle"},
+    {"AXShowMenu", "popup"},      {"AXShowMenu", "menu"},      {"AXShowMenu", "ShowMenu"},
+    {"AXShowMenu", "menu.popup"}, {"AXIncrement", "Increase"}, {"AXDecrement", "Decrease"},
 };
 
 }  // namespace

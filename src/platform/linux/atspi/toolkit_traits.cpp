@@ -1,6 +1,7 @@
 #include "platform/linux/atspi/toolkit_traits.h"
 
 #include <array>
+#include <cstdint>
 
 namespace tavren::atspi {
 namespace {
@@ -14,7 +15,12 @@ struct KnownToolkit {
 // GTK 3 and other ATK toolkits answer through at-spi2-core's bridge ("GAIL", "gtk" or the
 // program's own name), GTK 4 through its own ("GTK", version 4.x).
 constexpr std::array kKnown{
-    KnownToolkit{"GTK", "4.", {.answersGetAll = true, .windowRelativeExtents = true}},
+    KnownToolkit{"GTK",
+                 "4.",
+                 {.answersGetAll = true,
+                  .windowRelativeExtents = true,
+                  .textEndClamped = true,
+                  .selectsByAdding = true}},
     KnownToolkit{"GTK", "", {.answersGetAll = true}},
     KnownToolkit{"gtk", "", {.answersGetAll = true, .treeInOneCall = true}},
     KnownToolkit{"GAIL", "", {.answersGetAll = true, .treeInOneCall = true}},
@@ -29,6 +35,10 @@ ToolkitTraits toolkitTraits(std::string_view toolkitName, std::string_view versi
     if (known.name == toolkitName && version.starts_with(known.version)) return known.traits;
   }
   return {};
+}
+
+int32_t wholeTextEnd(const ToolkitTraits& traits) {
+  return traits.textEndClamped ? INT32_MAX : -1;
 }
 
 }  // namespace tavren::atspi

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace tavren::atspi {
@@ -17,7 +18,20 @@ struct ToolkitTraits {
   // org.a11y.atspi.Collection.GetTree answered (at-spi2-core's ATK bridge, absent from its
   // interface description): a whole subtree with the properties named, in one call.
   bool treeInOneCall = false;
+  // Text.GetText clamps the end offset into the text, so the usual "to the end" (-1) answers
+  // nothing: the whole text is asked up to INT32_MAX instead (GTK 4). Only for toolkits seen to
+  // clamp; others may read past the end for an end beyond the text.
+  bool textEndClamped = false;
+  // Text selections are made by adding: Text.SetSelection collapses a text view's selection to
+  // its end, and Text.AddSelection of a text view sets the selection but never answers (GTK 4.8;
+  // later versions answer an int). The caret goes to the selection's start first (which drops
+  // any selection), then AddSelection is sent expecting no answer; reading the selection back
+  // tells whether it took.
+  bool selectsByAdding = false;
 };
+
+// The end offset that asks Text.GetText for the whole text under these traits.
+int32_t wholeTextEnd(const ToolkitTraits& traits);
 
 // The traits of the toolkit an application names (org.a11y.atspi.Application ToolkitName and
 // Version); unknown names give the defaults.
