@@ -144,7 +144,10 @@ std::vector<PasteboardItem> readClipboard(const ClipboardReadLimits& limits) {
       item.push_back({names[i], std::move(*data)});
     }
   }
-  return {std::move(item)};
+  // Not `return {std::move(item)}`: an initializer list would copy the item, data and all.
+  std::vector<PasteboardItem> items;
+  items.push_back(std::move(item));
+  return items;
 }
 
 }  // namespace tavren::x11
