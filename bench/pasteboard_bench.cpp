@@ -115,6 +115,9 @@ Json measure(headless::HeadlessDesktop& desktop, ServiceProcess& service, const 
     t0 = Clock::now();
     readBack();
     xclipRead.push_back(msSince(t0));
+    // Empty the clipboard (a name never stored), so that xclip -i leaves and the next round's
+    // wait sees the new fixture own it rather than xclip, which offers the same target.
+    call(service, "pasteboardRestore", "never stored");
   }
   std::remove(file.c_str());
   Json j = {{"bytes", c.bytes.size()}, {"type", c.type}};

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -27,20 +29,150 @@ void putNumber(std::string& out, T value) {
   out.append(bytes, sizeof(T));
 }
 
-// Reads a number or a byte string from the front of `in`, consuming it; false past the end.
-template <class T>
-bool takeNumber(std::string_view& in, T* value) {
-  if (in.size() < sizeof(T)) return false;
-  std::memcpy(value, in.data(), sizeof(T));
-  in.remove_prefix(sizeof(T));
+// A file's bytes in order, as pieces: the framing (header, counts, sizes, type names) is written
+// into `framing`, reserved up front so that the pieces stay valid; the data is referenced where
+// it lies, so that large values are never copied on their way to the file.
+std::vector<std::string_view> filePieces(const std::vector<PasteboardItem>& items,
+                                         std::string& framing) {
+  size_t size = kMagic.size() + 4;
+  size_t count = 1;
+  for (const auto& item : items) {
+    size += 4;
+    for (const auto& r : item) size += 12 + r.type.size();
+    count += 2 * item.size();
+  }
+  framing.clear();
+  framing.reserve(size);
+  std::vector<std::string_view> pieces;
+  pieces.reserve(count);
+  size_t start = 0;
+  auto cut = [&] {
+    pieces.emplace_back(framing.data() + start, framing.size() - start);
+    start = framing.size();
+  };
+  framing.append(kMagic);
+  putNumber<uint32_t>(framing, uint32_t(items.size()));
+  for (const auto& item : items) {
+    putNumber<uint32_t>(framing, uint32_t(item.size()));
+    for (const auto& r : item) {
+      putNumber<uint32_t>(framing, uint32_t(r.type.size()));
+      framing.append(r.type);
+      putNumber<uint64_t>(framing, uint64_t(r.data.size()));
+      cut();
+      pieces.emplace_back(r.data);
+    }
+  }
+  cut();
+  return pieces;
+}
+
+// The bytes of a string, consumed from the front.
+class ViewBytes {
+ public:
+  explicit ViewBytes(std::string_view in) : in_(in) {}
+  uint64_t left() const { return in_.size(); }
+  bool take(char* out, size_t n) {
+    if (n > in_.size()) return false;
+    if (n > 0) std::memcpy(out, in_.data(), n);
+    in_.remove_prefix(n);
+    return true;
+  }
+
+ private:
+  std::string_view in_;
+};
+
+// The bytes of an open file of known size, consumed from the front: small fields come through a
+// buffer, large values are read straight into their destination.
+class FileBytes {
+ public:
+  FileBytes(int fd, uint64_t size) : fd_(fd), left_(size) {}
+  uint64_t left() const { return left_; }
+  // The errno of a failed read; 0 when every read succeeded.
+  int error() const { return error_; }
+  bool take(char* out, size_t n) {
+    if (n > left_) return false;
+    const size_t buffered = std::min(n, end_ - pos_);
+    if (buffered > 0) std::memcpy(out, buffer_ + pos_, buffered);
+    pos_ += buffered;
+    left_ -= buffered;
+    out += buffered;
+    n -= buffered;
+    if (n == 0) return true;
+    if (n >= sizeof buffer_) {
+      if (!readFully(out, n)) return false;
+      left_ -= n;
+      return true;
+    }
+    const size_t refill = size_t(std::min<uint64_t>(sizeof buffer_, left_));
+    if (!readFully(buffer_, refill)) return false;
+    pos_ = 0;
+    end_ = refill;
+    return take(out, n);
+  }
+
+ private:
+  bool readFully(char* out, size_t n) {
+    while (n > 0) {
+      const ssize_t got = ::read(fd_, out, n);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) error_ = errno;
+      if (got <= 0) return false;  // an error, or the file shrank
+      out += got;
+      n -= size_t(got);
+    }
+    return true;
+  }
+
+  int fd_;
+  uint64_t left_;
+  int error_ = 0;
+  char buffer_[1 << 16];
+  size_t pos_ = 0;
+  size_t end_ = 0;
+};
+
+template <class T, class Bytes>
+bool takeNumber(Bytes& in, T* value) {
+  char bytes[sizeof(T)];
+  if (!in.take(bytes, sizeof(T))) return false;
+  std::memcpy(value, bytes, sizeof(T));
   return true;
 }
 
-bool takeBytes(std::string_view& in, uint64_t size, std::string* out) {
-  if (in.size() < size) return false;
-  out->assign(in.data(), size);
-  in.remove_prefix(size);
-  return true;
+// A string of `size` bytes from `in`; refused before any allocation when fewer bytes are left.
+template <class Bytes>
+bool takeString(Bytes& in, uint64_t size, std::string* out) {
+  if (size > in.left()) return false;
+  out->resize(size_t(size));
+  return in.take(out->data(), size_t(size));
+}
+
+template <class Bytes>
+std::optional<std::vector<PasteboardItem>> decodeItems(Bytes& in) {
+  std::string magic;
+  if (!takeString(in, kMagic.size(), &magic) || magic != kMagic) return std::nullopt;
+  uint32_t itemCount = 0;
+  if (!takeNumber(in, &itemCount)) return std::nullopt;
+  std::vector<PasteboardItem> items;
+  for (uint32_t i = 0; i < itemCount; ++i) {
+    uint32_t reps = 0;
+    if (!takeNumber(in, &reps)) return std::nullopt;
+    PasteboardItem item;
+    for (uint32_t k = 0; k < reps; ++k) {
+      uint32_t typeSize = 0;
+      uint64_t dataSize = 0;
+      PasteboardRepresentation r;
+      if (!takeNumber(in, &typeSize) || !takeString(in, typeSize, &r.type) ||
+          !takeNumber(in, &dataSize) || !takeString(in, dataSize, &r.data)) {
+        return std::nullopt;
+      }
+      item.push_back(std::move(r));
+    }
+    items.push_back(std::move(item));
+  }
+  if (in.left() != 0) return std::nullopt;
+  return items;
 }
 
 // Makes `path` a directory private to this user: created 0700 when missing; an existing one must
@@ -60,12 +192,26 @@ std::string ensurePrivateDirectory(const std::filesystem::path& path) {
   return {};
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+bool writeAll(int fd, std::vector<std::string_view> pieces) {
+  size_t first = 0;
+  while (first < pieces.size()) {
+    iovec iov[64];
+    int count = 0;
+    for (size_t i = first; i < pieces.size() && count < 64; ++i) {
+      if (!pieces[i].empty()) {
+        iov[count++] = {const_cast<char*>(pieces[i].data()), pieces[i].size()};
+      }
+    }
+    if (count == 0) return true;
+    const ssize_t n = ::writev(fd, iov, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    bytes.remove_prefix(size_t(n));
+    for (size_t done = size_t(n); done > 0;) {
+      const size_t step = std::min(done, pieces[first].size());
+      pieces[first].remove_prefix(step);
+      done -= step;
+      if (pieces[first].empty()) ++first;
+    }
   }
   return true;
 }
@@ -95,51 +241,19 @@ std::optional<std::string> pasteboardFileName(std::string_view name) {
 }
 
 std::string encodePasteboardItems(const std::vector<PasteboardItem>& items) {
-  size_t total = kMagic.size() + 4;
-  for (const auto& item : items) {
-    total += 4;
-    for (const auto& r : item) total += 12 + r.type.size() + r.data.size();
-  }
+  std::string framing;
+  const std::vector<std::string_view> pieces = filePieces(items, framing);
+  size_t total = 0;
+  for (std::string_view p : pieces) total += p.size();
   std::string out;
   out.reserve(total);
-  out.append(kMagic);
-  putNumber<uint32_t>(out, uint32_t(items.size()));
-  for (const auto& item : items) {
-    putNumber<uint32_t>(out, uint32_t(item.size()));
-    for (const auto& r : item) {
-      putNumber<uint32_t>(out, uint32_t(r.type.size()));
-      out.append(r.type);
-      putNumber<uint64_t>(out, uint64_t(r.data.size()));
-      out.append(r.data);
-    }
-  }
+  for (std::string_view p : pieces) out.append(p);
   return out;
 }
 
-std::optional<std::vector<PasteboardItem>> decodePasteboardItems(std::string_view in) {
-  if (in.substr(0, kMagic.size()) != kMagic) return std::nullopt;
-  in.remove_prefix(kMagic.size());
-  uint32_t itemCount = 0;
-  if (!takeNumber(in, &itemCount)) return std::nullopt;
-  std::vector<PasteboardItem> items;
-  for (uint32_t i = 0; i < itemCount; ++i) {
-    uint32_t reps = 0;
-    if (!takeNumber(in, &reps)) return std::nullopt;
-    PasteboardItem item;
-    for (uint32_t k = 0; k < reps; ++k) {
-      uint32_t typeSize = 0;
-      uint64_t dataSize = 0;
-      PasteboardRepresentation r;
-      if (!takeNumber(in, &typeSize) || !takeBytes(in, typeSize, &r.type) ||
-          !takeNumber(in, &dataSize) || !takeBytes(in, dataSize, &r.data)) {
-        return std::nullopt;
-      }
-      item.push_back(std::move(r));
-    }
-    items.push_back(std::move(item));
-  }
-  if (!in.empty()) return std::nullopt;
-  return items;
+std::optional<std::vector<PasteboardItem>> decodePasteboardItems(std::string_view bytes) {
+  ViewBytes in(bytes);
+  return decodeItems(in);
 }
 
 std::string writeNamedPasteboard(const std::filesystem::path& directory, std::string_view name,
@@ -154,7 +268,8 @@ std::string writeNamedPasteboard(const std::filesystem::path& directory, std::st
   std::string temp = (directory / ".partial-XXXXXX").string();
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
   if (fd < 0) return systemError("cannot create a file in " + directory.string(), errno);
-  const bool written = writeAll(fd, encodePasteboardItems(items));
+  std::string framing;
+  const bool written = writeAll(fd, filePieces(items, framing));
   const int writeErrno = errno;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed) {
@@ -185,24 +300,19 @@ NamedPasteboardRead readNamedPasteboard(const std::filesystem::path& directory,
     return read;
   }
   read.found = true;
-  std::string bytes;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(size_t(st.st_size));
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      read.error = systemError("cannot read " + path.string(), errno);
-      ::close(fd);
-      return read;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, size_t(n));
+  if (::fstat(fd, &st) != 0) {
+    read.error = systemError("cannot inspect " + path.string(), errno);
+    ::close(fd);
+    return read;
   }
+  FileBytes in(fd, uint64_t(st.st_size));
+  std::optional<std::vector<PasteboardItem>> items = decodeItems(in);
   ::close(fd);
-  if (auto items = decodePasteboardItems(bytes)) {
+  if (items) {
     read.items = std::move(*items);
+  } else if (in.error() != 0) {
+    read.error = systemError("cannot read " + path.string(), in.error());
   } else {
     read.error = path.string() + " is not a pasteboard file";
   }

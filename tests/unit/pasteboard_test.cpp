@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -202,6 +203,27 @@ TEST_F(PasteboardTest, FileFormatRoundTripsAndRefusesDamagedBytes) {
     EXPECT_FALSE(decodePasteboardItems(bytes.substr(0, cut))) << cut;
   }
   EXPECT_FALSE(decodePasteboardItems(bytes + "x"));
+
+  // Through a file: values larger than the reader's buffer between small ones, each exact.
+  std::string large(3 << 20, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = char(i * 7 + i / 4099);
+  const std::vector<PasteboardItem> mixed = {
+      {{"a", "x"}, {"image/png", large}, {"b", ""}, {"c", large.substr(65530, 70000)}}, {}, kRich[0]};
+  ASSERT_EQ(writeNamedPasteboard(directory, "mixed", mixed), "");
+  EXPECT_EQ(fs::file_size(directory / *pasteboardFileName("mixed")), encodePasteboardItems(mixed).size());
+  NamedPasteboardRead read = readNamedPasteboard(directory, "mixed");
+  EXPECT_EQ(read.error, "");
+  EXPECT_TRUE(read.items == mixed);
+
+  // A size beyond the end of the file is refused as damage, not allocated.
+  std::string lying = encodePasteboardItems({{{"t", "abc"}}});
+  const uint64_t huge = uint64_t(1) << 60;
+  std::memcpy(lying.data() + lying.size() - 3 - sizeof huge, &huge, sizeof huge);
+  EXPECT_FALSE(decodePasteboardItems(lying));
+  std::ofstream(directory / *pasteboardFileName("lying"), std::ios::binary) << lying;
+  read = readNamedPasteboard(directory, "lying");
+  EXPECT_TRUE(read.found);
+  EXPECT_NE(read.error.find("not a pasteboard file"), std::string::npos);
 }
 
 TEST_F(PasteboardTest, ConcurrentRequestsOnDifferentNames) {

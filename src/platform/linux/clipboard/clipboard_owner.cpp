@@ -2,9 +2,11 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <optional>
 
@@ -262,6 +264,11 @@ std::unique_ptr<ClipboardOwner> ClipboardOwner::start(const std::string& display
                                                       const ClipboardServeLimits& limits) {
   auto x = SelectionConnection::open(display);
   if (!x) return nullptr;
+  // Room in the socket for a whole INCR chunk: a chunk then leaves in one write instead of a
+  // write per socket buffer, each waiting for the server to read the last (the kernel caps it).
+  const int sendBuffer = int(std::min<size_t>(limits.incrChunk + (64 << 10), INT_MAX));
+  ::setsockopt(xcb_get_file_descriptor(x->get()), SOL_SOCKET, SO_SNDBUF, &sendBuffer,
+               sizeof sendBuffer);
   return std::unique_ptr<ClipboardOwner>(new ClipboardOwner(std::move(x), limits));
 }
 

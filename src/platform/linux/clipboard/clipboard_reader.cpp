@@ -1,6 +1,7 @@
 #include "platform/linux/clipboard/clipboard_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "platform/linux/clipboard/selection_connection.h"
@@ -28,11 +29,17 @@ bool isNewValue(const xcb_generic_event_t& e, const SelectionConnection& x) {
          p.state == XCB_PROPERTY_NEW_VALUE;
 }
 
+// Room reserved up front for an INCR transfer at most: the size it announces is only a lower
+// bound, and an owner may announce anything.
+constexpr uint32_t kMostReserved = 256u << 20;
+
 // The chunks of an INCR transfer whose announcing property was just deleted, until the empty
 // chunk that ends it. Nothing when the sender pauses longer than `pause`.
 std::optional<std::string> receiveIncrementally(SelectionConnection& x,
-                                                std::chrono::milliseconds pause) {
+                                                std::chrono::milliseconds pause,
+                                                uint32_t announced) {
   std::string data;
+  data.reserve(std::min(announced, kMostReserved));
   for (;;) {
     auto deadline = SteadyClock::now() + pause;
     if (!x.waitForEvent([&x](const xcb_generic_event_t& e) { return isNewValue(e, x); }, nullptr,
@@ -70,7 +77,13 @@ std::optional<std::string> convert(SelectionConnection& x, xcb_atom_t target,
   if (notify->property == XCB_ATOM_NONE) return std::nullopt;
   auto r = takeProperty(x, a.transferProperty, deadline);
   if (!r) return std::nullopt;
-  if (r->type == a.incr) return receiveIncrementally(x, limit);
+  if (r->type == a.incr) {
+    uint32_t announced = 0;
+    if (r->format == 32 && xcb_get_property_value_length(r.get()) >= 4) {
+      std::memcpy(&announced, xcb_get_property_value(r.get()), 4);
+    }
+    return receiveIncrementally(x, limit, announced);
+  }
   if (r->format != 8 || r->type == XCB_ATOM_NONE) return std::nullopt;
   return std::string(valueBytes(r.get()));
 }
@@ -132,7 +145,10 @@ std::vector<PasteboardItem> readClipboard(const std::string& display,
       item.push_back({names[i], std::move(*data)});
     }
   }
-  return {std::move(item)};
+  // Not `return {std::move(item)}`: an initializer list would copy the item, data and all.
+  std::vector<PasteboardItem> items;
+  items.push_back(std::move(item));
+  return items;
 }
 
 }  // namespace tavren::x11
