@@ -8,6 +8,7 @@
 #include "platform/capture.h"
 #include "platform/focus.h"
 #include "platform/event_poster.h"
+#include "platform/input_monitor.h"
 #include "platform/pasteboard.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
@@ -29,6 +30,7 @@ class Platform {
   virtual Focus& focus() = 0;
   virtual EventPoster& eventPoster() = 0;
   virtual Pasteboard& pasteboard() = 0;
+  virtual InputMonitor& inputMonitor() = 0;
 };
 
 // The desktop of this machine (X11 and AT-SPI). Never fails: what cannot be reached is reported

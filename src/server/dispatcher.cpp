@@ -16,6 +16,7 @@
 #include "input/remote_desktop_input.h"
 #include "pasteboard/named_pasteboards.h"
 #include "pasteboard/pasteboard_methods.h"
+#include "recording/recording_methods.h"
 #include "server/ping_method.h"
 #include "windows/app_window_state.h"
 #include "windows/window_server_state.h"
@@ -115,6 +116,16 @@ const auto kCatalogue = std::to_array<MethodRow>({
           }),
     forApp("selectAXText", &acting<selectNativeAXText>, 13),
     forApp("setAXValue", &acting<setNativeAXValue>, 13),
+    MethodRow{.name = "startRecording",
+              .handler =
+                  [](const Json& params, Service& s) {
+                    return startRecordingMethod(params, s.recording, s.platform.inputMonitor());
+                  },
+              .runOn = RunOn::MainThread},
+    MethodRow{.name = "stopRecording",
+              .handler = [](const Json& params,
+                            Service& s) { return stopRecordingMethod(params, s.recording); },
+              .runOn = RunOn::MainThread},
     plain("windowCatalog",
           [](const Json&, Service& s) -> Outcome {
             return windowServerCatalog(s.platform.windowServer());

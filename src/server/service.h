@@ -5,6 +5,7 @@
 #include "core/worker_pool.h"
 #include "input/remote_input_state.h"
 #include "platform/platform.h"
+#include "recording/recording_stream.h"
 #include "server/line_writer.h"
 #include "server/main_loop.h"
 
@@ -20,12 +21,18 @@ inline constexpr size_t kQuickThreads = 2;
 
 // Process-wide state, created at start-up in member order and passed down by reference.
 struct Service {
-  Service(Platform& platform, int outputFd) : output(outputFd), platform(platform) {}
+  Service(Platform& platform, int outputFd)
+      : output(outputFd),
+        platform(platform),
+        recording(RecordingDesktop{platform.workspace(), platform.focus(), platform.windowServer(),
+                                   platform.accessibility()},
+                  [this](Json event) { output.writeProtocolValue(std::move(event)); }) {}
 
   LineWriter output;
   Platform& platform;
   MainLoop mainLoop;
   RemoteInputState remoteInput;
+  RecordingStream recording;  // recordingId, recordingSequence, recordingLock, the monitor
   WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
   WorkerPool requestQueue{kMaxRequestThreads};
   WorkerPool quickQueue{kQuickThreads};

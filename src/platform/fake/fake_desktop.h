@@ -13,6 +13,7 @@
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_focus.h"
 #include "platform/fake/fake_event_poster.h"
+#include "platform/fake/fake_input_monitor.h"
 #include "platform/fake/fake_pasteboard.h"
 #include "platform/platform.h"
 
@@ -56,6 +57,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeFocus& fakeFocus() { return focus_; }
   EventPoster& eventPoster() override { return eventPoster_; }
   FakeEventPoster& fakeEventPoster() { return eventPoster_; }
+  InputMonitor& inputMonitor() override { return inputMonitor_; }
+  FakeInputMonitor& fakeInputMonitor() { return inputMonitor_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -93,6 +96,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   Json clipboard_;
   FakeAppWindows appWindows_;
   FakeEventPoster eventPoster_;
+  FakeInputMonitor inputMonitor_;
   FakeAccessibility axTrees_;
   FakeFocus focus_;
   FakePasteboard pasteboard_;

@@ -10,6 +10,7 @@
 #include "platform/linux/capture/x11_capture.h"
 #include "platform/linux/focus/x11_focus.h"
 #include "platform/linux/input/linux_event_poster.h"
+#include "platform/linux/input/record_monitor.h"
 #include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
@@ -81,6 +82,7 @@ class LinuxPlatform final : public Platform {
         pasteboard_(x_.get()),
         capture_(x_.get()),
         eventPoster_(x_.get()),
+        inputMonitor_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),
         startup_([this] { startUp(); }) {
     // Detached: the process usually ends with _exit while the platform still lives, and a
@@ -106,6 +108,7 @@ class LinuxPlatform final : public Platform {
   Focus& focus() override { return focus_; }
   EventPoster& eventPoster() override { return eventPoster_; }
   Pasteboard& pasteboard() override { return pasteboard_; }
+  InputMonitor& inputMonitor() override { return inputMonitor_; }
 
  private:
   void startUp() {
@@ -140,6 +143,7 @@ class LinuxPlatform final : public Platform {
   x11::X11Pasteboard pasteboard_;
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
   input::LinuxEventPoster eventPoster_;
+  input::RecordMonitor inputMonitor_;
   mutable std::mutex mutex_;
   mutable std::condition_variable probeDone_;
   bool probed_ = false;

@@ -338,3 +338,39 @@ std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& wi
 }
 
 }  // namespace tavren::atspi
+
+namespace tavren::atspi {
+
+std::optional<ElementIndex> AtspiSnapshot::focusedElement() {
+  auto focused = [&](const AccessibleNode& node) {
+    return node.read && hasState(node.states, ATSPI_STATE_FOCUSED);
+  };
+  // The toolkit's cache holds every node's states: the focused one is found without a walk.
+  for (const AccessibleNode& node : cache_) {
+    if (!focused(node)) continue;
+    for (ElementIndex e = 0; e < nodes_.size(); ++e) {
+      if (nodes_[e].ref == node.ref) return e;
+    }
+    return add(node, std::nullopt, false, 0);
+  }
+  // Otherwise what shows is read level by level until the focused element turns up.
+  ElementIndex checked = 0;
+  for (size_t level = 0; level <= kShownLevels; ++level) {
+    for (; checked < elements_.size(); ++checked) {
+      if (focused(nodes_[checked])) return checked;
+    }
+    std::vector<ElementIndex> unread;
+    for (ElementIndex e = 0; e < elements_.size(); ++e) {
+      const AccessibleNode& node = nodes_[e];
+      if (!elements_[e].children && hasState(node.states, ATSPI_STATE_SHOWING) &&
+          !hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+        unread.push_back(e);
+      }
+    }
+    if (unread.empty()) break;
+    readChildren(unread, kShownChildren);
+  }
+  return std::nullopt;
+}
+
+}  // namespace tavren::atspi
