@@ -345,13 +345,24 @@ std::optional<ElementIndex> AtspiSnapshot::focusedElement() {
   auto focused = [&](const AccessibleNode& node) {
     return node.read && hasState(node.states, ATSPI_STATE_FOCUSED);
   };
-  // The toolkit's cache holds every node's states: the focused one is found without a walk.
-  for (const AccessibleNode& node : cache_) {
-    if (!focused(node)) continue;
-    for (ElementIndex e = 0; e < nodes_.size(); ++e) {
-      if (nodes_[e].ref == node.ref) return e;
+  // The toolkit's cache lists every node, but its states may be old ones: the focusable nodes'
+  // states are read again, all in one batch, and the one focused now is the answer.
+  if (!cache_.empty()) {
+    std::vector<AccessibleRef> focusable;
+    for (const AccessibleNode& node : cache_) {
+      if (node.read && hasState(node.states, ATSPI_STATE_FOCUSABLE)) focusable.push_back(node.ref);
     }
-    return add(node, std::nullopt, false, 0);
+    const std::vector<std::optional<uint64_t>> now = readStates(link_, focusable);
+    for (size_t i = 0; i < focusable.size(); ++i) {
+      if (!now[i] || !hasState(*now[i], ATSPI_STATE_FOCUSED)) continue;
+      for (ElementIndex e = 0; e < nodes_.size(); ++e) {
+        if (nodes_[e].ref == focusable[i]) return e;
+      }
+      AccessibleNode node = cache_[cacheIndex_.at(keyOf(focusable[i]))];
+      node.states = *now[i];
+      return add(std::move(node), std::nullopt, false, 0);
+    }
+    return std::nullopt;
   }
   // Otherwise what shows is read level by level until the focused element turns up.
   ElementIndex checked = 0;
