@@ -52,6 +52,7 @@ struct RecordingStream::Pending {
   int64_t at = 0;
   uint64_t generation = 0;
   Clock::time_point arrived;
+  int32_t frontPid = 0;
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -126,6 +127,9 @@ void RecordingStream::emitRecordingEvent(const ObservedInput& input) {
   }
   pending->input = input;
   pending->at = wallClockMs();
+  // The front process as the input happens (a click may change it a moment later); naming it
+  // may ask the application, which is left to the lookup.
+  pending->frontPid = frontProcessPid(desktop_.focus);
   pending->arrived = Clock::now();
   if (!lookups_.submit([this, pending] { lookUp(*pending); })) {
     std::lock_guard lock(pending->mutex);
@@ -167,7 +171,8 @@ void RecordingStream::lookUp(Pending& pending) {
     publish([&] { pending.appDone = pending.elementDone = true; });
     return;
   }
-  std::optional<AppInfo> app = frontmostApplication(desktop_.workspace, desktop_.focus);
+  std::optional<AppInfo> app;
+  if (pending.frontPid > 0) app = desktop_.workspace.application(pending.frontPid);
   const bool excluded = !app || isExcludedRecordingApp(appIdentityId(*app));
   const int32_t frontPid = app ? app->pid : 0;
   publish([&] {
