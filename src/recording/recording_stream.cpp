@@ -15,6 +15,9 @@ using Clock = std::chrono::steady_clock;
 
 // Lookups running at once: one per event in a burst, more than any hung application holds.
 constexpr size_t kLookupThreads = 8;
+// Naming the front application asks the window system and, once per process, the accessibility
+// registry: quick, but never behind the element lookups.
+constexpr size_t kAppLookupThreads = 2;
 
 int64_t wallClockMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -59,6 +62,7 @@ struct RecordingStream::Pending {
   bool appDone = false;
   std::optional<AppInfo> app;
   bool elementDone = false;
+  bool elementGivenUp = false;  // the element stays unknown: no need to wait for it
   Json element = Json::object();
 };
 
@@ -67,6 +71,7 @@ RecordingStream::RecordingStream(RecordingDesktop desktop, EventSink sink,
     : desktop_(desktop),
       sink_(std::move(sink)),
       elementWait_(elementWait),
+      appLookups_(kAppLookupThreads),
       lookups_(kLookupThreads),
       writer_([this] { writeLines(); }) {}
 
@@ -131,9 +136,15 @@ void RecordingStream::emitRecordingEvent(const ObservedInput& input) {
   // may ask the application, which is left to the lookup.
   pending->frontPid = frontProcessPid(desktop_.focus);
   pending->arrived = Clock::now();
-  if (!lookups_.submit([this, pending] { lookUp(*pending); })) {
+  // The application is looked up apart from the element, so that elements queued behind a slow
+  // application never hold up learning which application a line is for.
+  if (!appLookups_.submit([this, pending] { lookUpApp(*pending); })) {
     std::lock_guard lock(pending->mutex);
-    pending->appDone = pending->elementDone = true;  // no application known: no line
+    pending->appDone = true;  // no application known: no line
+  }
+  if (!lookups_.submit([this, pending] { lookUpElement(*pending); })) {
+    std::lock_guard lock(pending->mutex);
+    pending->elementGivenUp = true;
   }
   {
     std::lock_guard lock(queueMutex_);
@@ -159,41 +170,63 @@ bool RecordingStream::stalled(int32_t pid) {
   return false;
 }
 
-void RecordingStream::lookUp(Pending& pending) {
-  auto publish = [&pending](auto&& change) {
-    {
-      std::lock_guard lock(pending.mutex);
-      change();
-    }
-    pending.changed.notify_all();
-  };
-  if (currentGeneration_ != pending.generation) {
-    publish([&] { pending.appDone = pending.elementDone = true; });
-    return;
+namespace {
+
+void publish(auto& pending, auto&& change) {
+  {
+    std::lock_guard lock(pending.mutex);
+    change();
   }
+  pending.changed.notify_all();
+}
+
+}  // namespace
+
+void RecordingStream::lookUpApp(Pending& pending) {
   std::optional<AppInfo> app;
-  if (pending.frontPid > 0) app = desktop_.workspace.application(pending.frontPid);
-  const bool excluded = !app || isExcludedRecordingApp(appIdentityId(*app));
-  const int32_t frontPid = app ? app->pid : 0;
-  publish([&] {
+  if (currentGeneration_ == pending.generation && pending.frontPid > 0) {
+    app = desktop_.workspace.application(pending.frontPid);
+  }
+  publish(pending, [&] {
     pending.app = std::move(app);
     pending.appDone = true;
   });
-  if (excluded) return;
+}
 
+void RecordingStream::lookUpElement(Pending& pending) {
+  // A recording that ended, or a line that has gone out without its element, needs none.
+  if (currentGeneration_ != pending.generation) {
+    publish(pending, [&] { pending.elementDone = true; });
+    return;
+  }
+  auto giveUp = [&] { publish(pending, [&] { pending.elementGivenUp = true; }); };
+  if (Clock::now() > pending.arrived + elementWait_) return giveUp();
+  {
+    // An excluded application's elements are not read (when it is known already).
+    std::lock_guard lock(pending.mutex);
+    if (pending.appDone && (!pending.app || isExcludedRecordingApp(appIdentityId(*pending.app)))) {
+      pending.elementGivenUp = true;
+      return;
+    }
+  }
+  const int32_t frontPid = pending.frontPid;
   const ObservedInput& input = pending.input;
   int32_t pid = frontPid;
   Rect frame;
   if (!input.key) {
     std::optional<WindowInfo> window = windowAt(desktop_.windowServer, input.location);
     if (!window) {
-      publish([&] { pending.elementDone = true; });
+      publish(pending, [&] { pending.elementDone = true; });
       return;
     }
     pid = window->ownerPid;
     frame = *window->bounds;
   }
-  if (stalled(pid)) return;  // the element stays unknown
+  if (pid <= 0) {
+    publish(pending, [&] { pending.elementDone = true; });
+    return;
+  }
+  if (stalled(pid)) return giveUp();  // the element stays unknown
 
   std::multimap<int32_t, Clock::time_point>::iterator running;
   {
@@ -216,7 +249,7 @@ void RecordingStream::lookUp(Pending& pending) {
     std::lock_guard lock(lookupsMutex_);
     lookupsRunning_.erase(running);
   }
-  publish([&] {
+  publish(pending, [&] {
     pending.element = std::move(element);
     pending.elementDone = true;
   });
@@ -245,7 +278,9 @@ void RecordingStream::finish(Pending& pending) {
     std::unique_lock lock(pending.mutex);
     auto ended = [&] { return currentGeneration_ != pending.generation; };
     pending.changed.wait_until(lock, pending.arrived + elementWait_,
-                               [&] { return ended() || (pending.appDone && pending.elementDone); });
+                               [&] {
+      return ended() || (pending.appDone && (pending.elementDone || pending.elementGivenUp));
+    });
     pending.changed.wait_until(lock, pending.arrived + kRecordingAppWait,
                                [&] { return ended() || pending.appDone; });
     if (ended() || !pending.appDone || !pending.app) return;

@@ -73,7 +73,8 @@ class RecordingStream {
 
  private:
   struct Pending;
-  void lookUp(Pending& pending);
+  void lookUpApp(Pending& pending);
+  void lookUpElement(Pending& pending);
   void writeLines();
   void finish(Pending& pending);
   // Whether lookups into pid have been unanswered for longer than the element wait.
@@ -106,6 +107,7 @@ class RecordingStream {
   std::mutex lookupsMutex_;
   std::multimap<int32_t, std::chrono::steady_clock::time_point> lookupsRunning_;
 
+  WorkerPool appLookups_;
   WorkerPool lookups_;
   std::thread writer_;  // last: starts once everything it uses is made
 };

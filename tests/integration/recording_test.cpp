@@ -22,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::call;
 using testing::DesktopEnvironment;
+using testing::XWindowProbe;
 
 // Input as from the devices, through XTest on a connection of the test's own.
 class Devices {

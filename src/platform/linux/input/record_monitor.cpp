@@ -26,6 +26,7 @@ constexpr auto kConnectBound = std::chrono::seconds(2);
 
 // RECORD reply categories.
 constexpr uint8_t kFromServer = 0;
+constexpr uint8_t kStartOfData = 4;
 constexpr uint8_t kEndOfData = 5;
 
 std::shared_ptr<x11::XLink> connectBounded(const std::string& display) {
@@ -54,6 +55,28 @@ HeldModifiers heldNow(const x11::XLink& link, const Keymap& map) {
     if (code != kNoKeyCode && isModifierKeyCode(code)) held.press(code);
   }
   return held;
+}
+
+// Waits, within the connection bound, for the reply that opens the recorded data.
+bool startOfData(const x11::XLink& data, unsigned sequence) {
+  const auto deadline = std::chrono::steady_clock::now() + kConnectBound;
+  for (;;) {
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (xcb_poll_for_reply(data.get(), sequence, &reply, &error)) {
+      std::free(error);
+      if (reply == nullptr) return false;
+      const uint8_t category = static_cast<xcb_record_enable_context_reply_t*>(reply)->category;
+      std::free(reply);
+      if (category == kStartOfData) return true;
+      continue;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || xcb_connection_has_error(data.get())) return false;
+    pollfd p{xcb_get_file_descriptor(data.get()), POLLIN, 0};
+    poll(&p, 1, static_cast<int>(left.count()));
+  }
 }
 
 class RecordObservation final : public InputObservation {
@@ -171,6 +194,13 @@ std::unique_ptr<InputObservation> RecordMonitor::observe(
   }
   const unsigned sequence = xcb_record_enable_context(data->get(), context).sequence;
   xcb_flush(data->get());
+  // Input is recorded once the server has said so (StartOfData): what happens after start
+  // returns is never missed.
+  if (!startOfData(*data, sequence)) {
+    xcb_record_free_context(control->get(), context);
+    xcb_flush(control->get());
+    return nullptr;
+  }
   return std::make_unique<RecordObservation>(std::move(control), std::move(data), context,
                                              sequence, std::move(keymap), std::move(held),
                                              std::move(onInput));
