@@ -234,6 +234,7 @@ void RecordingStream::lookUpElement(Pending& pending) {
     running = lookupsRunning_.emplace(pid, Clock::now());
   }
   Json element = Json::object();
+  bool answeredWithoutFocus = false;
   {
     std::unique_ptr<AccessibilitySnapshot> snapshot = desktop_.accessibility.snapshot(pid);
     const std::optional<ElementIndex> found =
@@ -243,12 +244,17 @@ void RecordingStream::lookUpElement(Pending& pending) {
       const ElementIndex which[] = {*found};
       snapshot->details(which);
       element = recordingSummary(snapshot->elements()[*found]);
+    } else if (input.key && !snapshot->applicationChildren().empty()) {
+      // The application answers but tells no focus (it may be moving): the key may have gone
+      // into a secret field, so the element counts as unknown.
+      answeredWithoutFocus = true;
     }
   }
   {
     std::lock_guard lock(lookupsMutex_);
     lookupsRunning_.erase(running);
   }
+  if (answeredWithoutFocus) return giveUp();
   publish(pending, [&] {
     pending.element = std::move(element);
     pending.elementDone = true;

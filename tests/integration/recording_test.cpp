@@ -188,19 +188,26 @@ TEST_F(RecordingTest, ClicksKeysAndScrollsOnGtkComeBackInOrder) {
   ASSERT_EQ(started["result"], (Json{{"recordingId", "gtk"}, {"recording", true}})) << started;
 
   const int x = frame.x + frame.w / 2, y = frame.y + 20;
+  // Each input once the line of the one before is out, as a person's input comes.
   devices.move(x, y);
   devices.click(1);
+  recorded.atLeast(1);
   devices.click(5);
+  recorded.atLeast(2);
   devices.down(XK_Control_L);
   devices.down(XK_Shift_L);
   devices.tap(XK_a);
   devices.up(XK_Shift_L);
   devices.up(XK_Control_L);
+  recorded.atLeast(3);
   devices.tap(XK_1);
+  recorded.atLeast(4);
   devices.tap(XK_Escape);
+  recorded.atLeast(5);
   devices.click(3);
+  recorded.atLeast(6);
   devices.tap(XK_Escape);  // the context menu goes away
-  const std::vector<Json>& lines = recorded.atLeast(7);
+  std::vector<Json> lines = recorded.atLeast(7);
   ASSERT_EQ(lines.size(), 7u);
   const std::vector<std::string> kinds = {"click", "scroll", "key", "text-input",
                                           "key",   "right-click", "key"};
@@ -241,18 +248,24 @@ TEST_F(RecordingTest, NothingTypedIntoAPasswordFieldLeaves) {
   Recorded recorded(*service);
   start(*service, "pw");
   // The form opens with the user name focused; the password field is next.
+  // Typed as a person types: each key once the line of the one before is out.
   devices.tap(XK_Tab);
+  recorded.atLeast(1);
   const std::string secret = "zebraquix";
-  for (char c : secret) devices.tap(static_cast<uint32_t>(c));
-  devices.tap(XK_Return);
-  const std::vector<Json>& lines = recorded.atLeast(secret.size() + 2);
-  ASSERT_EQ(lines.size(), secret.size() + 2);
-  for (size_t i = 1; i <= secret.size(); ++i) {
-    EXPECT_EQ(lines[i]["key"], "[protected]") << lines[i];
-    EXPECT_EQ(lines[i]["sensitive"], true) << lines[i];
-    EXPECT_EQ(lines[i]["label"], "Password") << lines[i];
+  for (size_t i = 0; i < secret.size(); ++i) {
+    devices.tap(static_cast<uint32_t>(secret[i]));
+    recorded.atLeast(i + 2);
   }
-  EXPECT_EQ(lines.back()["key"], "return");
+  devices.tap(XK_Return);
+  std::vector<Json> lines = recorded.atLeast(secret.size() + 2);
+  ASSERT_EQ(lines.size(), secret.size() + 2);
+  EXPECT_EQ(lines[0].value("key", ""), "tab") << lines[0];
+  for (size_t i = 1; i <= secret.size(); ++i) {
+    EXPECT_EQ(lines[i].value("key", ""), "[protected]") << lines[i];
+    EXPECT_EQ(lines[i].value("sensitive", false), true) << lines[i];
+    EXPECT_EQ(lines[i].value("label", ""), "Password") << lines[i];
+  }
+  EXPECT_EQ(lines.back().value("key", ""), "return");
   for (const std::string& line : recorded.raw()) {
     EXPECT_EQ(line.find(secret), std::string::npos) << line;
     EXPECT_EQ(line.find("old-secret"), std::string::npos) << line;
@@ -271,7 +284,7 @@ TEST_F(RecordingTest, RestartReplacesTheRecording) {
   recorded.atLeast(2);
   start(*service, "second");
   devices.tap(XK_Escape);
-  const std::vector<Json>& lines = recorded.atLeast(3);
+  std::vector<Json> lines = recorded.atLeast(3);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2]["recordingId"], "second");
   EXPECT_EQ(lines[2]["sequence"], 1);
@@ -306,7 +319,7 @@ TEST_F(RecordingTest, AStoppedApplicationUnderThePointerHoldsNoLineBehindIt) {
   devices.move(700, 300);
   devices.click(4);
   devices.tap(XK_Escape);
-  const std::vector<Json>& lines = recorded.atLeast(3);
+  std::vector<Json> lines = recorded.atLeast(3);
   kill(stuck, SIGCONT);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0]["kind"], "scroll");
