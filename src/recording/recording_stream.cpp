@@ -18,6 +18,9 @@ constexpr size_t kLookupThreads = 8;
 // Naming the front application asks the window system and, once per process, the accessibility
 // registry: quick, but never behind the element lookups.
 constexpr size_t kAppLookupThreads = 2;
+// How long the name of an application is taken as it was: shorter than a person takes to quit
+// one application and start another under the same process number.
+constexpr auto kAppNameReuse = std::chrono::seconds(2);
 
 int64_t wallClockMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -185,7 +188,23 @@ void publish(auto& pending, auto&& change) {
 void RecordingStream::lookUpApp(Pending& pending) {
   std::optional<AppInfo> app;
   if (currentGeneration_ == pending.generation && pending.frontPid > 0) {
-    app = desktop_.workspace.application(pending.frontPid);
+    // A burst of input goes to one application: it is named once, not once per press.
+    {
+      std::lock_guard lock(lookupsMutex_);
+      if (auto it = namedApps_.find(pending.frontPid);
+          it != namedApps_.end() && pending.arrived - it->second.first < kAppNameReuse) {
+        app = it->second.second;
+      }
+    }
+    if (!app) {
+      app = desktop_.workspace.application(pending.frontPid);
+      std::lock_guard lock(lookupsMutex_);
+      if (app) {
+        namedApps_[pending.frontPid] = {Clock::now(), *app};
+      } else {
+        namedApps_.erase(pending.frontPid);
+      }
+    }
   }
   publish(pending, [&] {
     pending.app = std::move(app);

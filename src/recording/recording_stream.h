@@ -106,6 +106,8 @@ class RecordingStream {
 
   std::mutex lookupsMutex_;
   std::multimap<int32_t, std::chrono::steady_clock::time_point> lookupsRunning_;
+  // The applications named lately, by pid, with when they were named.
+  std::map<int32_t, std::pair<std::chrono::steady_clock::time_point, AppInfo>> namedApps_;
 
   WorkerPool appLookups_;
   WorkerPool lookups_;
