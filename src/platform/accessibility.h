@@ -123,6 +123,9 @@ class AccessibilitySnapshot {
   // window with the given frame (a platform may need the frame to tell stacked surfaces
   // apart); none when nothing of this application is there or the hit test fails.
   virtual std::optional<ElementIndex> elementAt(Point point, const Rect& window) = 0;
+  // The element that has the keyboard focus in this application ("AXFocusedUIElement"); none
+  // when no element has it or the application does not tell.
+  virtual std::optional<ElementIndex> focusedElement() { return std::nullopt; }
   // The element as a live one that outlives this snapshot; null when it cannot be reached.
   virtual std::unique_ptr<AccessibleElement> live(ElementIndex element) = 0;
 };

@@ -10,6 +10,7 @@
 #include "platform/displays.h"
 #include "platform/focus.h"
 #include "platform/event_poster.h"
+#include "platform/input_monitor.h"
 #include "platform/pasteboard.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
@@ -32,6 +33,7 @@ class Platform {
   virtual EventPoster& eventPoster() = 0;
   virtual Pasteboard& pasteboard() = 0;
   virtual AppWatcher& appWatcher() = 0;
+  virtual InputMonitor& inputMonitor() = 0;
 };
 
 // The X11 and AT-SPI desktop at `where`. Never fails: what cannot be reached is reported as a

@@ -34,6 +34,7 @@ class PlatformSwitch final : public Platform {
   EventPoster& eventPoster() override { return current().eventPoster(); }
   Pasteboard& pasteboard() override { return current().pasteboard(); }
   AppWatcher& appWatcher() override { return current().appWatcher(); }
+  InputMonitor& inputMonitor() override { return current().inputMonitor(); }
 
  private:
   Platform& initial_;

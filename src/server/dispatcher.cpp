@@ -18,6 +18,7 @@
 #include "input/remote_desktop_input.h"
 #include "pasteboard/named_pasteboards.h"
 #include "pasteboard/pasteboard_methods.h"
+#include "recording/recording_methods.h"
 #include "server/ping_method.h"
 #include "windows/app_window_state.h"
 #include "windows/window_server_state.h"
@@ -141,6 +142,21 @@ const auto kCatalogue = std::to_array<MethodRow>({
                  [&s](Json e) { s.output.writeProtocolValue(std::move(e)); });
            },
            18),
+    MethodRow{.name = "startRecording",
+              .handler =
+                  [](const Json& params, Service& s) {
+                    // The desktop of this moment: the one the service made, while it owns one.
+                    Platform& now = s.platform.current();
+                    return startRecordingMethod(
+                        params, s.recording, now.inputMonitor(),
+                        RecordingDesktop{now.workspace(), now.focus(), now.windowServer(),
+                                         now.accessibility()});
+                  },
+              .runOn = RunOn::MainThread},
+    MethodRow{.name = "stopRecording",
+              .handler = [](const Json& params,
+                            Service& s) { return stopRecordingMethod(params, s.recording); },
+              .runOn = RunOn::MainThread},
     plain("windowCatalog",
           [](const Json&, Service& s) -> Outcome {
             return windowServerCatalog(s.platform.windowServer());

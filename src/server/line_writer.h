@@ -6,11 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "core/event_sink.h"
 #include "core/json.h"
 
 namespace tavren {
-
-inline constexpr int kProtocolVersion = 1;
 
 // Writes whole lines to the protocol output. Every writer serialises first, then holds the lock
 // from the first byte of its line to the last, so lines never interleave.

@@ -38,7 +38,10 @@ Service::Service(Platform& initial, int outputFd, DisplaySupport displaySupport)
                        } else if (platformFor) {
                          platform.install(platformFor(*where));
                        }
-                     }) {}
+                     }),
+      recording(RecordingDesktop{initial.workspace(), initial.focus(), initial.windowServer(),
+                                 initial.accessibility()},
+                [this](Json event) { output.writeProtocolValue(std::move(event)); }) {}
 
 void releaseHeldRemoteInput(Service& service) {
   releaseHeldRemoteInput(service.remoteInput, service.platform.eventPoster());

@@ -11,6 +11,7 @@
 #include "platform/displays.h"
 #include "platform/platform.h"
 #include "platform/platform_switch.h"
+#include "recording/recording_stream.h"
 #include "server/line_writer.h"
 #include "server/main_loop.h"
 
@@ -43,6 +44,7 @@ struct Service {
   MainLoop mainLoop;
   AppObservers appObservers;
   RemoteInputState remoteInput;
+  RecordingStream recording;  // recordingId, recordingSequence, recordingLock, the monitor
   WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
   WorkerPool requestQueue{kMaxRequestThreads};
   WorkerPool quickQueue{kQuickThreads};

@@ -249,6 +249,15 @@ class FakeSnapshot final : public AccessibilitySnapshot {
     return std::nullopt;
   }
 
+  std::optional<ElementIndex> focusedElement() override {
+    if (app_ == nullptr || spend(1)) return std::nullopt;
+    std::vector<const Json*> chain;
+    for (const Json& root : elementList(*app_, "children")) {
+      if (focusedBelow(root, chain)) return materialize(chain);
+    }
+    return std::nullopt;
+  }
+
   std::unique_ptr<AccessibleElement> live(ElementIndex element) override {
     return std::make_unique<FakeElement>(owner_, pid_, *sources_[element]);
   }
@@ -273,6 +282,17 @@ class FakeSnapshot final : public AccessibilitySnapshot {
       if (deepestAt(child, p, chain)) return true;
     }
     return true;
+  }
+
+  // The path from `root` down to the first element marked focused, in `chain`.
+  static bool focusedBelow(const Json& root, std::vector<const Json*>& chain) {
+    chain.push_back(&root);
+    if (root.value("focused", false)) return true;
+    for (const Json& child : elementList(root, "children")) {
+      if (focusedBelow(child, chain)) return true;
+    }
+    chain.pop_back();
+    return false;
   }
 
   // Adds the hit element and its ancestors. Roots have no parent element: pop-ups hang under

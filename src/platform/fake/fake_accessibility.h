@@ -32,6 +32,7 @@ namespace tavren {
 //             "selectable": true,                "AXSelectedTextRange" can be set
 //             "selectionReported": [0, 0],       what the element reports, whatever is set
 //             "selectionError": -25200,
+//             "focused": true,                   the application's focused element
 //             "gone": true}                      found, but gone before anything is done
 // Acting applies to the desktop: a value set is read back by later snapshots, "AXPress" on an
 // element whose value is 0 or 1 flips it, and every act joins acts().

@@ -14,6 +14,7 @@
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_focus.h"
 #include "platform/fake/fake_event_poster.h"
+#include "platform/fake/fake_input_monitor.h"
 #include "platform/fake/fake_pasteboard.h"
 #include "platform/platform.h"
 
@@ -59,6 +60,8 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   FakeEventPoster& fakeEventPoster() { return eventPoster_; }
   AppWatcher& appWatcher() override { return appWatcher_; }
   FakeAppWatcher& fakeAppWatcher() { return appWatcher_; }
+  InputMonitor& inputMonitor() override { return inputMonitor_; }
+  FakeInputMonitor& fakeInputMonitor() { return inputMonitor_; }
 
   // Workspace
   std::vector<AppInfo> runningApplications() override;
@@ -96,6 +99,7 @@ class FakeDesktop final : public Platform, public Workspace, public WindowServer
   Json clipboard_;
   FakeAppWindows appWindows_;
   FakeEventPoster eventPoster_;
+  FakeInputMonitor inputMonitor_;
   FakeAccessibility axTrees_;
   FakeFocus focus_;
   FakePasteboard pasteboard_;

@@ -12,6 +12,7 @@
 #include "platform/linux/focus/x11_focus.h"
 #include "platform/linux/input/linux_event_poster.h"
 #include "platform/linux/watch/x11_app_watcher.h"
+#include "platform/linux/input/record_monitor.h"
 #include "platform/linux/clipboard/x11_pasteboard.h"
 #include "platform/linux/windows/linux_app_windows.h"
 #include "platform/linux/windows/paired_accessibility.h"
@@ -85,6 +86,7 @@ class LinuxPlatform final : public Platform {
         capture_(x_.get()),
         eventPoster_(x_.get()),
         appWatcher_(x_.get()),
+        inputMonitor_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),
         startup_([this] { startUp(); }) {
     // Detached: the process usually ends with _exit while the platform still lives, and a
@@ -111,6 +113,7 @@ class LinuxPlatform final : public Platform {
   EventPoster& eventPoster() override { return eventPoster_; }
   Pasteboard& pasteboard() override { return pasteboard_; }
   AppWatcher& appWatcher() override { return appWatcher_; }
+  InputMonitor& inputMonitor() override { return inputMonitor_; }
 
  private:
   void startUp() {
@@ -146,6 +149,7 @@ class LinuxPlatform final : public Platform {
   x11::X11Capture capture_;  // after what its capture threads use, so they end first
   input::LinuxEventPoster eventPoster_;
   watch::X11AppWatcher appWatcher_;
+  input::RecordMonitor inputMonitor_;
   mutable std::mutex mutex_;
   mutable std::condition_variable probeDone_;
   bool probed_ = false;

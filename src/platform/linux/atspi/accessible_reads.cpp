@@ -253,6 +253,21 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
   return nodes;
 }
 
+std::vector<std::optional<uint64_t>> readStates(AppLink& link,
+                                                std::span<const AccessibleRef> refs) {
+  std::vector<DbusCall> calls;
+  calls.reserve(refs.size());
+  for (const AccessibleRef& ref : refs) {
+    calls.push_back(accessibleCall(ref, kAccessible, "GetState", nullptr, "(au)"));
+  }
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  std::vector<std::optional<uint64_t>> states(refs.size());
+  for (size_t i = 0; i < refs.size(); ++i) {
+    if (replies[i]) states[i] = statesOf(VariantRef(g_variant_get_child_value(replies[i].get(), 0)).get());
+  }
+  return states;
+}
+
 std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
     AppLink& link, std::span<const AccessibleNode* const> nodes, size_t atMost) {
   std::vector<DbusCall> calls;

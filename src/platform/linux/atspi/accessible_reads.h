@@ -73,6 +73,10 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache);
 // Role, states, interfaces, name, description and child count of each accessible.
 std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleRef> refs);
 
+// The states of each accessible as they are now (bit n for AtspiStateType n); none where the
+// read failed. One call each, all together.
+std::vector<std::optional<uint64_t>> readStates(AppLink& link, std::span<const AccessibleRef> refs);
+
 // The children of each node, at most `atMost` each; none where the read failed. Nodes that
 // manage their descendants are asked child by child (they may have very many).
 std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(

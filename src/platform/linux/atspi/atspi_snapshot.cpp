@@ -338,3 +338,50 @@ std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& wi
 }
 
 }  // namespace tavren::atspi
+
+namespace tavren::atspi {
+
+std::optional<ElementIndex> AtspiSnapshot::focusedElement() {
+  auto focused = [&](const AccessibleNode& node) {
+    return node.read && hasState(node.states, ATSPI_STATE_FOCUSED);
+  };
+  // The toolkit's cache lists every node, but its states may be old ones: the focusable nodes'
+  // states are read again, all in one batch, and the one focused now is the answer.
+  if (!cache_.empty()) {
+    std::vector<AccessibleRef> focusable;
+    for (const AccessibleNode& node : cache_) {
+      if (node.read && hasState(node.states, ATSPI_STATE_FOCUSABLE)) focusable.push_back(node.ref);
+    }
+    const std::vector<std::optional<uint64_t>> now = readStates(link_, focusable);
+    for (size_t i = 0; i < focusable.size(); ++i) {
+      if (!now[i] || !hasState(*now[i], ATSPI_STATE_FOCUSED)) continue;
+      for (ElementIndex e = 0; e < nodes_.size(); ++e) {
+        if (nodes_[e].ref == focusable[i]) return e;
+      }
+      AccessibleNode node = cache_[cacheIndex_.at(keyOf(focusable[i]))];
+      node.states = *now[i];
+      return add(std::move(node), std::nullopt, false, 0);
+    }
+    return std::nullopt;
+  }
+  // Otherwise what shows is read level by level until the focused element turns up.
+  ElementIndex checked = 0;
+  for (size_t level = 0; level <= kShownLevels; ++level) {
+    for (; checked < elements_.size(); ++checked) {
+      if (focused(nodes_[checked])) return checked;
+    }
+    std::vector<ElementIndex> unread;
+    for (ElementIndex e = 0; e < elements_.size(); ++e) {
+      const AccessibleNode& node = nodes_[e];
+      if (!elements_[e].children && hasState(node.states, ATSPI_STATE_SHOWING) &&
+          !hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+        unread.push_back(e);
+      }
+    }
+    if (unread.empty()) break;
+    readChildren(unread, kShownChildren);
+  }
+  return std::nullopt;
+}
+
+}  // namespace tavren::atspi

@@ -29,6 +29,7 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   std::vector<ElementDetails> details(std::span<const ElementIndex> which) override;
   std::vector<AttributeValue> values(std::span<const ElementIndex> which) override;
   std::optional<ElementIndex> elementAt(Point point, const Rect& window) override;
+  std::optional<ElementIndex> focusedElement() override;
   std::unique_ptr<AccessibleElement> live(ElementIndex element) override;
 
   // Names a window the toolkit left without a name ("AXTitle"), with what the window system

@@ -43,6 +43,7 @@ class PairedSnapshot final : public AccessibilitySnapshot {
     return toolkit_->elementAt(Point{point.x - window.x, point.y - window.y},
                                Rect{0, 0, window.width, window.height});
   }
+  std::optional<ElementIndex> focusedElement() override { return toolkit_->focusedElement(); }
   std::unique_ptr<AccessibleElement> live(ElementIndex element) override {
     return toolkit_->live(element);
   }
