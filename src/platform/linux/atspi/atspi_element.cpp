@@ -146,8 +146,9 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
   return d;
 }
 
-AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct,
-                           AppLink link, AccessibleNode node, bool topLevel)
+AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus,
+                           std::shared_ptr<PeerConnection> direct, AppLink link,
+                           AccessibleNode node, bool topLevel)
     : bus_(std::move(bus)),
       direct_(std::move(direct)),
       link_(std::move(link)),

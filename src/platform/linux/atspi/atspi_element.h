@@ -19,7 +19,7 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
 // Text. Offsets cross the bus as code points and leave as UTF-16 units.
 class AtspiElement final : public AccessibleElement {
  public:
-  AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct, AppLink link,
+  AtspiElement(ObjectRef<GDBusConnection> bus, std::shared_ptr<PeerConnection> direct, AppLink link,
                AccessibleNode node, bool topLevel);
 
   const AccessibilityElement& element() const override { return facts_; }
@@ -45,7 +45,7 @@ class AtspiElement final : public AccessibleElement {
   const std::string& text();
 
   ObjectRef<GDBusConnection> bus_;
-  ObjectRef<GDBusConnection> direct_;
+  std::shared_ptr<PeerConnection> direct_;
   AppLink link_;
   AccessibleNode node_;
   bool topLevel_;
