@@ -291,20 +291,37 @@ std::shared_ptr<PeerConnection> PeerConnection::open(const std::string& address,
   }
 }
 
+bool PeerConnection::takeTurn(Clock::time_point deadline, bool wait) {
+  std::unique_lock lock(mutex_);
+  if (busy_ && (!wait || !turnEnded_.wait_until(lock, deadline, [this] { return !busy_; }))) {
+    return false;
+  }
+  busy_ = true;
+  return true;
+}
+
+void PeerConnection::endTurn() {
+  {
+    std::lock_guard lock(mutex_);
+    busy_ = false;
+  }
+  turnEnded_.notify_one();
+}
+
 PeerConnection::~PeerConnection() {
-  std::lock_guard lock(mutex_);
-  sd_bus_close_unref(bus_);  // no flush: it would wait for a handshake that may never end
+  std::lock_guard lock(mutex_);  // the last user's turn ended before its reference went
+  sd_bus_close_unref(bus_);      // no flush: it would wait for a handshake that may never end
 }
 
 bool PeerConnection::closed() {
   if (closed_.load(std::memory_order_acquire)) return true;
-  std::unique_lock lock(mutex_, std::try_to_lock);
-  if (!lock.owns_lock()) return false;
+  if (!takeTurn(Clock::now(), false)) return false;
   // Late replies waiting on the socket are read and dropped; an end of the socket shows.
   int processed = 0;
   while ((processed = sd_bus_process(bus_, nullptr)) > 0) {
   }
   if (processed < 0 || sd_bus_is_open(bus_) <= 0) closed_.store(true, std::memory_order_release);
+  endTurn();
   return closed_.load(std::memory_order_relaxed);
 }
 
@@ -312,11 +329,12 @@ std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int
                                                 std::vector<ReplyReader> readers) {
   std::vector<VariantRef> replies(calls.size());
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::unique_lock lock(mutex_, std::defer_lock);
-  if (calls.empty() || closed_.load(std::memory_order_acquire) || !lock.try_lock_until(deadline)) {
+  if (calls.empty() || closed_.load(std::memory_order_acquire) || !takeTurn(deadline)) {
     for (DbusCall& call : calls) dropParameters(call);
     return replies;
   }
+  const std::unique_ptr<PeerConnection, void (*)(PeerConnection*)> turn(
+      this, [](PeerConnection* self) { self->endTurn(); });
   Batch batch;
   batch.replies = &replies;
   std::vector<Pending> pending(calls.size());

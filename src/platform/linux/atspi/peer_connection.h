@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,8 +48,14 @@ class PeerConnection {
 
  private:
   explicit PeerConnection(sd_bus* bus) : bus_(bus) {}
+  // The connection for this thread alone, waited for until `deadline` (wait: false, not at all).
+  // (A flag under a plain mutex: thread checkers do not see timed mutexes' timed locks.)
+  bool takeTurn(std::chrono::steady_clock::time_point deadline, bool wait = true);
+  void endTurn();
 
-  std::timed_mutex mutex_;  // held by the one thread using bus_
+  std::mutex mutex_;
+  std::condition_variable turnEnded_;
+  bool busy_ = false;  // a thread is using bus_
   sd_bus* bus_;
   std::atomic<bool> closed_{false};
 };
