@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/atspi/accessible_reads.h"
 #include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/dbus_batch.h"
@@ -28,6 +29,7 @@ constexpr const char* kInterfaceXml =
     "<method name='Echo'><arg type='s' direction='in'/><arg type='s' direction='out'/></method>"
     "<method name='Never'/>"
     "<method name='Mirror'><arg type='v' direction='in'/><arg type='v' direction='out'/></method>"
+    "<method name='Odd'><arg type='s' direction='out'/></method>"
     "</interface>"
     "<interface name='org.a11y.atspi.Application'>"
     "<method name='GetApplicationBusAddress'><arg type='s' direction='out'/></method>"
@@ -133,6 +135,10 @@ class TestServer {
     }
     if (std::string(method) == "Never") {
       static_cast<TestServer*>(self)->held_.push_back(invocation);
+      return;
+    }
+    if (std::string(method) == "Odd") {  // a noncharacter, as Qt's rich text holds
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", "frame \uFDD0 end"));
       return;
     }
     if (std::string(method) == "Mirror") {
@@ -296,6 +302,40 @@ TEST_F(LinuxDbusBatch, PeerConnectionKeepsValueShapesBothWays) {
   }
 }
 
+TEST_F(LinuxDbusBatch, PeerRepliesSdBusRefusesAreToldApart) {
+  // D-Bus allows noncharacters in strings (Qt's rich text holds U+FDD0); sd-bus will not read
+  // them. The caller learns which replies those were, to ask elsewhere.
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  std::vector<DbusCall> calls;
+  calls.push_back({"", "/test", "org.tavren.Test", "Odd", nullptr, nullptr});
+  calls.push_back(echo("fine"));
+  std::vector<bool> unreadable;
+  const auto start = Clock::now();
+  std::vector<VariantRef> replies = peer->callAll(std::move(calls), 5000, {}, &unreadable);
+  // Known as soon as the call after it is answered: the application answers in order.
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  EXPECT_FALSE(replies[0]);
+  EXPECT_EQ(text(replies[1]), "fine");
+  EXPECT_EQ(unreadable, (std::vector<bool>{true, false}));
+}
+
+TEST_F(LinuxDbusBatch, ApplicationRepliesSdBusRefusesComeThroughTheBus) {
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  AppLink link;
+  link.bus = connection.get();
+  link.direct = peer.get();
+  link.busName = "org.tavren.Test";
+  std::vector<DbusCall> calls;
+  calls.push_back({"org.tavren.Test", "/test", "org.tavren.Test", "Odd", nullptr, nullptr});
+  calls.push_back(echo("direct"));
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  EXPECT_EQ(text(replies[0]), "frame \uFDD0 end");
+  EXPECT_EQ(text(replies[1]), "direct");
+  EXPECT_TRUE(link.answering);
+}
+
 TEST_F(LinuxDbusBatch, PeerReplyReadersTakeTheirReplies) {
   std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
   ASSERT_TRUE(peer);
@@ -322,14 +362,14 @@ TEST_F(LinuxDbusBatch, PeerConnectionBoundsSilenceAndSharing) {
   std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
   ASSERT_TRUE(peer);
   std::vector<DbusCall> calls;
-  calls.push_back(never());
   calls.push_back(echo("a"));
+  calls.push_back(never());
   auto start = Clock::now();
   std::vector<VariantRef> replies = peer->callAll(std::move(calls), 300);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800));
-  EXPECT_FALSE(replies[0]);
-  EXPECT_EQ(text(replies[1]), "a");
+  EXPECT_EQ(text(replies[0]), "a");
+  EXPECT_FALSE(replies[1]);
   // Threads take turns on one connection; each gets its own replies.
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};

@@ -177,19 +177,19 @@ std::optional<int32_t> intProperty(const VariantRef& reply) {
 }
 
 std::vector<VariantRef> sliceCall(GDBusConnection* bus, std::vector<DbusCall> calls,
-                                  std::vector<ReplyReader>) {
+                                  std::vector<ReplyReader>, std::vector<bool>*) {
   return callAll(bus, std::move(calls));
 }
 std::vector<VariantRef> sliceCall(PeerConnection* peer, std::vector<DbusCall> calls,
-                                  std::vector<ReplyReader> readers) {
-  return peer->callAll(std::move(calls), kCallTimeoutMs, std::move(readers));
+                                  std::vector<ReplyReader> readers, std::vector<bool>* unreadable) {
+  return peer->callAll(std::move(calls), kCallTimeoutMs, std::move(readers), unreadable);
 }
 
 // One connection's share of callApp, in slices.
 template <typename Connection>
 void callOver(AppLink& link, Connection* connection, std::vector<DbusCall>& calls,
               std::vector<ReplyReader>& readers, const std::vector<size_t>& which,
-              std::vector<VariantRef>& replies) {
+              std::vector<VariantRef>& replies, std::vector<size_t>* unreadable = nullptr) {
   for (size_t start = 0; start < which.size(); start += kSliceSize) {
     const size_t end = std::min(which.size(), start + kSliceSize);
     if (!link.answering || connection == nullptr) {
@@ -208,8 +208,12 @@ void callOver(AppLink& link, Connection* connection, std::vector<DbusCall>& call
       }
     }
     const auto began = std::chrono::steady_clock::now();
-    std::vector<VariantRef> answered =
-        sliceCall(connection, std::move(slice), std::move(sliceReaders));
+    std::vector<bool> refused;
+    std::vector<VariantRef> answered = sliceCall(connection, std::move(slice),
+                                                 std::move(sliceReaders), &refused);
+    for (size_t k = 0; unreadable && k < refused.size(); ++k) {
+      if (refused[k]) unreadable->push_back(which[start + k]);
+    }
     const auto took = std::chrono::steady_clock::now() - began;
     bool anyAnswer = false;
     for (size_t k = start; k < end; ++k) {
@@ -238,7 +242,26 @@ std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
       viaBus.push_back(i);
     }
   }
-  callOver(link, link.direct, calls, readers, direct, replies);
+  // What sd-bus would not read is asked again through the bus, where GDBus reads it: the
+  // parameters are held for that, and the call's names kept.
+  std::vector<VariantRef> held;
+  std::vector<DbusCall> names;
+  if (!direct.empty()) {
+    held.resize(calls.size());
+    names.resize(calls.size());
+    for (size_t i : direct) {
+      if (calls[i].parameters) held[i].reset(g_variant_ref_sink(calls[i].parameters));
+      names[i] = {link.busName, calls[i].path, calls[i].interface, calls[i].method, nullptr,
+                  calls[i].replyType};
+    }
+  }
+  std::vector<size_t> unreadable;
+  callOver(link, link.direct, calls, readers, direct, replies, &unreadable);
+  for (size_t i : unreadable) {
+    names[i].parameters = held[i].get();  // held here: the batch's own reference comes and goes
+    calls[i] = std::move(names[i]);
+    viaBus.push_back(i);
+  }
   callOver(link, link.bus, calls, readers, viaBus, replies);
   return replies;
 }

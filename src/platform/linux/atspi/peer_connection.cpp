@@ -238,24 +238,37 @@ struct Pending {
   const GVariantType* replyType = nullptr;
   ReplyReader* read = nullptr;
   sd_bus_slot* slot = nullptr;
+  bool answered = false;
 };
 struct Batch {
   std::vector<VariantRef>* replies = nullptr;
+  std::vector<bool>* unreadable = nullptr;
   size_t remaining = 0;
+  size_t lastSent = 0;        // the index of the last call sent
+  bool lastAnswered = false;  // its reply came (or its error)
 };
+
+void markUnreadable(const Pending& pending) {
+  if (pending.batch->unreadable) (*pending.batch->unreadable)[pending.index] = true;
+}
 
 int onReply(sd_bus_message* reply, void* data, sd_bus_error*) {
   auto* pending = static_cast<Pending*>(data);
   Batch& batch = *pending->batch;
   --batch.remaining;
+  pending->answered = true;
+  batch.lastAnswered = batch.lastAnswered || pending->index == batch.lastSent;
   if (sd_bus_message_is_method_error(reply, nullptr)) return 0;
   if (pending->read) {
     if ((*pending->read)(reply)) {
       (*batch.replies)[pending->index].reset(g_variant_ref_sink(g_variant_new_tuple(nullptr, 0)));
+    } else {
+      markUnreadable(*pending);
     }
     return 0;
   }
   VariantRef body = replyBody(reply);
+  if (!body) markUnreadable(*pending);
   if (body && (!pending->replyType || g_variant_is_of_type(body.get(), pending->replyType))) {
     (*batch.replies)[pending->index] = std::move(body);
   }
@@ -326,8 +339,10 @@ bool PeerConnection::closed() {
 }
 
 std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int timeoutMs,
-                                                std::vector<ReplyReader> readers) {
+                                                std::vector<ReplyReader> readers,
+                                                std::vector<bool>* unreadable) {
   std::vector<VariantRef> replies(calls.size());
+  if (unreadable) unreadable->assign(calls.size(), false);
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   if (calls.empty() || closed_.load(std::memory_order_acquire) || !takeTurn(deadline)) {
     for (DbusCall& call : calls) dropParameters(call);
@@ -337,6 +352,7 @@ std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int
       this, [](PeerConnection* self) { self->endTurn(); });
   Batch batch;
   batch.replies = &replies;
+  batch.unreadable = unreadable;
   std::vector<Pending> pending(calls.size());
   for (size_t i = 0; i < calls.size(); ++i) {
     DbusCall& call = calls[i];
@@ -367,12 +383,15 @@ std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int
     if (built && sd_bus_call_async(bus_, &pending[i].slot, message, onReply, &pending[i],
                                    std::max<uint64_t>(microsUntil(deadline), 1)) >= 0) {
       ++batch.remaining;
+      batch.lastSent = i;
     }
     sd_bus_message_unref(message);
   }
   // Replies are dispatched as they are read; a connection that ends answers every waiting
   // call with an error, at once.
-  while (batch.remaining > 0) {
+  // The application answers a connection's calls in order: once the last call is answered, a
+  // reply still missing was one sd-bus dropped as unreadable (see `unreadable`), not a slow one.
+  while (batch.remaining > 0 && !batch.lastAnswered) {
     const int processed = sd_bus_process(bus_, nullptr);
     if (processed < 0) break;
     if (processed > 0) continue;
@@ -382,7 +401,10 @@ std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int
     if (waited < 0 && waited != -EINTR) break;
   }
   // What has not answered by now counts as failed; its late reply is dropped on arrival.
-  for (Pending& call : pending) sd_bus_slot_unref(call.slot);
+  for (Pending& call : pending) {
+    if (call.slot && !call.answered && batch.lastAnswered) markUnreadable(call);
+    sd_bus_slot_unref(call.slot);
+  }
   if (sd_bus_is_open(bus_) <= 0) closed_.store(true, std::memory_order_release);
   return replies;
 }

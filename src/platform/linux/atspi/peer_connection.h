@@ -38,8 +38,12 @@ class PeerConnection {
   // batch of another thread to finish). The destination is ignored: the peer answers. A
   // connection that ends fails its waiting calls at once. `readers`, when given, holds one
   // reader (or null) per call: the reply of a call read by its reader is an empty tuple.
+  // `unreadable`, when given, tells which calls were answered with a reply sd-bus would not
+  // read: it refuses strings that D-Bus allows (noncharacters such as U+FDD0, which Qt's rich
+  // text holds), or a reader refused it.
   std::vector<VariantRef> callAll(std::vector<DbusCall> calls, int timeoutMs = kCallTimeoutMs,
-                                  std::vector<ReplyReader> readers = {});
+                                  std::vector<ReplyReader> readers = {},
+                                  std::vector<bool>* unreadable = nullptr);
   VariantRef callOne(DbusCall call, int timeoutMs = kCallTimeoutMs);
 
   // True once the peer has gone. Learnt from the socket without waiting; a connection busy
