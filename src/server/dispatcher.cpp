@@ -133,15 +133,6 @@ const auto kCatalogue = std::to_array<MethodRow>({
           }),
     forApp("selectAXText", &acting<selectNativeAXText>, 13),
     forApp("setAXValue", &acting<setNativeAXValue>, 13),
-    // Installed on the request's worker, not the main loop: reading the desktop for it may
-    // wait on the X server, and the main loop must stay free for its timers meanwhile.
-    forApp("watchApp",
-           [](const AppInfo& app, const Json&, Service& s) -> Outcome {
-             return installAppObserver(
-                 app, s.appObservers, s.platform.appWatcher(), s.platform.applicationWindows(),
-                 [&s](Json e) { s.output.writeProtocolValue(std::move(e)); });
-           },
-           18),
     MethodRow{.name = "startRecording",
               .handler =
                   [](const Json& params, Service& s) {
@@ -157,6 +148,15 @@ const auto kCatalogue = std::to_array<MethodRow>({
               .handler = [](const Json& params,
                             Service& s) { return stopRecordingMethod(params, s.recording); },
               .runOn = RunOn::MainThread},
+    // Installed on the request's worker, not the main loop: reading the desktop for it may
+    // wait on the X server, and the main loop must stay free for its timers meanwhile.
+    forApp("watchApp",
+           [](const AppInfo& app, const Json&, Service& s) -> Outcome {
+             return installAppObserver(
+                 app, s.appObservers, s.platform.appWatcher(), s.platform.applicationWindows(),
+                 [&s](Json e) { s.output.writeProtocolValue(std::move(e)); });
+           },
+           18),
     plain("windowCatalog",
           [](const Json&, Service& s) -> Outcome {
             return windowServerCatalog(s.platform.windowServer());

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -11,9 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/atspi/accessible_reads.h"
 #include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/dbus_batch.h"
+#include "platform/linux/atspi/peer_connection.h"
 
 namespace tavren::atspi {
 namespace {
@@ -24,6 +28,8 @@ constexpr const char* kInterfaceXml =
     "<node><interface name='org.tavren.Test'>"
     "<method name='Echo'><arg type='s' direction='in'/><arg type='s' direction='out'/></method>"
     "<method name='Never'/>"
+    "<method name='Mirror'><arg type='v' direction='in'/><arg type='v' direction='out'/></method>"
+    "<method name='Odd'><arg type='s' direction='out'/></method>"
     "</interface>"
     "<interface name='org.a11y.atspi.Application'>"
     "<method name='GetApplicationBusAddress'><arg type='s' direction='out'/></method>"
@@ -129,6 +135,14 @@ class TestServer {
     }
     if (std::string(method) == "Never") {
       static_cast<TestServer*>(self)->held_.push_back(invocation);
+      return;
+    }
+    if (std::string(method) == "Odd") {  // a noncharacter, as Qt's rich text holds
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", "frame \uFDD0 end"));
+      return;
+    }
+    if (std::string(method) == "Mirror") {
+      g_dbus_method_invocation_return_value(invocation, g_variant_ref(parameters));
       return;
     }
     const gchar* text = nullptr;
@@ -243,17 +257,140 @@ TEST_F(LinuxDbusBatch, ThreadsShareOneConnection) {
   EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(LinuxDbusBatch, PeerConnectionAddressesThePeerWithoutADestination) {
-  ObjectRef<GDBusConnection> peer = openPeerConnection(context, server.address(), 2000);
+TEST_F(LinuxDbusBatch, PeerConnectionCarriesBatchesInCallOrder) {
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
   ASSERT_TRUE(peer);
-  DbusCall call = echo("direct");
-  call.destination.clear();
-  EXPECT_EQ(text(callOne(peer.get(), std::move(call))), "direct");
+  std::vector<DbusCall> calls;
+  for (int i = 0; i < 300; ++i) calls.push_back(echo(std::to_string(i).c_str()));
+  DbusCall badPath = echo("x");
+  badPath.path = "relative/path";
+  calls.push_back(std::move(badPath));
+  DbusCall typed = echo("typed");
+  typed.replyType = G_VARIANT_TYPE("(u)");
+  calls.push_back(std::move(typed));
+  std::vector<VariantRef> replies = peer->callAll(std::move(calls));
+  ASSERT_EQ(replies.size(), 302u);
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(text(replies[i]), std::to_string(i));
+  EXPECT_FALSE(replies[300]);
+  EXPECT_FALSE(replies[301]);
+  EXPECT_FALSE(peer->closed());
+}
+
+TEST_F(LinuxDbusBatch, PeerConnectionKeepsValueShapesBothWays) {
+  // What goes out as a GVariant comes back equal, through D-Bus's own encoding twice.
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  const char* shapes[] = {
+      "<(uint32 1, [uint32 2, 3], @a{sv} {'Name': <'x'>, 'n': <int32 -4>})>",
+      "<[('org.a', objectpath '/a/b'), ('', '/')]>",
+      "<(true, byte 7, int16 -2, uint16 9, int64 -5, uint64 6, 2.5, signature 'a{sv}')>",
+      "<@as []>",
+      "<'text \u00e9'>",
+  };
+  for (const char* shape : shapes) {
+    VariantRef value(g_variant_ref_sink(g_variant_new_parsed(shape)));
+    DbusCall call{"",
+                  "/test",
+                  "org.tavren.Test",
+                  "Mirror",
+                  g_variant_new_tuple(std::array{value.get()}.data(), 1),
+                  nullptr};
+    VariantRef reply = peer->callOne(std::move(call));
+    ASSERT_TRUE(reply) << shape;
+    VariantRef back(g_variant_get_child_value(reply.get(), 0));
+    EXPECT_TRUE(g_variant_equal(back.get(), value.get())) << shape;
+  }
+}
+
+TEST_F(LinuxDbusBatch, PeerRepliesSdBusRefusesAreToldApart) {
+  // D-Bus allows noncharacters in strings (Qt's rich text holds U+FDD0); sd-bus will not read
+  // them. The caller learns which replies those were, to ask elsewhere.
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  std::vector<DbusCall> calls;
+  calls.push_back({"", "/test", "org.tavren.Test", "Odd", nullptr, nullptr});
+  calls.push_back(echo("fine"));
+  std::vector<bool> unreadable;
+  const auto start = Clock::now();
+  std::vector<VariantRef> replies = peer->callAll(std::move(calls), 5000, {}, &unreadable);
+  // Known as soon as the call after it is answered: the application answers in order.
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  EXPECT_FALSE(replies[0]);
+  EXPECT_EQ(text(replies[1]), "fine");
+  EXPECT_EQ(unreadable, (std::vector<bool>{true, false}));
+}
+
+TEST_F(LinuxDbusBatch, ApplicationRepliesSdBusRefusesComeThroughTheBus) {
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  AppLink link;
+  link.bus = connection.get();
+  link.direct = peer.get();
+  link.busName = "org.tavren.Test";
+  std::vector<DbusCall> calls;
+  calls.push_back({"org.tavren.Test", "/test", "org.tavren.Test", "Odd", nullptr, nullptr});
+  calls.push_back(echo("direct"));
+  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  EXPECT_EQ(text(replies[0]), "frame \uFDD0 end");
+  EXPECT_EQ(text(replies[1]), "direct");
+  EXPECT_TRUE(link.answering);
+}
+
+TEST_F(LinuxDbusBatch, PeerReplyReadersTakeTheirReplies) {
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  std::vector<DbusCall> calls;
+  calls.push_back(echo("plain"));
+  calls.push_back(echo("read"));
+  calls.push_back(echo("refused"));
+  std::string seen;
+  std::vector<ReplyReader> readers(3);
+  readers[1] = [&](sd_bus_message* reply) {
+    const char* value = nullptr;
+    return sd_bus_message_read(reply, "s", &value) > 0 && (seen = value, true);
+  };
+  readers[2] = [](sd_bus_message*) { return false; };
+  std::vector<VariantRef> replies = peer->callAll(std::move(calls), 2000, std::move(readers));
+  EXPECT_EQ(text(replies[0]), "plain");
+  ASSERT_TRUE(replies[1]);
+  EXPECT_EQ(g_variant_n_children(replies[1].get()), 0u);
+  EXPECT_EQ(seen, "read");
+  EXPECT_FALSE(replies[2]);
+}
+
+TEST_F(LinuxDbusBatch, PeerConnectionBoundsSilenceAndSharing) {
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  std::vector<DbusCall> calls;
+  calls.push_back(echo("a"));
+  calls.push_back(never());
+  auto start = Clock::now();
+  std::vector<VariantRef> replies = peer->callAll(std::move(calls), 300);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800));
+  EXPECT_EQ(text(replies[0]), "a");
+  EXPECT_FALSE(replies[1]);
+  // Threads take turns on one connection; each gets its own replies.
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        std::string mine = std::to_string(t) + "/" + std::to_string(round);
+        std::vector<DbusCall> batch;
+        batch.push_back(echo(mine.c_str()));
+        batch.push_back(echo((mine + "+").c_str()));
+        auto answered = peer->callAll(std::move(batch));
+        if (text(answered[0]) != mine || text(answered[1]) != mine + "+") ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(LinuxDbusBatch, ConnectionThatEndsFailsWaitingCallsAtOnce) {
-  // Connections opened here learn of their end from GDBus itself, not from the timeout.
-  ObjectRef<GDBusConnection> peer = openPeerConnection(context, server.address(), 2000);
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
   ASSERT_TRUE(peer);
   auto start = Clock::now();
   std::thread hangUp([&] {
@@ -262,14 +399,28 @@ TEST_F(LinuxDbusBatch, ConnectionThatEndsFailsWaitingCallsAtOnce) {
   });
   std::vector<DbusCall> calls;
   for (int i = 0; i < 3; ++i) calls.push_back(never());
-  std::vector<VariantRef> replies = callAll(peer.get(), std::move(calls), 10000);
+  std::vector<VariantRef> replies = peer->callAll(std::move(calls), 10000);
   hangUp.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
   for (const VariantRef& reply : replies) EXPECT_FALSE(reply);
+  EXPECT_TRUE(peer->closed());
   // Later batches on the ended connection fail without waiting.
   start = Clock::now();
-  EXPECT_FALSE(callOne(peer.get(), echo("late"), 10000));
+  EXPECT_FALSE(peer->callOne(echo("late"), 10000));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(LinuxDbusBatch, EndedPeerIsSeenWithoutACall) {
+  std::shared_ptr<PeerConnection> peer = PeerConnection::open(server.address(), 2000);
+  ASSERT_TRUE(peer);
+  EXPECT_EQ(text(peer->callOne(echo("here"))), "here");  // the server holds the connection now
+  EXPECT_FALSE(peer->closed());
+  server.hangUp();
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (!peer->closed() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(peer->closed());
 }
 
 TEST_F(LinuxDbusBatch, WrongReplyTypeCountsAsFailed) {
@@ -284,7 +435,7 @@ TEST_F(LinuxDbusBatch, ApplicationsAreReachedDirectlyOnlyThroughLocalSockets) {
   const RegisteredApp app{"org.tavren.Test", "/test", 4242};
   for (const char* offered : {"tcp:host=192.0.2.1,port=4000", "unixexec:path=/bin/true", ""}) {
     server.offer(offered);
-    AppConnections connections(context);
+    AppConnections connections;
     AppConnections::Direct direct = connections.connectionTo(connection.get(), app);
     EXPECT_FALSE(direct.connection) << offered;
     EXPECT_FALSE(direct.silent) << offered;
@@ -292,8 +443,9 @@ TEST_F(LinuxDbusBatch, ApplicationsAreReachedDirectlyOnlyThroughLocalSockets) {
     EXPECT_FALSE(connections.connectionTo(connection.get(), app).connection) << offered;
   }
   server.offer(server.address());
-  AppConnections connections(context);
-  ObjectRef<GDBusConnection> direct = connections.connectionTo(connection.get(), app).connection;
+  AppConnections connections;
+  std::shared_ptr<PeerConnection> direct =
+      connections.connectionTo(connection.get(), app).connection;
   ASSERT_TRUE(direct);
   auto reached = connections.reachable(4242);
   ASSERT_TRUE(reached);
@@ -317,6 +469,13 @@ TEST(LinuxBusConnection, PeerThatNeverAuthenticatesIsGivenUp) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
   EXPECT_FALSE(openBusConnection(context, "", 300));
   EXPECT_FALSE(openBusConnection(context, "nonsense", 300));
+  start = Clock::now();
+  EXPECT_FALSE(PeerConnection::open("unix:path=" + path, 300));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  for (const char* address : {"", "tcp:host=127.0.0.1,port=1", "unixexec:path=/bin/true",
+                              "unix:path=/nonexistent;tcp:host=127.0.0.1,port=1"}) {
+    EXPECT_FALSE(PeerConnection::open(address, 300)) << address;
+  }
   close(listener);
   unlink(path.c_str());
 }

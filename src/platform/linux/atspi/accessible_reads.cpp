@@ -1,5 +1,7 @@
 #include "platform/linux/atspi/accessible_reads.h"
 
+#include <systemd/sd-bus.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -114,6 +116,45 @@ std::optional<std::vector<AccessibleNode>> cacheItems(const VariantRef& reply) {
   return nodes;
 }
 
+// The same items read straight from a reply on a direct connection: thousands of items cost no
+// GVariant each.
+bool readCacheItems(sd_bus_message* reply, std::vector<AccessibleNode>& nodes) {
+  if (sd_bus_message_enter_container(reply, 'a', "((so)(so)(so)iiassusau)") <= 0) return false;
+  int entered = 0;
+  while ((entered = sd_bus_message_enter_container(reply, 'r', "(so)(so)(so)iiassusau")) > 0) {
+    const char *bus, *path, *appBus, *appPath, *parentBus, *parentPath, *name, *description;
+    AccessibleNode& node = nodes.emplace_back();
+    if (sd_bus_message_read(reply, "(so)(so)(so)ii", &bus, &path, &appBus, &appPath, &parentBus,
+                            &parentPath, &node.indexInParent, &node.childCount) < 0 ||
+        sd_bus_message_enter_container(reply, 'a', "s") <= 0) {
+      return false;
+    }
+    const char* interface = nullptr;
+    int more = 0;
+    while ((more = sd_bus_message_read_basic(reply, 's', &interface)) > 0) {
+      node.interfaces |= interfaceBit(interface);
+    }
+    const void* words = nullptr;
+    size_t bytes = 0;
+    if (more < 0 || sd_bus_message_exit_container(reply) < 0 ||
+        sd_bus_message_read(reply, "sus", &name, &node.role, &description) < 0 ||
+        sd_bus_message_read_array(reply, 'u', &words, &bytes) < 0 ||
+        sd_bus_message_exit_container(reply) < 0) {
+      return false;
+    }
+    const auto* state = static_cast<const uint32_t*>(words);
+    for (size_t k = 0; k < bytes / sizeof(uint32_t) && k < 2; ++k) {
+      node.states |= static_cast<uint64_t>(state[k]) << (32 * k);
+    }
+    node.ref = {bus, path};
+    node.parent = {parentBus, parentPath};
+    node.name = name;
+    node.description = description;
+    node.read = true;
+  }
+  return entered == 0 && sd_bus_message_exit_container(reply) >= 0;
+}
+
 std::optional<std::vector<AccessibleRef>> childrenOf(const VariantRef& reply) {
   if (!reply) return std::nullopt;
   GVariantIter* refs = nullptr;
@@ -135,9 +176,20 @@ std::optional<int32_t> intProperty(const VariantRef& reply) {
   return g_variant_get_int32(value.get());
 }
 
+std::vector<VariantRef> sliceCall(GDBusConnection* bus, std::vector<DbusCall> calls,
+                                  std::vector<ReplyReader>, std::vector<bool>*) {
+  return callAll(bus, std::move(calls));
+}
+std::vector<VariantRef> sliceCall(PeerConnection* peer, std::vector<DbusCall> calls,
+                                  std::vector<ReplyReader> readers, std::vector<bool>* unreadable) {
+  return peer->callAll(std::move(calls), kCallTimeoutMs, std::move(readers), unreadable);
+}
+
 // One connection's share of callApp, in slices.
-void callOver(AppLink& link, GDBusConnection* connection, std::vector<DbusCall>& calls,
-              const std::vector<size_t>& which, std::vector<VariantRef>& replies) {
+template <typename Connection>
+void callOver(AppLink& link, Connection* connection, std::vector<DbusCall>& calls,
+              std::vector<ReplyReader>& readers, const std::vector<size_t>& which,
+              std::vector<VariantRef>& replies, std::vector<size_t>* unreadable = nullptr) {
   for (size_t start = 0; start < which.size(); start += kSliceSize) {
     const size_t end = std::min(which.size(), start + kSliceSize);
     if (!link.answering || connection == nullptr) {
@@ -145,13 +197,23 @@ void callOver(AppLink& link, GDBusConnection* connection, std::vector<DbusCall>&
       return;
     }
     std::vector<DbusCall> slice;
+    std::vector<ReplyReader> sliceReaders;
     slice.reserve(end - start);
     for (size_t k = start; k < end; ++k) {
       slice.push_back(std::move(calls[which[k]]));
       calls[which[k]].parameters = nullptr;  // moved into the slice
+      if (which[k] < readers.size() && readers[which[k]]) {
+        sliceReaders.resize(k - start + 1);
+        sliceReaders[k - start] = std::move(readers[which[k]]);
+      }
     }
     const auto began = std::chrono::steady_clock::now();
-    std::vector<VariantRef> answered = callAll(connection, std::move(slice));
+    std::vector<bool> refused;
+    std::vector<VariantRef> answered = sliceCall(connection, std::move(slice),
+                                                 std::move(sliceReaders), &refused);
+    for (size_t k = 0; unreadable && k < refused.size(); ++k) {
+      if (refused[k]) unreadable->push_back(which[start + k]);
+    }
     const auto took = std::chrono::steady_clock::now() - began;
     bool anyAnswer = false;
     for (size_t k = start; k < end; ++k) {
@@ -168,7 +230,8 @@ void callOver(AppLink& link, GDBusConnection* connection, std::vector<DbusCall>&
 
 }  // namespace
 
-std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls) {
+std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
+                                std::vector<ReplyReader> readers) {
   std::vector<VariantRef> replies(calls.size());
   std::vector<size_t> direct, viaBus;
   for (size_t i = 0; i < calls.size(); ++i) {
@@ -179,8 +242,27 @@ std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls) {
       viaBus.push_back(i);
     }
   }
-  callOver(link, link.direct, calls, direct, replies);
-  callOver(link, link.bus, calls, viaBus, replies);
+  // What sd-bus would not read is asked again through the bus, where GDBus reads it: the
+  // parameters are held for that, and the call's names kept.
+  std::vector<VariantRef> held;
+  std::vector<DbusCall> names;
+  if (!direct.empty()) {
+    held.resize(calls.size());
+    names.resize(calls.size());
+    for (size_t i : direct) {
+      if (calls[i].parameters) held[i].reset(g_variant_ref_sink(calls[i].parameters));
+      names[i] = {link.busName, calls[i].path, calls[i].interface, calls[i].method, nullptr,
+                  calls[i].replyType};
+    }
+  }
+  std::vector<size_t> unreadable;
+  callOver(link, link.direct, calls, readers, direct, replies, &unreadable);
+  for (size_t i : unreadable) {
+    names[i].parameters = held[i].get();  // held here: the batch's own reference comes and goes
+    calls[i] = std::move(names[i]);
+    viaBus.push_back(i);
+  }
+  callOver(link, link.bus, calls, readers, viaBus, replies);
   return replies;
 }
 
@@ -192,13 +274,23 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
       accessibleCall({link.busName, rootPath}, kAccessible, "GetChildren", nullptr, "(a(so))"));
   calls.push_back(propertyGet(link.busName, rootPath, kApplication, "ToolkitName"));
   calls.push_back(propertyGet(link.busName, rootPath, kApplication, "Version"));
+  std::optional<std::vector<AccessibleNode>> direct;  // read from the message itself
+  std::vector<ReplyReader> readers;
   if (withCache) {
     calls.push_back(
         {link.busName, kCachePath, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr});
+    readers.resize(calls.size());
+    readers.back() = [&direct](sd_bus_message* reply) {
+      direct.emplace();
+      if (readCacheItems(reply, *direct)) return true;
+      direct.reset();
+      return false;
+    };
   }
-  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  std::vector<VariantRef> replies = callApp(link, std::move(calls), std::move(readers));
   link.traits = toolkitTraits(stringProperty(replies[1]), stringProperty(replies[2]));
   if (!withCache) return {std::nullopt, childrenOf(replies[0])};
+  if (replies[3] && direct) return {std::move(direct), childrenOf(replies[0])};
   return {cacheItems(replies[3]), childrenOf(replies[0])};
 }
 
@@ -312,14 +404,22 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
   return lists;
 }
 
-std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes) {
+std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes,
+                                     std::span<const int32_t> actionCounts) {
   // Extents, the number of actions and the first action's name go out together; the names of
-  // further actions (rare) follow in a second batch. (GetActions would give every name in one
-  // call, but GTK's bridge answers it with localised names.)
+  // further actions (rare) follow in a second batch. Where the number is known already, every
+  // name goes out in the first. (GetActions would give every name in one call, but GTK's
+  // bridge answers it with localised names.)
   // ATSPI_COORD_TYPE_WINDOW (1) where screen coordinates are not to be had.
+  constexpr int32_t kMostActions = 64;
   const uint32_t coordinates = link.traits.windowRelativeExtents ? 1u : 0u;
+  auto nameCall = [](const AccessibleNode& node, int32_t index) {
+    return accessibleCall(node.ref, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", index),
+                          "(s)");
+  };
   std::vector<DbusCall> calls;
   std::vector<size_t> extentsAt(nodes.size(), SIZE_MAX), actionsAt(nodes.size(), SIZE_MAX);
+  std::vector<int32_t> counted(nodes.size(), -1);  // the number of actions known beforehand
   for (size_t i = 0; i < nodes.size(); ++i) {
     const AccessibleNode& node = *nodes[i];
     if (node.interfaces & kComponentInterface) {
@@ -327,13 +427,17 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
       calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Component", "GetExtents",
                                      g_variant_new("(u)", coordinates), "((iiii))"));
     }
-    if (node.interfaces & kActionInterface) {
-      actionsAt[i] = calls.size();
-      calls.push_back(
-          propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
-      calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Action", "GetName",
-                                     g_variant_new("(i)", 0), "(s)"));
+    if (!(node.interfaces & kActionInterface)) continue;
+    actionsAt[i] = calls.size();
+    if (i < actionCounts.size() && actionCounts[i] >= 0) {
+      counted[i] = actionCounts[i];
+      for (int32_t a = 0; a < std::min(counted[i], kMostActions); ++a) {
+        calls.push_back(nameCall(node, a));
+      }
+      continue;
     }
+    calls.push_back(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
+    calls.push_back(nameCall(node, 0));
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
   std::vector<NodeDetails> details(nodes.size());
@@ -349,22 +453,27 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
       details[i].actions.emplace();  // no Action interface: no actions, not a failed read
       continue;
     }
-    const std::optional<int32_t> count = intProperty(replies[actionsAt[i]]);
+    const bool known = counted[i] >= 0;
+    const std::optional<int32_t> count =
+        known ? std::optional<int32_t>(counted[i]) : intProperty(replies[actionsAt[i]]);
     if (!count) continue;
-    details[i].actions.emplace();
-    if (*count <= 0) continue;
-    const VariantRef& first = replies[actionsAt[i] + 1];
-    if (!first) {
-      details[i].actions.reset();
-      continue;
+    std::vector<std::string>& actions = details[i].actions.emplace();
+    const size_t firstName = known ? actionsAt[i] : actionsAt[i] + 1;
+    const int32_t sent = known ? std::min(*count, kMostActions) : std::min(*count, 1);
+    for (int32_t a = 0; a < sent; ++a) {
+      const VariantRef& name = replies[firstName + static_cast<size_t>(a)];
+      if (!name) {
+        details[i].actions.reset();  // a list with a hole would shift every later index
+        break;
+      }
+      const gchar* text = nullptr;
+      g_variant_get(name.get(), "(&s)", &text);
+      actions.push_back(text);
     }
-    const gchar* name = nullptr;
-    g_variant_get(first.get(), "(&s)", &name);
-    details[i].actions->push_back(name);
-    for (int32_t a = 1; a < std::min(*count, 64); ++a) {
+    if (known || !details[i].actions) continue;
+    for (int32_t a = 1; a < std::min(*count, kMostActions); ++a) {
       more.emplace_back(i, a);
-      moreCalls.push_back(accessibleCall(nodes[i]->ref, "org.a11y.atspi.Action", "GetName",
-                                         g_variant_new("(i)", a), "(s)"));
+      moreCalls.push_back(nameCall(*nodes[i], a));
     }
   }
   std::vector<VariantRef> names = callApp(link, std::move(moreCalls));
@@ -372,7 +481,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
     auto& actions = details[more[k].first].actions;
     if (!actions) continue;
     if (!names[k]) {
-      actions.reset();  // a list with a hole would shift every later index
+      actions.reset();
       continue;
     }
     const gchar* name = nullptr;
@@ -382,25 +491,35 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
   return details;
 }
 
-std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes) {
+std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes,
+                                  std::span<const TreeNode* const> known) {
+  std::vector<NodeValue> values(nodes.size());
   std::vector<DbusCall> calls;
   std::vector<size_t> at(nodes.size(), SIZE_MAX);
   for (size_t i = 0; i < nodes.size(); ++i) {
     const AccessibleNode& node = *nodes[i];
+    const TreeNode* told = i < known.size() ? known[i] : nullptr;
     if (isSecretTextRole(node.role)) continue;  // the secret never crosses the bus
     if (node.interfaces & kTextInterface) {
+      if (told && told->characterCount == 0) {
+        values[i].text.emplace();
+        continue;
+      }
       at[i] = calls.size();
       // The whole text: asking for a prefix by offset makes some toolkits read past the end.
       calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Text", "GetText",
                                      g_variant_new("(ii)", 0, wholeTextEnd(link.traits)), "(s)"));
     } else if (node.interfaces & kValueInterface) {
+      if (told && told->currentValue) {
+        values[i].number = *told->currentValue;
+        continue;
+      }
       at[i] = calls.size();
       calls.push_back(
           propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Value", "CurrentValue"));
     }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
-  std::vector<NodeValue> values(nodes.size());
   for (size_t i = 0; i < nodes.size(); ++i) {
     if (at[i] == SIZE_MAX || !replies[at[i]]) continue;
     if (nodes[i]->interfaces & kTextInterface) {
@@ -417,21 +536,99 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
   return values;
 }
 
-std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const AccessibleRef> roots) {
+namespace {
+
+// What GetTree tells of one node's properties; false when it is not what was asked for.
+bool readTreeProperty(sd_bus_message* reply, const char* name, TreeNode& node) {
+  if (std::strcmp(name, "Component.ScreenExtents") == 0) {
+    uint32_t e[4] = {};
+    if (sd_bus_message_read(reply, "v", "(uuuu)", &e[0], &e[1], &e[2], &e[3]) < 0) return false;
+    // Sent unsigned: cast back, so that INT32_MIN and negative sizes keep their meaning.
+    node.extents = {static_cast<int32_t>(e[0]), static_cast<int32_t>(e[1]),
+                    static_cast<int32_t>(e[2]), static_cast<int32_t>(e[3])};
+    return true;
+  }
+  int32_t count = 0;
+  if (std::strcmp(name, "Action.NActions") == 0) {
+    if (sd_bus_message_read(reply, "v", "i", &count) < 0) return false;
+    node.actionCount = count;
+    return true;
+  }
+  if (std::strcmp(name, "Text.CharacterCount") == 0) {
+    if (sd_bus_message_read(reply, "v", "i", &count) < 0) return false;
+    node.characterCount = count;
+    return true;
+  }
+  if (std::strcmp(name, "Value.CurrentValue") == 0) {
+    double value = 0;
+    if (sd_bus_message_read(reply, "v", "d", &value) < 0) return false;
+    node.currentValue = value;
+    return true;
+  }
+  return false;
+}
+
+// GetTree's reply read straight from the message on a direct connection.
+bool readTreeNodes(sd_bus_message* reply, std::vector<TreeNode>& nodes) {
+  if (sd_bus_message_enter_container(reply, 'a', "((so)a{sv})") <= 0) return false;
+  int entered = 0;
+  while ((entered = sd_bus_message_enter_container(reply, 'r', "(so)a{sv}")) > 0) {
+    const char *bus, *path;
+    if (sd_bus_message_read(reply, "(so)", &bus, &path) < 0 ||
+        sd_bus_message_enter_container(reply, 'a', "{sv}") <= 0) {
+      return false;
+    }
+    TreeNode& node = nodes.emplace_back();
+    node.ref = {bus, path};
+    int more = 0;
+    while ((more = sd_bus_message_enter_container(reply, 'e', "sv")) > 0) {
+      const char* name = nullptr;
+      if (sd_bus_message_read_basic(reply, 's', &name) <= 0) return false;
+      if (!readTreeProperty(reply, name, node) && sd_bus_message_skip(reply, "v") < 0) {
+        return false;
+      }
+      if (sd_bus_message_exit_container(reply) < 0) return false;
+    }
+    if (more < 0 || sd_bus_message_exit_container(reply) < 0 ||
+        sd_bus_message_exit_container(reply) < 0) {
+      return false;
+    }
+  }
+  return entered == 0 && sd_bus_message_exit_container(reply) >= 0;
+}
+
+}  // namespace
+
+std::vector<TreeNode> readTrees(AppLink& link, std::span<const AccessibleRef> roots) {
   std::vector<DbusCall> calls;
-  for (const AccessibleRef& root : roots) {
+  std::vector<ReplyReader> readers;
+  std::vector<std::vector<TreeNode>> direct(roots.size());  // read from the message itself
+  for (size_t r = 0; r < roots.size(); ++r) {
     // The match rule is ignored by the bridge; "all" (match type 1) for any that would not.
     GVariant* rule = g_variant_new_parsed(
         "@(aiia{ss}iaiiasib) ([], 1, @a{ss} {}, 1, @ai [], 1, @as [], 1, false)");
-    const char* properties[] = {"Component.ScreenExtents", nullptr};
-    calls.push_back(accessibleCall(root, "org.a11y.atspi.Collection", "GetTree",
+    // A property comes only from nodes with its interface.
+    const char* properties[] = {"Component.ScreenExtents", "Action.NActions", "Text.CharacterCount",
+                                "Value.CurrentValue", nullptr};
+    calls.push_back(accessibleCall(roots[r], "org.a11y.atspi.Collection", "GetTree",
                                    g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
                                    "(a((so)a{sv}))"));
+    readers.push_back([nodes = &direct[r]](sd_bus_message* reply) {
+      if (readTreeNodes(reply, *nodes)) return true;
+      nodes->clear();
+      return false;
+    });
   }
-  std::vector<VariantRef> replies = callApp(link, std::move(calls));
-  std::vector<NodeExtents> out;
-  for (const VariantRef& reply : replies) {
+  std::vector<VariantRef> replies = callApp(link, std::move(calls), std::move(readers));
+  std::vector<TreeNode> out;
+  for (size_t r = 0; r < replies.size(); ++r) {
+    const VariantRef& reply = replies[r];
     if (!reply) continue;
+    if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a((so)a{sv}))"))) {
+      out.insert(out.end(), std::make_move_iterator(direct[r].begin()),
+                 std::make_move_iterator(direct[r].end()));
+      continue;
+    }
     VariantRef items(g_variant_get_child_value(reply.get(), 0));
     const size_t count = g_variant_n_children(items.get());
     out.reserve(out.size() + count);
@@ -439,16 +636,35 @@ std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const Accessib
       VariantRef item(g_variant_get_child_value(items.get(), i));
       VariantRef ref(g_variant_get_child_value(item.get(), 0));
       VariantRef properties(g_variant_get_child_value(item.get(), 1));
-      guint32 x = 0, y = 0, w = 0, h = 0;
-      if (!g_variant_lookup(properties.get(), "Component.ScreenExtents", "(uuuu)", &x, &y, &w, &h))
-        continue;
       const gchar* bus = nullptr;
       const gchar* path = nullptr;
       g_variant_get(ref.get(), "(&s&o)", &bus, &path);
-      // Sent unsigned: cast back, so that INT32_MIN and negative sizes keep their meaning.
-      out.push_back({{bus, path},
-                     {static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(w),
-                      static_cast<int32_t>(h)}});
+      TreeNode& node = out.emplace_back();
+      node.ref = {bus, path};
+      GVariantIter entries;
+      g_variant_iter_init(&entries, properties.get());
+      const gchar* name = nullptr;
+      GVariant* value = nullptr;
+      while (g_variant_iter_next(&entries, "{&sv}", &name, &value)) {
+        if (std::strcmp(name, "Component.ScreenExtents") == 0 &&
+            g_variant_is_of_type(value, G_VARIANT_TYPE("(uuuu)"))) {
+          guint32 x = 0, y = 0, w = 0, h = 0;
+          g_variant_get(value, "(uuuu)", &x, &y, &w, &h);
+          // Sent unsigned: cast back, so that INT32_MIN and negative sizes keep their meaning.
+          node.extents = {static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(w),
+                          static_cast<int32_t>(h)};
+        } else if (std::strcmp(name, "Action.NActions") == 0 &&
+                   g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
+          node.actionCount = g_variant_get_int32(value);
+        } else if (std::strcmp(name, "Text.CharacterCount") == 0 &&
+                   g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
+          node.characterCount = g_variant_get_int32(value);
+        } else if (std::strcmp(name, "Value.CurrentValue") == 0 &&
+                   g_variant_is_of_type(value, G_VARIANT_TYPE_DOUBLE)) {
+          node.currentValue = g_variant_get_double(value);
+        }
+        g_variant_unref(value);
+      }
     }
   }
   return out;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/atspi/dbus_batch.h"
+#include "platform/linux/atspi/peer_connection.h"
 #include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::atspi {
@@ -49,7 +50,7 @@ struct AccessibleNode {
 // costs one timeout per request, not one per batch.
 struct AppLink {
   GDBusConnection* bus = nullptr;
-  GDBusConnection* direct = nullptr;  // straight to the application, when it offered that
+  PeerConnection* direct = nullptr;  // straight to the application, when it offered that
   std::string busName;
   bool answering = true;
   // Known once readRoot has asked the application which toolkit it is; until then only the
@@ -58,8 +59,10 @@ struct AppLink {
 };
 
 // Sends the calls together (in slices, to stay within the bus's limit of pending replies).
-// Calls to the application itself go over the direct connection when there is one.
-std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls);
+// Calls to the application itself go over the direct connection when there is one; there a
+// call's reader, when `readers` has one, takes its reply (see ReplyReader).
+std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
+                                std::vector<ReplyReader> readers = {});
 
 // The application's cached accessibles (org.a11y.atspi.Cache.GetItems), its root's children
 // and its toolkit (which sets link.traits), in one batch. No cache (older toolkits, or a bridge
@@ -85,28 +88,40 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
 // Screen extents (x, y, width, height) and action names of each node; window-relative extents
 // for toolkits that have no others (ToolkitTraits). A node without the
 // Component or Action interface is not asked for what it lacks: no extents, no actions.
+// `actionCounts`, when given, holds each node's number of actions where already known (-1
+// where not): those are not asked for again.
 struct NodeDetails {
   std::optional<std::array<int32_t, 4>> extents;
   std::optional<std::vector<std::string>> actions;
 };
-std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes);
+std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes,
+                                     std::span<const int32_t> actionCounts = {});
 
 // The value of each node: its text (Text interface) or current value (Value interface).
-// Secret text roles are never asked.
+// Secret text roles are never asked. `known`, when given, holds what a whole-window read
+// already told of each node (null where nothing): an empty text or a current value is not
+// asked for again.
 struct NodeValue {
   std::optional<std::string> text;
   std::optional<double> number;
 };
-std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes);
+struct TreeNode;
+std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode* const> nodes,
+                                  std::span<const TreeNode* const> known = {});
 
-// Screen extents of every node of the subtrees below `roots`, one Collection.GetTree call each,
-// all in one batch (only for toolkits with ToolkitTraits::treeInOneCall). Nodes below one that
-// manages its descendants are not included.
-struct NodeExtents {
+// What one Collection.GetTree call tells of each node of a subtree: screen extents, and the
+// properties that spare calls later (each only where the node has that interface).
+struct TreeNode {
   AccessibleRef ref;
-  std::array<int32_t, 4> extents{};
+  std::optional<std::array<int32_t, 4>> extents;
+  std::optional<int32_t> actionCount;
+  std::optional<int32_t> characterCount;
+  std::optional<double> currentValue;
 };
-std::vector<NodeExtents> readTreeExtents(AppLink& link, std::span<const AccessibleRef> roots);
+// Every node of the subtrees below `roots`, one GetTree call each, all in one batch (only for
+// toolkits with ToolkitTraits::treeInOneCall). Nodes below one that manages its descendants are
+// not included.
+std::vector<TreeNode> readTrees(AppLink& link, std::span<const AccessibleRef> roots);
 
 // Text that names a nameless field elsewhere: the name of the first element it is labelled by
 // (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two batches.

@@ -23,8 +23,8 @@ std::string offeredAddress(GDBusConnection* bus, const std::string& busName,
   }
   const gchar* address = nullptr;
   g_variant_get(reply.get(), "(&s)", &address);
-  // A local socket only: the address comes from another process, which must not send this
-  // service across the network.
+  // A local socket only (PeerConnection::open takes no other): the address comes from another
+  // process, which must not send this service across the network.
   if (address == nullptr || !g_str_has_prefix(address, "unix:")) return {};
   return address;
 }
@@ -35,17 +35,15 @@ void AppConnections::forgetEnded() {
   if (entries_.size() < kRememberedApps) return;
   std::erase_if(entries_, [](const auto& item) {
     const Entry& entry = item.second;
-    return !entry.opening && (entry.refused || !entry.connection ||
-                              g_dbus_connection_is_closed(entry.connection.get()));
+    return !entry.opening && (entry.refused || !entry.connection || entry.connection->closed());
   });
 }
 
 std::optional<AppConnections::Reached> AppConnections::reachable(int32_t pid) {
   std::lock_guard lock(mutex_);
   for (const auto& [name, entry] : entries_) {
-    if (entry.app.pid == pid && entry.connection &&
-        !g_dbus_connection_is_closed(entry.connection.get())) {
-      return Reached{entry.app, addRef(entry.connection.get())};
+    if (entry.app.pid == pid && entry.connection && !entry.connection->closed()) {
+      return Reached{entry.app, entry.connection};
     }
   }
   return std::nullopt;
@@ -59,16 +57,15 @@ AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
     std::lock_guard lock(mutex_);
     Entry& entry = entries_[busName];
     entry.app = app;
-    if (entry.connection && !g_dbus_connection_is_closed(entry.connection.get())) {
-      return {addRef(entry.connection.get())};
-    }
+    if (entry.connection && !entry.connection->closed()) return {entry.connection};
     if (entry.opening || entry.refused) return {};
     entry.connection.reset();
     entry.opening = true;
   }
   bool silent = false;
   const std::string address = offeredAddress(bus, busName, app.path, silent);
-  ObjectRef<GDBusConnection> opened = openPeerConnection(context_, address, kOpenTimeoutMs);
+  std::shared_ptr<PeerConnection> opened =
+      address.empty() ? nullptr : PeerConnection::open(address, kOpenTimeoutMs);
   std::lock_guard lock(mutex_);
   Entry& entry = entries_[busName];
   entry.opening = false;
@@ -76,7 +73,7 @@ AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
   // silent application is asked again next time.
   entry.refused = !opened && !silent;
   entry.connection = std::move(opened);
-  Direct result{addRef(entry.connection.get()), silent};
+  Direct result{entry.connection, silent};
   forgetEnded();
   return result;
 }

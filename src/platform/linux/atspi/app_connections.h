@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/glib_ref.h"
+#include "platform/linux/atspi/peer_connection.h"
 #include "platform/linux/atspi/registered_apps.h"
 
 namespace tavren::atspi {
@@ -19,11 +21,8 @@ namespace tavren::atspi {
 // whose routing costs about as much as the application's own answer. Safe from any thread.
 class AppConnections {
  public:
-  // Connections are made in `context`, which must outlive this.
-  explicit AppConnections(ConnectionContext& context) : context_(context) {}
-
   struct Direct {
-    ObjectRef<GDBusConnection> connection;  // null: go over the bus
+    std::shared_ptr<PeerConnection> connection;  // null: go over the bus
     bool silent = false;  // the application did not answer at all when asked for it
   };
   // The direct connection to the application with this bus name, opened on first use. None
@@ -34,7 +33,7 @@ class AppConnections {
   // does: its end would have closed the connection, so the registry need not be asked again.
   struct Reached {
     RegisteredApp app;
-    ObjectRef<GDBusConnection> connection;
+    std::shared_ptr<PeerConnection> connection;
   };
   std::optional<Reached> reachable(int32_t pid);
 
@@ -43,13 +42,12 @@ class AppConnections {
  private:
   struct Entry {
     RegisteredApp app;
-    ObjectRef<GDBusConnection> connection;
+    std::shared_ptr<PeerConnection> connection;
     bool opening = false;
     bool refused = false;
   };
   void forgetEnded();
 
-  ConnectionContext& context_;
   std::mutex mutex_;
   std::unordered_map<std::string, Entry> entries_;  // by bus name, which is never reused
 };

@@ -16,7 +16,7 @@ enum class TreeReading { Bulk, NodeByNode };
 class AtspiAccessibility final : public Accessibility {
  public:
   explicit AtspiAccessibility(AtspiBus& bus, TreeReading reading = TreeReading::Bulk)
-      : bus_(bus), reading_(reading), direct_(bus.context()) {}
+      : bus_(bus), reading_(reading) {}
 
   // The bus answers and accessibility is switched on.
   bool trusted() override;
@@ -30,7 +30,7 @@ class AtspiAccessibility final : public Accessibility {
   // How to reach the application with this pid; none when it is not registered.
   struct Reach {
     ObjectRef<GDBusConnection> bus;
-    ObjectRef<GDBusConnection> direct;
+    std::shared_ptr<PeerConnection> direct;
     bool answering = true;
     std::string busName;
     std::string rootPath;

@@ -106,11 +106,6 @@ ObjectRef<GDBusConnection> openBusConnection(ConnectionContext& context, const s
       timeoutMs);
 }
 
-ObjectRef<GDBusConnection> openPeerConnection(ConnectionContext& context,
-                                              const std::string& address, int timeoutMs) {
-  return openConnection(context, address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, timeoutMs);
-}
-
 AtspiBus::AtspiBus(std::function<std::string()> rootAddress)
     : AtspiBus(environment("AT_SPI_BUS_ADDRESS"), environment("DBUS_SESSION_BUS_ADDRESS"),
                std::move(rootAddress)) {}

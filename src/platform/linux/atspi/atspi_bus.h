@@ -56,7 +56,7 @@ class AtspiBus {
   // nothing when no session bus answered.
   std::optional<bool> enabled();
 
-  // Where this bus's connections, and the direct ones to applications, are made.
+  // Where this bus's connections are made (direct ones to applications: peer_connection.h).
   ConnectionContext& context() { return context_; }
 
   static constexpr std::chrono::seconds kRetryInterval{2};
@@ -83,9 +83,5 @@ class AtspiBus {
 // timeoutMs. It carries batches (dbus_batch.h).
 ObjectRef<GDBusConnection> openBusConnection(ConnectionContext& context, const std::string& address,
                                              int timeoutMs);
-
-// A connection straight to one peer (no message bus in between), same rules.
-ObjectRef<GDBusConnection> openPeerConnection(ConnectionContext& context,
-                                              const std::string& address, int timeoutMs);
 
 }  // namespace tavren::atspi

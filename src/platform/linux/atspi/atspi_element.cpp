@@ -161,18 +161,18 @@ std::optional<std::vector<AccessibleRef>> refsIn(const VariantRef& reply) {
   return refs;
 }
 
-// Sends one call that expects no answer, on the connection callApp would take for it; false
-// when it could not be sent.
+// Sends one call that expects no answer, over the bus; false when it could not be sent. Only
+// for toolkits that offer no direct connection (GTK 4): over the bus a call could overtake one
+// sent before it on the direct connection.
 bool sendUnanswered(const AppLink& link, const AccessibleRef& ref, const char* interface,
                     const char* method, GVariant* parameters) {
   g_variant_ref_sink(parameters);
-  const bool direct = link.direct != nullptr && ref.bus == link.busName;
-  GDBusConnection* connection = direct ? link.direct : link.bus;
+  GDBusConnection* connection = link.bus;
   bool sent = false;
   if (connection && link.answering && g_dbus_is_name(ref.bus.c_str()) &&
       g_variant_is_object_path(ref.path.c_str())) {
-    GDBusMessage* message = g_dbus_message_new_method_call(direct ? nullptr : ref.bus.c_str(),
-                                                           ref.path.c_str(), interface, method);
+    GDBusMessage* message =
+        g_dbus_message_new_method_call(ref.bus.c_str(), ref.path.c_str(), interface, method);
     g_dbus_message_set_body(message, parameters);
     g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_REPLY_EXPECTED);
     sent = g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
@@ -256,8 +256,9 @@ ElementDetails elementDetails(const NodeDetails& read, const AccessibleNode& nod
   return d;
 }
 
-AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct,
-                           AppLink link, AccessibleNode node, bool topLevel, bool statesCurrent)
+AtspiElement::AtspiElement(ObjectRef<GDBusConnection> bus,
+                           std::shared_ptr<PeerConnection> direct, AppLink link,
+                           AccessibleNode node, bool topLevel, bool statesCurrent)
     : bus_(std::move(bus)),
       direct_(std::move(direct)),
       link_(std::move(link)),

@@ -21,7 +21,7 @@ class AtspiElement final : public AccessibleElement {
  public:
   // statesCurrent: the node's states were read just now (by the resolution of this request), so
   // the first settable check need not read them again.
-  AtspiElement(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct, AppLink link,
+  AtspiElement(ObjectRef<GDBusConnection> bus, std::shared_ptr<PeerConnection> direct, AppLink link,
                AccessibleNode node, bool topLevel, bool statesCurrent = false);
 
   const AccessibilityElement& element() const override { return facts_; }
@@ -48,7 +48,7 @@ class AtspiElement final : public AccessibleElement {
   const std::string& text();
 
   ObjectRef<GDBusConnection> bus_;
-  ObjectRef<GDBusConnection> direct_;
+  std::shared_ptr<PeerConnection> direct_;
   AppLink link_;
   AccessibleNode node_;
   bool topLevel_;

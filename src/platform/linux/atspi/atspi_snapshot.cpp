@@ -24,7 +24,7 @@ std::string keyOf(const AccessibleRef& ref) {
 
 }  // namespace
 
-AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct,
+AtspiSnapshot::AtspiSnapshot(ObjectRef<GDBusConnection> bus, std::shared_ptr<PeerConnection> direct,
                              bool answering, std::string busName, const std::string& rootPath,
                              bool useCache)
     : connection_(std::move(bus)), direct_(std::move(direct)) {
@@ -185,19 +185,22 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
   }
   nameFields(missing);
   readWholeWindows(missing);
-  // Nodes whose extents came with their window are not asked for them again.
+  // What came with the node's window is not asked for again.
   std::vector<AccessibleNode> withoutExtents;
   withoutExtents.reserve(nodes.size());
   std::vector<const std::array<int32_t, 4>*> known(nodes.size(), nullptr);
+  std::vector<int32_t> actionCounts(nodes.size(), -1);
   for (size_t k = 0; k < nodes.size(); ++k) {
-    auto it = treeExtents_.find(keyOf(nodes[k]->ref));
-    if (it == treeExtents_.end() || !(nodes[k]->interfaces & kComponentInterface)) continue;
-    known[k] = &it->second;
+    const TreeNode* told = treeNode(nodes[k]->ref);
+    if (told == nullptr) continue;
+    if (told->actionCount) actionCounts[k] = *told->actionCount;
+    if (!told->extents || !(nodes[k]->interfaces & kComponentInterface)) continue;
+    known[k] = &*told->extents;
     withoutExtents.push_back(*nodes[k]);
     withoutExtents.back().interfaces &= ~kComponentInterface;
     nodes[k] = &withoutExtents.back();
   }
-  std::vector<NodeDetails> read = readDetails(link_, nodes);
+  std::vector<NodeDetails> read = readDetails(link_, nodes, actionCounts);
   for (size_t k = 0; k < missing.size(); ++k) {
     if (known[k]) read[k].extents = *known[k];
     details_[missing[k]] = elementDetails(read[k], nodes_[missing[k]], topLevel_[missing[k]]);
@@ -212,6 +215,7 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
   std::vector<AttributeValue> out(which.size());
   std::vector<size_t> asked;
   std::vector<const AccessibleNode*> nodes;
+  std::vector<const TreeNode*> known;
   for (size_t i = 0; i < which.size(); ++i) {
     const AccessibleNode& node = nodes_[which[i]];
     if (!node.read) continue;
@@ -224,8 +228,9 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
     }
     asked.push_back(i);
     nodes.push_back(&node);
+    known.push_back(treeNode(node.ref));
   }
-  std::vector<NodeValue> read = readValues(link_, nodes);
+  std::vector<NodeValue> read = readValues(link_, nodes, known);
   for (size_t k = 0; k < asked.size(); ++k) {
     if (read[k].text) {
       out[asked[k]] = std::move(*read[k].text);
@@ -238,8 +243,8 @@ std::vector<AttributeValue> AtspiSnapshot::values(std::span<const ElementIndex> 
 
 std::unique_ptr<AccessibleElement> AtspiSnapshot::live(ElementIndex element) {
   if (element >= nodes_.size() || !nodes_[element].read) return nullptr;
-  return std::make_unique<AtspiElement>(addRef(connection_.get()), addRef(direct_.get()), link_,
-                                        nodes_[element], topLevel_[element]);
+  return std::make_unique<AtspiElement>(addRef(connection_.get()), direct_, link_, nodes_[element],
+                                        topLevel_[element]);
 }
 
 void AtspiSnapshot::readWholeWindows(std::span<const ElementIndex> which) {
@@ -258,9 +263,16 @@ void AtspiSnapshot::readWholeWindows(std::span<const ElementIndex> which) {
     tops.push_back(top);
     roots.push_back(nodes_[top].ref);
   }
-  for (NodeExtents& node : readTreeExtents(link_, roots)) {
-    treeExtents_[keyOf(node.ref)] = node.extents;
+  for (TreeNode& node : readTrees(link_, roots)) {
+    std::string key = keyOf(node.ref);
+    treeNodes_.insert_or_assign(std::move(key), std::move(node));
   }
+}
+
+const TreeNode* AtspiSnapshot::treeNode(const AccessibleRef& ref) const {
+  if (treeNodes_.empty()) return nullptr;
+  auto it = treeNodes_.find(keyOf(ref));
+  return it != treeNodes_.end() ? &it->second : nullptr;
 }
 
 void AtspiSnapshot::nameFields(std::span<const ElementIndex> which) {

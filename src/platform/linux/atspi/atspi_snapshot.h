@@ -19,8 +19,9 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // application go over `direct` when there is one. `answering` false: the application is
   // known to be silent, nothing is asked. Without the cache every node is read on its own, as
   // a plain walk would (tests compare the two).
-  AtspiSnapshot(ObjectRef<GDBusConnection> bus, ObjectRef<GDBusConnection> direct, bool answering,
-                std::string busName, const std::string& rootPath, bool useCache = true);
+  AtspiSnapshot(ObjectRef<GDBusConnection> bus, std::shared_ptr<PeerConnection> direct,
+                bool answering, std::string busName, const std::string& rootPath,
+                bool useCache = true);
 
   const std::vector<AccessibilityElement>& elements() const override { return elements_; }
   std::vector<ElementIndex> windows() const override { return windows_; }
@@ -57,12 +58,14 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // its title, and its placeholder as its description where it has none, so that what names it
   // on screen names it here too (and a field named "Password" that way is known as a secret).
   void nameFields(std::span<const ElementIndex> which);
-  // Extents of whole windows in one call each, where the toolkit answers so and enough rows are
-  // asked for it to pay; once per snapshot.
+  // Extents and counts of whole windows in one call each, where the toolkit answers so and
+  // enough rows are asked for it to pay; once per snapshot.
   void readWholeWindows(std::span<const ElementIndex> which);
+  // What the read of its whole window told of this node, if that covered it.
+  const TreeNode* treeNode(const AccessibleRef& ref) const;
 
   ObjectRef<GDBusConnection> connection_;
-  ObjectRef<GDBusConnection> direct_;
+  std::shared_ptr<PeerConnection> direct_;
   AppLink link_;
   std::vector<AccessibleNode> cache_;
   std::unordered_map<std::string, size_t> cacheIndex_;                  // key → cache_
@@ -77,7 +80,7 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   std::vector<ElementIndex> windows_;
   bool bulk_ = true;  // the cache and whole windows may be used; else strictly node by node
   bool wholeWindowsRead_ = false;
-  std::unordered_map<std::string, std::array<int32_t, 4>> treeExtents_;  // key → extents
+  std::unordered_map<std::string, TreeNode> treeNodes_;  // key → what its window's read told
 };
 
 }  // namespace tavren::atspi
