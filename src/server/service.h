@@ -5,6 +5,7 @@
 #include "core/worker_pool.h"
 #include "input/remote_input_state.h"
 #include "platform/platform.h"
+#include "server/in_flight.h"
 #include "server/line_writer.h"
 #include "server/main_loop.h"
 
@@ -23,6 +24,7 @@ struct Service {
   Service(Platform& platform, int outputFd) : output(outputFd), platform(platform) {}
 
   LineWriter output;
+  InFlightRequests inFlight;  // before the queues, whose requests count themselves out of it
   Platform& platform;
   MainLoop mainLoop;
   RemoteInputState remoteInput;
