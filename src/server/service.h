@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/platform_switch.h"
 #include "recording/recording_stream.h"
+#include "server/in_flight.h"
 #include "server/line_writer.h"
 #include "server/main_loop.h"
 
@@ -38,6 +39,7 @@ struct Service {
   Service(Platform& platform, int outputFd, DisplaySupport displaySupport = {});
 
   LineWriter output;
+  InFlightRequests inFlight;  // before the queues, whose requests count themselves out of it
   // The platform started with, or the one of the display the service made while it owns one.
   PlatformSwitch platform;
   TavrenRemoteDisplayManager displayManager;
