@@ -12,13 +12,13 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <thread>
 
 #include "bench_desktop.h"
 #include "cli/service_process.h"
+#include "platform/linux/procfs/proc_stat.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
 
@@ -31,18 +31,6 @@ constexpr size_t kInFlight = 64;
 // Typed into the form's password field at start and set there again and again: no line the
 // service writes may hold it.
 constexpr const char* kSecret = "hunter2-\xC3\x9F" "ecret";
-
-long residentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") return status >> value ? value : 0;
-    status.ignore(1 << 10, '\n');
-  }
-  return 0;
-}
-
 struct Pending {
   std::string method;
   Clock::time_point sent;
@@ -111,7 +99,7 @@ int main(int argc, char** argv) {
   const auto start = Clock::now();
   auto nextSample = start + std::min<Clock::duration>(60s, duration);
   int minute = 0;
-  const long startKb = residentKb(service->pid());
+  const long startKb = static_cast<long>(procfs::residentKiB(service->pid()));
   long peakKb = startKb;
 
   auto sendOne = [&] {
@@ -156,7 +144,7 @@ int main(int argc, char** argv) {
     while (pending.size() < kInFlight) sendOne();
     if (!takeOne(60s)) break;
     if (Clock::now() >= nextSample) {
-      const long kb = residentKb(service->pid());
+      const long kb = static_cast<long>(procfs::residentKiB(service->pid()));
       peakKb = std::max(peakKb, kb);
       Json sample = {{"minute", ++minute},
                      {"rssKb", kb},
@@ -170,7 +158,7 @@ int main(int argc, char** argv) {
   }
   while (!pending.empty() && problems.empty() && takeOne(60s)) {
   }
-  const long endKb = residentKb(service->pid());
+  const long endKb = static_cast<long>(procfs::residentKiB(service->pid()));
   peakKb = std::max(peakKb, endKb);
 
   service->closeInput();

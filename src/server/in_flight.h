@@ -11,7 +11,7 @@ namespace tavren {
 // Requests taken in and not answered yet. The reader stops taking in more while there are too
 // many (or too many bytes of them), so that a host that sends without reading the answers holds
 // the service at a bounded size instead of growing it without end.
-inline constexpr size_t kMaxRequestsInFlight = 4096;
+inline constexpr size_t kMaxRequestsInFlight = 16384;
 inline constexpr size_t kMaxBytesInFlight = size_t{64} << 20;
 
 class InFlightRequests {

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <set>
 #include <thread>
 
+#include "platform/linux/procfs/proc_stat.h"
 #include "support/service_fixture.h"
 
 namespace tavren {
@@ -18,18 +18,6 @@ using testing::startService;
 
 std::unique_ptr<ServiceProcess> startFake() {
   return startService({testing::fakeServiceBinary(), testing::fixturePath("desktop_basic.json")});
-}
-
-// Resident size of a process in kB, 0 when it cannot be read.
-long residentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") return status >> value ? value : 0;
-    status.ignore(1 << 10, '\n');
-  }
-  return 0;
 }
 
 // Reads `count` answers and checks each is a whole, well-formed line with an id not seen before.
@@ -74,7 +62,7 @@ TEST(HostFaults, AHostWritingOneByteAtATimeGetsEveryAnswer) {
 
 TEST(HostFaults, AHostThatNeverReadsHoldsTheServiceAtABoundedSizeAndLosesNothing) {
   auto service = startFake();
-  const long before = residentKb(service->pid());
+  const long before = static_cast<long>(procfs::residentKiB(service->pid()));
   // Far more requests than the service may hold at once: about 13 MB of requests, whose
   // answers would fill the output pipe hundreds of times over.
   constexpr int kPings = 300000;
@@ -87,7 +75,7 @@ TEST(HostFaults, AHostThatNeverReadsHoldsTheServiceAtABoundedSizeAndLosesNothing
   long peak = 0;
   for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(100ms);
-    peak = std::max(peak, residentKb(service->pid()));
+    peak = std::max(peak, static_cast<long>(procfs::residentKiB(service->pid())));
   }
   EXPECT_LT(peak - before, 64 * 1024) << "grew from " << before << " kB to " << peak << " kB";
 
@@ -95,7 +83,7 @@ TEST(HostFaults, AHostThatNeverReadsHoldsTheServiceAtABoundedSizeAndLosesNothing
   std::set<std::string> ids = readAnswers(*service, kPings);
   host.join();
   EXPECT_EQ(ids.size(), static_cast<size_t>(kPings));
-  peak = std::max(peak, residentKb(service->pid()));
+  peak = std::max(peak, static_cast<long>(procfs::residentKiB(service->pid())));
   EXPECT_LT(peak - before, 64 * 1024) << "grew from " << before << " kB to " << peak << " kB";
   testing::expectQuietExit(*service);
 }

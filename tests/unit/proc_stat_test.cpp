@@ -19,6 +19,7 @@ TEST(ParseProcStat, ReadsTheFieldsAfterTheName) {
   EXPECT_EQ(stat->pgid, 4240);
   EXPECT_EQ(stat->cpuTicks, 38u);  // utime + stime, not the children's
   EXPECT_EQ(stat->startTicks, 123456789u);
+  EXPECT_EQ(stat->residentPages, 9876u);
 }
 
 TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {

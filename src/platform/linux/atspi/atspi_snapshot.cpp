@@ -310,6 +310,18 @@ ElementIndex AtspiSnapshot::topLevelOf(ElementIndex element) const {
   return element;
 }
 
+std::vector<ElementIndex> AtspiSnapshot::showingUnread() const {
+  std::vector<ElementIndex> unread;
+  for (ElementIndex e = 0; e < elements_.size(); ++e) {
+    const AccessibleNode& node = nodes_[e];
+    if (!elements_[e].children && hasState(node.states, ATSPI_STATE_SHOWING) &&
+        !hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+      unread.push_back(e);
+    }
+  }
+  return unread;
+}
+
 std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& window) {
   // AT-SPI cannot hit-test across surfaces: a pop-up's items answer for points that the window
   // below also covers. So: among the showing elements, the deepest whose extents hold the
@@ -317,14 +329,7 @@ std::optional<ElementIndex> AtspiSnapshot::elementAt(Point point, const Rect& wi
   // Menus hang below items whose cached child lists GTK gets wrong, so what shows is read out
   // first, level by level. Lists of managed descendants (table cells) hold no pop-up: skipped.
   for (size_t level = 0; level < kShownLevels; ++level) {
-    std::vector<ElementIndex> unread;
-    for (ElementIndex e = 0; e < elements_.size(); ++e) {
-      const AccessibleNode& node = nodes_[e];
-      if (!elements_[e].children && hasState(node.states, ATSPI_STATE_SHOWING) &&
-          !hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-        unread.push_back(e);
-      }
-    }
+    const std::vector<ElementIndex> unread = showingUnread();
     if (unread.empty()) break;
     readChildren(unread, kShownChildren);
   }
@@ -382,14 +387,7 @@ std::optional<ElementIndex> AtspiSnapshot::focusedElement() {
     for (; checked < elements_.size(); ++checked) {
       if (focused(nodes_[checked])) return checked;
     }
-    std::vector<ElementIndex> unread;
-    for (ElementIndex e = 0; e < elements_.size(); ++e) {
-      const AccessibleNode& node = nodes_[e];
-      if (!elements_[e].children && hasState(node.states, ATSPI_STATE_SHOWING) &&
-          !hasState(node.states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-        unread.push_back(e);
-      }
-    }
+    const std::vector<ElementIndex> unread = showingUnread();
     if (unread.empty()) break;
     readChildren(unread, kShownChildren);
   }

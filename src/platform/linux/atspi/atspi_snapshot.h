@@ -61,6 +61,9 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // Extents and counts of whole windows in one call each, where the toolkit answers so and
   // enough rows are asked for it to pay; once per snapshot.
   void readWholeWindows(std::span<const ElementIndex> which);
+  // Showing elements whose children are not read yet, except lists of managed descendants
+  // (table cells), which hold no pop-up and no focus worth their cost.
+  std::vector<ElementIndex> showingUnread() const;
   // What the read of its whole window told of this node, if that covered it.
   const TreeNode* treeNode(const AccessibleRef& ref) const;
 

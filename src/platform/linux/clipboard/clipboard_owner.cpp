@@ -57,10 +57,11 @@ struct ClipboardOwner::State {
   SteadyClock::time_point handOffDeadline;
   std::function<void(const std::shared_ptr<Command>&, bool)> finish;
 
-  size_t incrThreshold() const {
-    const size_t server = x->maxRequestBytes() > 4096 ? x->maxRequestBytes() - 1024 : 4096;
-    return std::min(limits.incrThreshold, server);
+  // The most one property change may carry on this server, with room for the request itself.
+  size_t serverRoom() const {
+    return x->maxRequestBytes() > 4096 ? x->maxRequestBytes() - 1024 : 4096;
   }
+  size_t incrThreshold() const { return std::min(limits.incrThreshold, serverRoom()); }
 
   void handle(const xcb_generic_event_t& e) {
     switch (eventType(e)) {
@@ -168,7 +169,7 @@ struct ClipboardOwner::State {
     });
     if (it == transfers.end()) return;
     const std::string& data = it->content->reps[it->rep].data;
-    const size_t n = std::min(limits.incrChunk, data.size() - it->offset);
+    const size_t n = std::min({limits.incrChunk, serverRoom(), data.size() - it->offset});
     xcb_change_property(x->get(), XCB_PROP_MODE_REPLACE, window, property, it->type, 8,
                         uint32_t(n), data.data() + it->offset);
     it->offset += n;

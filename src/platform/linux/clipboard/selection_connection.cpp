@@ -1,5 +1,7 @@
 #include "platform/linux/clipboard/selection_connection.h"
 
+#include <xcb/bigreq.h>
+
 #include <poll.h>
 
 #include <algorithm>
@@ -32,7 +34,13 @@ std::unique_ptr<SelectionConnection> SelectionConnection::open(const std::string
   const uint32_t values[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
   xcb_create_window(c, XCB_COPY_FROM_PARENT, self->window_, self->link_->root(), -10, -10, 1, 1, 0,
                     XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, mask, values);
-  // With BIG-REQUESTS the limit is far above what one property should carry.
+  // With BIG-REQUESTS the limit is far above what one property should carry. xcb waits for
+  // its answers without a deadline, so each request goes out first and a bounded round trip
+  // after it proves the answer is in before xcb is asked: a stalled server costs a timeout.
+  xcb_prefetch_extension_data(c, &xcb_big_requests_id);
+  if (!self->link_->sync()) return nullptr;
+  xcb_prefetch_maximum_request_length(c);
+  if (!self->link_->sync()) return nullptr;
   self->maxRequestBytes_ = size_t(xcb_get_maximum_request_length(c)) * 4;
 
   const std::vector<xcb_atom_t> a = self->internAtoms(

@@ -50,7 +50,23 @@ std::optional<ProcStat> parseProcStat(std::string_view text) {
     return std::nullopt;
   }
   stat.cpuTicks = user + system;
+  // Then vsize and rss, which short lines (older kernels' tests) may lack.
+  std::array<std::string_view, 2> sizes;
+  for (std::string_view& field : sizes) {
+    const size_t start = rest.find_first_not_of(" \n");
+    if (start == std::string_view::npos) return stat;
+    const size_t end = std::min(rest.find_first_of(" \n", start), rest.size());
+    field = rest.substr(start, end - start);
+    rest.remove_prefix(end);
+  }
+  if (!parseNumber(sizes[1], &stat.residentPages)) stat.residentPages = 0;
   return stat;
+}
+
+uint64_t residentKiB(pid_t pid) {
+  const std::optional<ProcStat> stat = readProcStat(pid);
+  if (!stat) return 0;
+  return stat->residentPages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
 }
 
 std::optional<ProcStat> readProcStat(pid_t pid) {
