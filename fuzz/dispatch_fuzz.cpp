@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "fuzz_support.h"
 #include "platform/fake/fake_desktop.h"
@@ -63,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FakeDesktop desktop(fixtureWithCapabilities(data[1]));
   Service service(desktop, devNull);
+  // Methods that run on the main loop (the virtual display, recording) wait for it to run.
+  std::thread mainThread([&] { service.mainLoop.run(); });
   Json request = {{"id", "f"}, {"version", 1}, {"method", method}, {"params", std::move(params)}};
   Outcome outcome = [&]() -> Outcome {
     try {
@@ -71,6 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::fail(method + " threw: " + e.what(), paramsText);
     }
   }();
+  service.mainLoop.quit();
+  mainThread.join();
   std::string line =
       outcome.ok() ? protocolLineText(responseObject("f", std::move(outcome).takeValue(), std::nullopt))
                    : protocolLineText(responseObject("f", std::nullopt, errorDescription(outcome.error())));
