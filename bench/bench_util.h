@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/json.h"
+
 namespace tavren::bench {
 
 using Clock = std::chrono::steady_clock;
@@ -20,6 +22,13 @@ inline double quantile(std::vector<double> samples, double q) {
   std::sort(samples.begin(), samples.end());
   size_t i = static_cast<size_t>(q * static_cast<double>(samples.size() - 1) + 0.5);
   return samples[std::min(i, samples.size() - 1)];
+}
+
+// The median and one tail quantile of the samples, as "<name>P50" and "<name>P<tailPercent>".
+inline Json quantileFigures(const std::string& name, const std::vector<double>& samples,
+                            int tailPercent) {
+  return {{name + "P50", quantile(samples, 0.5)},
+          {name + "P" + std::to_string(tailPercent), quantile(samples, tailPercent / 100.0)}};
 }
 
 // A binary built next to this one.

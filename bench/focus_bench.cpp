@@ -38,9 +38,9 @@ class ActiveWindowView {
   }
 
   xcb_window_t active() {
-    auto reply = link_->reply(
-        xcb_get_property_reply,
-        xcb_get_property(connection_, 0, root_, active_, XCB_ATOM_WINDOW, 0, 1));
+    auto reply =
+        link_->reply(xcb_get_property_reply,
+                     xcb_get_property(connection_, 0, root_, active_, XCB_ATOM_WINDOW, 0, 1));
     return x11::singleWindow(reply.get());
   }
 
@@ -54,7 +54,8 @@ class ActiveWindowView {
         std::free(e);
         continue;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) fail("window " + std::to_string(window) + " never became active");
       pollfd fd{xcb_get_file_descriptor(connection_), POLLIN, 0};
       poll(&fd, 1, int(left.count()));
@@ -94,8 +95,8 @@ Json call(ServiceProcess& service, const std::string& method, const Json& params
 
 // Milliseconds per switch through the service: bring `to` forward, then give the front back
 // to `from`; each until the bench sees the new active window.
-void serviceSwitches(ServiceProcess& service, ActiveWindowView& view, Side from, Side to,
-                     int count, std::vector<double>& bring, std::vector<double>& restore) {
+void serviceSwitches(ServiceProcess& service, ActiveWindowView& view, Side from, Side to, int count,
+                     std::vector<double>& bring, std::vector<double>& restore) {
   for (int i = 0; i < count; ++i) {
     auto t0 = Clock::now();
     Json r = call(service, "bringToFront", {{"pid", to.pid}});
@@ -124,10 +125,6 @@ void xdotoolSwitches(const headless::HeadlessDesktop& desktop, ActiveWindowView&
     view.waitFor(next.window);
     samples.push_back(micros(Clock::now() - t0) / 1000.0);
   }
-}
-
-Json figures(const std::string& name, const std::vector<double>& samples) {
-  return {{name + "MsP50", quantile(samples, 0.5)}, {name + "MsP90", quantile(samples, 0.9)}};
 }
 
 }  // namespace
@@ -159,12 +156,12 @@ int main() {
   std::vector<double> service_all = bring;
   service_all.insert(service_all.end(), restore.begin(), restore.end());
 
-  tavren::Json out = {{"bench", "focus"}, {"switches", service_all.size()},
-                      {"xdotoolSwitches", xdotool.size()}};
-  out.update(figures("switch", service_all));
-  out.update(figures("bringToFront", bring));
-  out.update(figures("restoreFront", restore));
-  out.update(figures("xdotool", xdotool));
+  tavren::Json out = {
+      {"bench", "focus"}, {"switches", service_all.size()}, {"xdotoolSwitches", xdotool.size()}};
+  out.update(quantileFigures("switchMs", service_all, 90));
+  out.update(quantileFigures("bringToFrontMs", bring, 90));
+  out.update(quantileFigures("restoreFrontMs", restore, 90));
+  out.update(quantileFigures("xdotoolMs", xdotool, 90));
   out["xdotoolOverSwitchP50"] = quantile(xdotool, 0.5) / quantile(service_all, 0.5);
   std::cout << out.dump(2) << "\n";
   service->closeInput();

@@ -21,8 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kClickPausesMs = 110, kKeyPausesMs = 40, kScrollPausesMs = 20,
-                 kMovePausesMs = 80, kDragPausesMs = 206;
+constexpr double kClickPausesMs = 110, kKeyPausesMs = 40, kScrollPausesMs = 20, kMovePausesMs = 80,
+                 kDragPausesMs = 206;
 
 std::map<std::string, std::string> readReport(const std::string& path) {
   std::map<std::string, std::string> out;
@@ -35,7 +35,8 @@ std::map<std::string, std::string> readReport(const std::string& path) {
 }
 
 // Waits (bounded) until the report's field reads `value`; the value read last.
-std::string waitReport(const std::string& path, const std::string& field, const std::string& value) {
+std::string waitReport(const std::string& path, const std::string& field,
+                       const std::string& value) {
   const auto deadline = Clock::now() + 10s;
   std::string now;
   while (Clock::now() < deadline) {
@@ -82,10 +83,6 @@ std::vector<double> runSamples(const headless::HeadlessDesktop& desktop,
   return samples;
 }
 
-Json figures(const std::string& name, const std::vector<double>& samples) {
-  return {{name + "MsP50", quantile(samples, 0.5)}, {name + "MsP99", quantile(samples, 0.99)}};
-}
-
 }  // namespace
 }  // namespace tavren::bench
 
@@ -95,8 +92,8 @@ int main() {
   const std::string report = "/tmp/tavren-input-bench-" + std::to_string(getpid()) + ".txt";
   auto desktop = startDesktop();
   std::string error;
-  const pid_t probe = desktop->launch(
-      {sibling("tavren-fixture-input-probe"), "--report", report}, &error);
+  const pid_t probe =
+      desktop->launch({sibling("tavren-fixture-input-probe"), "--report", report}, &error);
   if (probe <= 0) fail(error);
   auto window = desktop->clientWindow(probe, "Tavren input probe", 30s);
   if (!window) fail("the probe window did not show");
@@ -124,19 +121,21 @@ int main() {
       overheadSamples(*service, "postMouse", button, kClickPausesMs, 30, 850ms);
   out["clicksDelivered"] = std::stoi(waitReport(report, "clicks", "31")) - 1;
   out["clicksSent"] = 30;
-  out.update(figures("postMouseClickOverhead", clicks));
+  out.update(quantileFigures("postMouseClickOverheadMs", clicks, 99));
   Json move = button;
   move["kind"] = "move";
-  out.update(figures("postMouseMoveOverhead",
-                     overheadSamples(*service, "postMouse", move, kMovePausesMs, 30)));
-  Json drag = {{"pid", probe}, {"kind", "drag"}, {"x", ox + 20}, {"y", oy + 300},
+  out.update(quantileFigures("postMouseMoveOverheadMs",
+                             overheadSamples(*service, "postMouse", move, kMovePausesMs, 30), 99));
+  Json drag = {{"pid", probe},    {"kind", "drag"},  {"x", ox + 20},       {"y", oy + 300},
                {"toX", ox + 200}, {"toY", oy + 300}, {"windowId", *window}};
-  out.update(figures("postMouseDragOverhead",
-                     overheadSamples(*service, "postMouse", drag, kDragPausesMs, 10, 850ms)));
-  Json scroll = {{"pid", probe}, {"x", ox + 150}, {"y", oy + 220}, {"dy", -1},
-                 {"windowId", *window}};
-  out.update(figures("postScrollOverhead",
-                     overheadSamples(*service, "postScroll", scroll, kScrollPausesMs, 30)));
+  out.update(quantileFigures("postMouseDragOverheadMs",
+                             overheadSamples(*service, "postMouse", drag, kDragPausesMs, 10, 850ms),
+                             99));
+  Json scroll = {
+      {"pid", probe}, {"x", ox + 150}, {"y", oy + 220}, {"dy", -1}, {"windowId", *window}};
+  out.update(quantileFigures("postScrollOverheadMs",
+                             overheadSamples(*service, "postScroll", scroll, kScrollPausesMs, 30),
+                             99));
 
   // 200 keys into the entry, read back whole: letters a, s, d, f in turn.
   std::this_thread::sleep_for(850ms);
@@ -155,7 +154,7 @@ int main() {
   out["postKeyTyped"] = typed.size();
   out["postKeyLost"] = expected.size() - std::min(expected.size(), typed.size());
   out["postKeyExact"] = typed == expected;
-  out.update(figures("postKeyOverhead", keys));
+  out.update(quantileFigures("postKeyOverheadMs", keys, 99));
 
   // xdotool on the same covered window: what arrives, and the time per event (its process start
   // included, as a host would pay it).
@@ -165,13 +164,13 @@ int main() {
   std::this_thread::sleep_for(300ms);
   out["xdotoolClicksDelivered"] = std::stoi(readReport(report)["clicks"]) - before;
   out["xdotoolClicksSent"] = 20;
-  out.update(figures("xdotoolClick", xclicks));
+  out.update(quantileFigures("xdotoolClickMs", xclicks, 99));
   const std::string entryBefore = readReport(report)["entry"];
   std::vector<double> xkeys = runSamples(*desktop, {"xdotool", "key", "--window", id, "a"}, 20);
   std::this_thread::sleep_for(300ms);
   out["xdotoolKeysDelivered"] = readReport(report)["entry"].size() - entryBefore.size();
   out["xdotoolKeysSent"] = 20;
-  out.update(figures("xdotoolKey", xkeys));
+  out.update(quantileFigures("xdotoolKeyMs", xkeys, 99));
   out["postKeyTotalMsP50"] = quantile(keys, 0.5) + kKeyPausesMs;
 
   std::cout << out.dump(2) << "\n";

@@ -56,10 +56,8 @@ struct Case {
   std::string bytes;
 };
 
-double msSince(Clock::time_point t0) { return micros(Clock::now() - t0) / 1000.0; }
-
-Json figures(const std::string& name, const std::vector<double>& samples) {
-  return {{name + "MsP50", quantile(samples, 0.5)}, {name + "MsP99", quantile(samples, 0.99)}};
+double msSince(Clock::time_point t0) {
+  return micros(Clock::now() - t0) / 1000.0;
 }
 
 Json measure(headless::HeadlessDesktop& desktop, ServiceProcess& service, const Case& c,
@@ -71,23 +69,23 @@ Json measure(headless::HeadlessDesktop& desktop, ServiceProcess& service, const 
     if (!out || *out != c.bytes) fail(c.label + ": the clipboard did not hold the bytes");
   };
   auto xclipIn = [&] {
-    auto out = runToEnd({"sh", "-c",
-                         "exec xclip -i -selection clipboard -t '" + c.type + "' '" + file +
-                             "' > /dev/null 2>&1"},
-                        env);
+    auto out = runToEnd(
+        {"sh", "-c",
+         "exec xclip -i -selection clipboard -t '" + c.type + "' '" + file + "' > /dev/null 2>&1"},
+        env);
     if (!out) fail("xclip -i failed");
   };
   std::vector<double> snapshot, restore, restoreRead, xclipOut, xclipInMs, xclipRead;
   for (int round = 0; round < rounds; ++round) {
     // The service, against the GTK application's clipboard.
     std::string error;
-    const pid_t owner = desktop.launch(
-        {sibling("tavren-fixture-clipboard-source"), c.option, file}, &error);
+    const pid_t owner =
+        desktop.launch({sibling("tavren-fixture-clipboard-source"), c.option, file}, &error);
     if (owner <= 0) fail(error);
     const auto deadline = Clock::now() + 30s;
     for (;;) {
-      auto targets = runToEnd(
-          {"sh", "-c", "exec xclip -o -selection clipboard -t TARGETS 2> /dev/null"}, env);
+      auto targets =
+          runToEnd({"sh", "-c", "exec xclip -o -selection clipboard -t TARGETS 2> /dev/null"}, env);
       if (targets && targets->find(c.type) != std::string::npos) break;
       if (Clock::now() > deadline) fail("the fixture never owned the clipboard");
       std::this_thread::sleep_for(20ms);
@@ -121,12 +119,12 @@ Json measure(headless::HeadlessDesktop& desktop, ServiceProcess& service, const 
   }
   std::remove(file.c_str());
   Json j = {{"bytes", c.bytes.size()}, {"type", c.type}};
-  j.update(figures("snapshot", snapshot));
-  j.update(figures("xclipOut", xclipOut));
-  j.update(figures("restore", restore));
-  j.update(figures("xclipIn", xclipInMs));
-  j.update(figures("readAfterRestore", restoreRead));
-  j.update(figures("readAfterXclipIn", xclipRead));
+  j.update(quantileFigures("snapshotMs", snapshot, 99));
+  j.update(quantileFigures("xclipOutMs", xclipOut, 99));
+  j.update(quantileFigures("restoreMs", restore, 99));
+  j.update(quantileFigures("xclipInMs", xclipInMs, 99));
+  j.update(quantileFigures("readAfterRestoreMs", restoreRead, 99));
+  j.update(quantileFigures("readAfterXclipInMs", xclipRead, 99));
   return j;
 }
 
@@ -138,10 +136,10 @@ int main() {
   auto desktop = startDesktop();
   auto service = startService(*desktop);
   tavren::Json out = {{"bench", "pasteboard"}};
-  out["text1KiB"] = measure(*desktop, *service,
-                            {"text", "UTF8_STRING", "--text", pattern(1024, 1)}, 30);
-  out["image10MiB"] = measure(*desktop, *service,
-                              {"image", "image/png", "--png", pattern(10u << 20, 2)}, 10);
+  out["text1KiB"] =
+      measure(*desktop, *service, {"text", "UTF8_STRING", "--text", pattern(1024, 1)}, 30);
+  out["image10MiB"] =
+      measure(*desktop, *service, {"image", "image/png", "--png", pattern(10u << 20, 2)}, 10);
   std::cout << out.dump(2) << "\n";
   service->closeInput();
   service->wait(5s);

@@ -4,11 +4,10 @@
 // the bare desktop (the same path without any element lookup); then a burst of 1,000 key
 // presses, checked for lost and reordered lines. (xev, tried as an outside peer, prints no
 // XTest click on this desktop.)
+#include <X11/keysym.h>
 #include <signal.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
-
-#include <X11/keysym.h>
 
 #include <iostream>
 #include <thread>
@@ -28,9 +27,9 @@ class Devices {
     if (!link_) fail("no X connection");
     c_ = link_->get();
     const xcb_setup_t* s = xcb_get_setup(c_);
-    auto r = link_->reply(xcb_get_keyboard_mapping_reply,
-                          xcb_get_keyboard_mapping(c_, s->min_keycode,
-                                                   s->max_keycode - s->min_keycode + 1));
+    auto r = link_->reply(
+        xcb_get_keyboard_mapping_reply,
+        xcb_get_keyboard_mapping(c_, s->min_keycode, s->max_keycode - s->min_keycode + 1));
     if (!r) fail("no keymap");
     const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r.get());
     const int n = xcb_get_keyboard_mapping_keysyms_length(r.get());
@@ -63,8 +62,8 @@ class Devices {
 std::optional<Json> nextEvent(ServiceProcess& service, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   while (Clock::now() < deadline) {
-    auto line = service.readLine(std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - Clock::now()));
+    auto line = service.readLine(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     if (!line) return std::nullopt;
     Json v = Json::parse(*line, nullptr, false);
     if (v.is_object() && v.value("event", "") == "recordingAction") return v;
@@ -81,8 +80,8 @@ Json call(ServiceProcess& service, const std::string& id, const std::string& met
 }
 
 // Ms from each input to its line; `withoutElement` counts the lines that came without one.
-std::vector<double> delays(ServiceProcess& service, const std::function<void()>& input,
-                           int count, int* withoutElement) {
+std::vector<double> delays(ServiceProcess& service, const std::function<void()>& input, int count,
+                           int* withoutElement) {
   std::vector<double> samples;
   for (int i = 0; i < count; ++i) {
     const auto t0 = Clock::now();
@@ -96,10 +95,6 @@ std::vector<double> delays(ServiceProcess& service, const std::function<void()>&
   return samples;
 }
 
-Json figures(const std::string& name, const std::vector<double>& samples) {
-  return {{name + "MsP50", quantile(samples, 0.5)}, {name + "MsP90", quantile(samples, 0.9)}};
-}
-
 }  // namespace
 }  // namespace tavren::bench
 
@@ -108,13 +103,14 @@ int main() {
   using tavren::Json;
   auto desktop = startDesktop();
   std::string error;
-  const pid_t form = desktop->launch({sibling("tavren-fixture-login-form"), "bench-secret"}, &error);
+  const pid_t form =
+      desktop->launch({sibling("tavren-fixture-login-form"), "bench-secret"}, &error);
   if (form <= 0) fail(error);
   if (!desktop->waitForWindow(form, "Tavren Login", 30s)) fail("the form did not show");
   auto service = startService(*desktop);
   for (int i = 0;; ++i) {  // until the form answers accessibility
-    Json tree = call(*service, "t" + std::to_string(i), "axTree",
-                     {{"pid", form}, {"maxElements", 5}});
+    Json tree =
+        call(*service, "t" + std::to_string(i), "axTree", {{"pid", form}, {"maxElements", 5}});
     if (tree["ok"] == true && tree["result"]["elements"].size() >= 2) break;
     if (i > 100) fail("the form never registered");
     std::this_thread::sleep_for(100ms);
@@ -133,13 +129,19 @@ int main() {
   devices.click();
   nextEvent(*service, 5s);
   int keysWithout = 0, clicksWithout = 0, bareWithout = 0;
-  out.update(figures("keyToLine",
-                     delays(*service, [&] { devices.key(false); }, kSamples, &keysWithout)));
-  out.update(figures("clickOnFieldToLine",
-                     delays(*service, [&] { devices.click(); }, kSamples, &clicksWithout)));
+  out.update(quantileFigures("keyToLineMs",
+                             delays(
+                                 *service, [&] { devices.key(false); }, kSamples, &keysWithout),
+                             90));
+  out.update(quantileFigures("clickOnFieldToLineMs",
+                             delays(
+                                 *service, [&] { devices.click(); }, kSamples, &clicksWithout),
+                             90));
   devices.move(5, 1070);  // bare desktop
-  out.update(figures("clickOnDesktopToLine",
-                     delays(*service, [&] { devices.click(); }, kSamples, &bareWithout)));
+  out.update(quantileFigures("clickOnDesktopToLineMs",
+                             delays(
+                                 *service, [&] { devices.click(); }, kSamples, &bareWithout),
+                             90));
   out["keyLinesWithoutElement"] = keysWithout;
   out["clickLinesWithoutElement"] = clicksWithout;
 

@@ -1,8 +1,9 @@
 // Remote desktop input beside xdotool on the same desktop in the same run: typing 1,000
-// characters (a third of them outside the keymap: ä, ß, 東, 京, 🙂) into our GTK entry fixture,
-// exactness read back from what the entry received; the request round trip of a pointer move and
-// of a key (answered once the X server has taken the event in); and pointer moves per second in
-// a burst against xdotool moving the pointer as many times in one run. Starts its own desktop.
+// characters (a third of them outside the keymap: ä, ß, 東, 京, 🙂) into our GTK entry
+// fixture, exactness read back from what the entry received; the request round trip of a pointer
+// move and of a key (answered once the X server has taken the event in); and pointer moves per
+// second in a burst against xdotool moving the pointer as many times in one run. Starts its own
+// desktop.
 
 #include <unicode/unistr.h>
 
@@ -88,7 +89,8 @@ Target openTarget(headless::HeadlessDesktop& desktop, const std::string& name) {
 }
 
 // Seconds until the entry holds `text` (or stops changing for 2 s), and the characters wrong.
-std::pair<double, size_t> awaitText(const Target& t, const std::string& text, Clock::time_point t0) {
+std::pair<double, size_t> awaitText(const Target& t, const std::string& text,
+                                    Clock::time_point t0) {
   std::string last = readFile(t.prefix + ".text");
   auto changed = Clock::now();
   while (last != text && Clock::now() - changed < 2s) {
@@ -117,10 +119,6 @@ Json remote(ServiceProcess& service, const Json& params) {
   Json response = Json::parse(*line);
   if (!response.value("ok", false)) fail("remoteDesktopInput failed: " + *line);
   return response;
-}
-
-Json figures(const std::string& name, const std::vector<double>& samples) {
-  return {{name + "UsP50", quantile(samples, 0.5)}, {name + "UsP99", quantile(samples, 0.99)}};
 }
 
 }  // namespace
@@ -161,7 +159,8 @@ int main() {
     out["xdotoolTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
     kill(t.pid, SIGTERM);
   }
-  out["xdotoolOverServiceType"] = out["xdotoolTypeS"].get<double>() / out["serviceTypeS"].get<double>();
+  out["xdotoolOverServiceType"] =
+      out["xdotoolTypeS"].get<double>() / out["serviceTypeS"].get<double>();
   out["xdotoolOverServiceTypeAnswered"] =
       out["xdotoolTypeS"].get<double>() / out["serviceTypeAnsweredS"].get<double>();
 
@@ -175,8 +174,8 @@ int main() {
     remote(*service, {{"type", "key"}, {"keyCode", 56}, {"down", i % 2 == 0}});
     keys.push_back(micros(Clock::now() - t0));
   }
-  out.update(figures("pointerMoveRoundTrip", moves));
-  out.update(figures("keyRoundTrip", keys));
+  out.update(quantileFigures("pointerMoveRoundTripUs", moves, 99));
+  out.update(quantileFigures("keyRoundTripUs", keys, 99));
 
   // Bursts of 2,000 pointer moves: all requests written at once, against one xdotool run.
   constexpr int kBurst = 2000;
@@ -191,7 +190,8 @@ int main() {
   out["serviceMovesPerSecond"] = kBurst / (micros(Clock::now() - t0) / 1e6);
   std::vector<std::string> xdotool = {"xdotool"};
   for (int i = 0; i < kBurst; ++i) {
-    for (std::string word : {std::string("mousemove"), std::to_string(100 + i % 500), std::string("400")}) {
+    for (std::string word :
+         {std::string("mousemove"), std::to_string(100 + i % 500), std::string("400")}) {
       xdotool.push_back(word);
     }
   }

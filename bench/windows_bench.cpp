@@ -72,10 +72,6 @@ std::vector<double> wmctrlSamples(const headless::HeadlessDesktop& desktop, int 
   return samples;
 }
 
-Json figures(const std::string& name, const std::vector<double>& samples) {
-  return {{name + "MsP50", quantile(samples, 0.5)}, {name + "MsP99", quantile(samples, 0.99)}};
-}
-
 }  // namespace
 }  // namespace tavren::bench
 
@@ -97,14 +93,15 @@ int main() {
     wmctrl.insert(wmctrl.end(), w.begin(), w.end());
   }
   out["wmctrlWindows"] = wmctrlLines;
-  out.update(figures("windowCatalog", catalog));
-  out.update(figures("wmctrl", wmctrl));
+  out.update(quantileFigures("windowCatalogMs", catalog, 99));
+  out.update(quantileFigures("wmctrlMs", wmctrl, 99));
   out["wmctrlOverWindowCatalogP50"] = quantile(wmctrl, 0.5) / quantile(catalog, 0.5);
 
   const std::string onePid = "{\"pid\":" + std::to_string(pids.front()) + "}";
+  out.update(quantileFigures("windowServerWindowsMs",
+                             requestSamples(*service, "windowServerWindows", onePid, 200), 99));
   out.update(
-      figures("windowServerWindows", requestSamples(*service, "windowServerWindows", onePid, 200)));
-  out.update(figures("appWindows", requestSamples(*service, "appWindows", onePid, 200)));
+      quantileFigures("appWindowsMs", requestSamples(*service, "appWindows", onePid, 200), 99));
   std::cout << out.dump(2) << "\n";
   service->closeInput();
   service->wait(5s);
