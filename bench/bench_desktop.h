@@ -4,9 +4,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -44,7 +47,7 @@ inline std::unique_ptr<ServiceProcess> startService(const headless::HeadlessDesk
 }
 
 // Runs a program found on PATH with this environment ("K=V") to its end, reading all it
-// writes; its standard output, or none when it did not exit with status 0.
+// writes; its standard output, or none when it did not exit with status 0 within a minute.
 inline std::optional<std::string> runToEnd(std::vector<std::string> args,
                                            std::vector<std::string> environment) {
   int out[2];
@@ -61,15 +64,30 @@ inline std::optional<std::string> runToEnd(std::vector<std::string> args,
     close(out[0]);
     return std::nullopt;
   }
+  // A peer that hangs would hang the bench: it gets a minute, then is killed and counts as
+  // failed.
   std::string text;
   char buffer[65536];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  bool timedOut = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{.fd = out[0], .events = POLLIN, .revents = 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+      timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
     text.append(buffer, static_cast<size_t>(n));
   }
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return text;
 }
 

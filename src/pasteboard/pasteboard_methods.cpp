@@ -48,7 +48,14 @@ Outcome pasteboardSnapshotMethod(const Json& params, Pasteboard& general,
                                  const std::filesystem::path& directory) {
   auto name = nameParam(params, kSnapshotCode);
   if (auto* error = std::get_if<ServiceError>(&name)) return *error;
-  const std::vector<PasteboardItem> clones = clonePasteboardItems(general.generalItems());
+  // A clipboard that cannot be read is not an empty one: storing it as empty would replace a
+  // snapshot kept under this name with nothing.
+  std::optional<std::vector<PasteboardItem>> items = general.generalItems();
+  if (!items) {
+    return computerUseError(kSnapshotCode,
+                            "Could not read the clipboard; nothing was stored");
+  }
+  const std::vector<PasteboardItem> clones = clonePasteboardItems(std::move(*items));
   if (std::string error = writeNamedPasteboard(directory, std::get<std::string>(name), clones);
       !error.empty()) {
     return computerUseError(kSnapshotCode, "Could not store the pasteboard: " + error);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,9 @@ class Pasteboard {
  public:
   virtual ~Pasteboard() = default;
   // Every representation the owner delivers now; a type whose data cannot be obtained is left
-  // out. No owner: no items.
-  virtual std::vector<PasteboardItem> generalItems() = 0;
+  // out. No owner: no items. Nothing at all when the desktop cannot be reached, which is not
+  // the same as an empty clipboard.
+  virtual std::optional<std::vector<PasteboardItem>> generalItems() = 0;
   // Makes these items the general pasteboard's content (no items: empties it). False when the
   // desktop refused or could not be reached.
   virtual bool setGeneralItems(std::vector<PasteboardItem> items) = 0;

@@ -63,7 +63,7 @@ TEST_F(PasteboardTest, SnapshotThenRestorePutsBackItemsTypesAndBytesInOrder) {
 
   // The restore discarded the copy: a second one finds nothing and empties the clipboard.
   EXPECT_EQ(items(restore({{"name", "saved"}})), 0);
-  EXPECT_TRUE(clipboard.generalItems().empty());
+  EXPECT_TRUE(clipboard.generalItems()->empty());
   EXPECT_TRUE(allFiles().empty());
 }
 
@@ -71,11 +71,11 @@ TEST_F(PasteboardTest, EmptyClipboardUnknownNameAndItemsWithoutData) {
   EXPECT_EQ(items(snapshot({{"name", "empty"}})), 0);
   clipboard.copy(kRich);
   EXPECT_EQ(items(restore({{"name", "empty"}})), 0);
-  EXPECT_TRUE(clipboard.generalItems().empty()) << "restoring nothing empties the clipboard";
+  EXPECT_TRUE(clipboard.generalItems()->empty()) << "restoring nothing empties the clipboard";
 
   clipboard.copy(kRich);
   EXPECT_EQ(items(restore({{"name", "never stored"}})), 0);
-  EXPECT_TRUE(clipboard.generalItems().empty());
+  EXPECT_TRUE(clipboard.generalItems()->empty());
 
   // An owner whose types all failed still counts as one (empty) item.
   clipboard.copy({{}, {{"", "typeless"}}});
@@ -191,6 +191,17 @@ TEST_F(PasteboardTest, FailedRestoreKeepsTheStoredCopyAndSaysSo) {
   ASSERT_FALSE(damaged.ok());
   EXPECT_EQ(damaged.error().code, 3);
   EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(clipboard.generalItems(), kRich);
+
+  // A clipboard that cannot be read (the display gone) stores nothing over the kept copy.
+  FakePasteboard lost{Json{{"unreachable", true}}};
+  Outcome unread = pasteboardSnapshotMethod({{"name", "keep2"}}, lost, directory);
+  ASSERT_FALSE(unread.ok());
+  EXPECT_EQ(unread.error().code, 2);
+  EXPECT_EQ(items(snapshot({{"name", "keep2"}})), 1);
+  EXPECT_FALSE(pasteboardSnapshotMethod({{"name", "keep2"}}, lost, directory).ok());
+  clipboard.copy({});
+  EXPECT_EQ(items(restore({{"name", "keep2"}})), 1);
   EXPECT_EQ(clipboard.generalItems(), kRich);
 }
 

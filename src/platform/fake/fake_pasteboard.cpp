@@ -5,6 +5,8 @@ namespace tavren {
 FakePasteboard::FakePasteboard(const Json& clipboard) {
   if (!clipboard.is_object()) return;
   refuseWrites_ = clipboard.value("refuseWrites", false);
+  unreachable_ = clipboard.value("unreachable", false);
+  if (unreachable_) refuseWrites_ = true;
   for (const auto& item : clipboard.value("items", Json::array())) {
     PasteboardItem copy;
     for (const auto& r : item) copy.push_back({r.value("type", ""), r.value("data", "")});
@@ -12,8 +14,9 @@ FakePasteboard::FakePasteboard(const Json& clipboard) {
   }
 }
 
-std::vector<PasteboardItem> FakePasteboard::generalItems() {
+std::optional<std::vector<PasteboardItem>> FakePasteboard::generalItems() {
   std::lock_guard lock(mutex_);
+  if (unreachable_) return std::nullopt;
   return items_;
 }
 

@@ -10,12 +10,13 @@ namespace tavren {
 
 // A general pasteboard in memory, seeded from the fixture's "clipboard" member:
 //   {"items": [[{"type": "UTF8_STRING", "data": "text"}, ...], ...],
-//    "refuseWrites": false}                    true: every set fails, as a lost display would
+//    "refuseWrites": false,                    true: every set fails, as a lost display would
+//    "unreachable": false}                     true: reads fail too
 class FakePasteboard final : public Pasteboard {
  public:
   explicit FakePasteboard(const Json& clipboard);
 
-  std::vector<PasteboardItem> generalItems() override;
+  std::optional<std::vector<PasteboardItem>> generalItems() override;
   bool setGeneralItems(std::vector<PasteboardItem> items) override;
 
   // Changes made by tests, as the user's copying would.
@@ -26,6 +27,7 @@ class FakePasteboard final : public Pasteboard {
   std::mutex mutex_;
   std::vector<PasteboardItem> items_;
   bool refuseWrites_ = false;
+  bool unreachable_ = false;
 };
 
 }  // namespace tavren

@@ -126,13 +126,14 @@ std::vector<xcb_atom_t> contentTargets(SelectionConnection& x, std::chrono::mill
 
 }  // namespace
 
-std::vector<PasteboardItem> readClipboard(const std::string& display,
-                                         const ClipboardReadLimits& limits) {
+std::optional<std::vector<PasteboardItem>> readClipboard(const std::string& display,
+                                                         const ClipboardReadLimits& limits) {
   auto x = SelectionConnection::open(display);
-  if (!x) return {};
+  if (!x) return std::nullopt;
   auto ownerCookie = xcb_get_selection_owner(x->get(), x->atoms().clipboard);
   auto owner = x->reply(xcb_get_selection_owner_reply, ownerCookie);
-  if (!owner || owner->owner == XCB_WINDOW_NONE) return {};
+  if (!owner) return std::nullopt;
+  if (owner->owner == XCB_WINDOW_NONE) return std::vector<PasteboardItem>{};
 
   // An owner that answers nothing still holds one item, with nothing in it.
   PasteboardItem item;

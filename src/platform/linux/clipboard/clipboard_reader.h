@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,9 @@ struct ClipboardReadLimits {
 
 // The CLIPBOARD selection's content as one item: every target the owner lists under TARGETS,
 // in its order, except the selection protocol's own (TARGETS, MULTIPLE, TIMESTAMP, SAVE_TARGETS)
-// and the targets whose data cannot be obtained. No owner: no items. Opens its own connection,
-// so that any number of reads may run at once.
-std::vector<PasteboardItem> readClipboard(const std::string& display,
-                                         const ClipboardReadLimits& limits = {});
+// and the targets whose data cannot be obtained. No owner: no items. Nothing when the server
+// cannot be reached. Opens its own connection, so that any number of reads may run at once.
+std::optional<std::vector<PasteboardItem>> readClipboard(const std::string& display,
+                                                         const ClipboardReadLimits& limits = {});
 
 }  // namespace tavren::x11

@@ -6,8 +6,8 @@ namespace tavren::x11 {
 
 X11Pasteboard::~X11Pasteboard() { handOverBeforeExit(); }
 
-std::vector<PasteboardItem> X11Pasteboard::generalItems() {
-  if (!serverAnswers()) return {};
+std::optional<std::vector<PasteboardItem>> X11Pasteboard::generalItems() {
+  if (!serverAnswers()) return std::nullopt;
   return readClipboard(x_->displayName());
 }
 

@@ -19,7 +19,7 @@ class X11Pasteboard final : public Pasteboard {
   // Hands the content to a clipboard manager first when we still own the selection.
   ~X11Pasteboard() override;
 
-  std::vector<PasteboardItem> generalItems() override;
+  std::optional<std::vector<PasteboardItem>> generalItems() override;
   bool setGeneralItems(std::vector<PasteboardItem> items) override;
   bool handOverBeforeExit() override;
 
