@@ -7,7 +7,9 @@
 namespace tavren {
 namespace {
 
-int32_t frontmostPid(const DesktopState& s) { return s.frontApp ? s.frontApp->pid : 0; }
+int32_t frontmostPid(const DesktopState& s) {
+  return s.frontApp ? s.frontApp->pid : 0;
+}
 
 }  // namespace
 
