@@ -147,8 +147,8 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
   const Point to{coordinate(params, "toX"), coordinate(params, "toY")};
   const ServiceError cannotCreate = computerUseError(7, "Cannot create mouse event");
 
-  const Json before = interactionSnapshot(poster, workspace, focus);
-  const std::vector<WindowInfo> list = windows.windows();
+  const DesktopState before = readDesktopState(poster, workspace, focus);
+  const std::vector<WindowInfo> list = windows.unnamedWindows();
   const std::optional<EventTarget> named = eventWindow(params, pid, list);
   const std::optional<EventTarget> target = named ? named : processTarget(pid, list);
   if (!target) return cannotCreate;  // nothing of the process can take the events
@@ -187,7 +187,9 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
       }
     }
   }
-  return withWindowAddressed(inputReceipt(pid, before, poster, workspace, focus), named.has_value());
+  return withWindowAddressed(
+      inputReceipt({pid, target->attached.id}, before, poster, workspace, windows, focus),
+      named.has_value());
 }
 
 Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& windows,
@@ -204,11 +206,11 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
   const int32_t pid = std::get<int32_t>(pidParam);
   const uint16_t keyCode = std::get<uint16_t>(keyParam);
   const uint64_t flags = std::get<uint64_t>(flagsParam);
-  const std::vector<WindowInfo> list = windows.windows();
+  const std::vector<WindowInfo> list = windows.unnamedWindows();
   const std::optional<EventWindow> window = keyWindow(params, pid, list);
   if (!window) return invalid;  // no window of the process to take the key
 
-  const Json before = interactionSnapshot(poster, workspace, focus);
+  const DesktopState before = readDesktopState(poster, workspace, focus);
   // A key the backend cannot make (no such key on this keyboard) fails before anything is sent.
   KeyEvent down;
   down.keyCode = keyCode;
@@ -224,7 +226,7 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
     return invalid;
   }
   pause(kAfterKey);
-  return inputReceipt(pid, before, poster, workspace, focus);
+  return inputReceipt({pid, window->id}, before, poster, workspace, windows, focus);
 }
 
 Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& windows,
@@ -243,8 +245,8 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   const int32_t dx = std::get<int32_t>(dxParam);
   const Point at{coordinate(params, "x"), coordinate(params, "y")};
 
-  const Json before = interactionSnapshot(poster, workspace, focus);
-  const std::vector<WindowInfo> list = windows.windows();
+  const DesktopState before = readDesktopState(poster, workspace, focus);
+  const std::vector<WindowInfo> list = windows.unnamedWindows();
   const std::optional<EventTarget> named = eventWindow(params, pid, list);
   const std::optional<EventTarget> target = named ? named : processTarget(pid, list);
   if (!target) return invalid;
@@ -253,7 +255,9 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   scroll.lines[1] = dx;
   if (!poster.postToWindow(pid, target->windowAt(at), scroll)) return invalid;
   pause(kAfterScroll);
-  return withWindowAddressed(inputReceipt(pid, before, poster, workspace, focus), named.has_value());
+  return withWindowAddressed(
+      inputReceipt({pid, target->attached.id}, before, poster, workspace, windows, focus),
+      named.has_value());
 }
 
 }  // namespace tavren

@@ -4,39 +4,66 @@
 
 #include <cmath>
 
-#include "core/params.h"
-#include "focus/focus_control.h"
-
 namespace tavren {
+namespace {
 
-Json interactionSnapshot(EventPoster& poster, Workspace& workspace, Focus& focus) {
-  const std::optional<AppInfo> front = frontmostApplication(workspace, focus);
-  const Point cursor = poster.pointerLocation().value_or(Point{});
-  std::string frontId;
-  if (front) frontId = !front->bundleId.empty() ? front->bundleId : front->name;
-  return {{"helperPid", static_cast<int64_t>(getpid())},
-          {"frontmostPid", front ? front->pid : 0},
-          {"frontmostId", frontId},
-          {"cursorX", cursor.x},
-          {"cursorY", cursor.y}};
+int32_t frontmostPid(const DesktopState& s) {
+  return s.frontApp ? s.frontApp->pid : 0;
 }
 
-Json inputReceipt(int32_t targetPid, const Json& before, EventPoster& poster, Workspace& workspace,
-                  Focus& focus) {
-  Json after = interactionSnapshot(poster, workspace, focus);
-  const double beforeFront = number(before, "frontmostPid");
-  const double afterFront = number(after, "frontmostPid");
-  const bool cursorUnchanged =
-      std::fabs(number(before, "cursorX") - number(after, "cursorX")) < 0.01 &&
-      std::fabs(number(before, "cursorY") - number(after, "cursorY")) < 0.01;
-  const bool alive = targetPid > 0 && workspace.application(targetPid).has_value();
+}  // namespace
+
+DesktopState readDesktopState(EventPoster& poster, Workspace& workspace, Focus& focus,
+                              const DesktopState* earlier) {
+  DesktopState state;
+  state.front = focus.activeWindow();
+  if (state.front.pid > 0) {
+    if (earlier && earlier->front.window == state.front.window &&
+        earlier->front.pid == state.front.pid) {
+      state.frontApp = earlier->frontApp;
+    } else {
+      state.frontApp = workspace.application(state.front.pid);
+    }
+  }
+  state.cursor = poster.pointerLocation().value_or(Point{});
+  return state;
+}
+
+Json snapshotJson(const DesktopState& state) {
+  std::string frontId;
+  if (state.frontApp) {
+    frontId = !state.frontApp->bundleId.empty() ? state.frontApp->bundleId : state.frontApp->name;
+  }
+  return {{"helperPid", static_cast<int64_t>(getpid())},
+          {"frontmostPid", frontmostPid(state)},
+          {"frontmostId", std::move(frontId)},
+          {"cursorX", state.cursor.x},
+          {"cursorY", state.cursor.y}};
+}
+
+Json interactionSnapshot(EventPoster& poster, Workspace& workspace, Focus& focus) {
+  return snapshotJson(readDesktopState(poster, workspace, focus));
+}
+
+Json inputReceipt(const PostedTo& target, const DesktopState& before, EventPoster& poster,
+                  Workspace& workspace, WindowServer& windows, Focus& focus) {
+  const DesktopState after = readDesktopState(poster, workspace, focus, &before);
+  const bool cursorUnchanged = std::fabs(before.cursor.x - after.cursor.x) < 0.01 &&
+                               std::fabs(before.cursor.y - after.cursor.y) < 0.01;
+  auto ownsWindow = [&] {
+    if (target.window == 0) return false;
+    const std::optional<WindowInfo> w = windows.window(target.window);
+    return w && w->ownerPid == target.pid;
+  };
+  const bool alive = target.pid > 0 && (frontmostPid(after) == target.pid || ownsWindow() ||
+                                        workspace.running(target.pid));
   return {{"posted", true},
-          {"targetPid", targetPid},
+          {"targetPid", target.pid},
           {"targetAlive", alive},
-          {"frontmostUnchanged", std::trunc(beforeFront) == std::trunc(afterFront)},
+          {"frontmostUnchanged", frontmostPid(before) == frontmostPid(after)},
           {"cursorUnchanged", cursorUnchanged},
-          {"before", before},
-          {"after", std::move(after)}};
+          {"before", snapshotJson(before)},
+          {"after", snapshotJson(after)}};
 }
 
 }  // namespace tavren

@@ -27,6 +27,9 @@ class WindowServer {
   virtual ~WindowServer() = default;
   // Every window, front to back, including off-screen ones.
   virtual std::vector<WindowInfo> windows() = 0;
+  // The same list with every ownerName empty, for callers that route by window and owner pid
+  // and need no names (naming the owners reads each owner's process).
+  virtual std::vector<WindowInfo> unnamedWindows() { return windows(); }
   // The one window with this number, or none.
   virtual std::optional<WindowInfo> window(uint32_t number) = 0;
 };

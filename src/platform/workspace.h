@@ -26,6 +26,8 @@ class Workspace {
   virtual std::vector<AppInfo> runningApplications() = 0;
   // The running application with this pid, or none.
   virtual std::optional<AppInfo> application(int32_t pid) = 0;
+  // Whether application(pid) would find one, without naming it.
+  virtual bool running(int32_t pid) { return application(pid).has_value(); }
   // Absolute path of the process's executable file, or empty when it cannot be read.
   virtual std::string executablePath(int32_t pid) = 0;
 };

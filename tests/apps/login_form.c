@@ -1,8 +1,11 @@
 // A sign-in form: a user name, a password field holding the secret given as argv[1], a
 // verification code field and a button. The secret must never reach a host. Below them, fields
 // that name a secret in other ways: a visible entry labelled only by a mnemonic label, one
-// named only by its placeholder, a combo box with an entry and a spin button.
+// named only by its placeholder, a combo box with an entry and a spin button. With a file path as
+// argv[2], the password field's text is written there on every change, so a test can tell what
+// reached it.
 #include <gtk/gtk.h>
+#include <stdio.h>
 
 static GtkWidget* labelled_entry(GtkGrid* grid, int row, const char* label, const char* text) {
   GtkWidget* caption = gtk_label_new(label);
@@ -12,6 +15,16 @@ static GtkWidget* labelled_entry(GtkGrid* grid, int row, const char* label, cons
   gtk_grid_attach(grid, caption, 0, row, 1, 1);
   gtk_grid_attach(grid, entry, 1, row, 1, 1);
   return entry;
+}
+
+static void report_password(GtkEditable* editable, gpointer path) {
+  char tmp[4096];
+  snprintf(tmp, sizeof tmp, "%s.tmp", (const char*)path);
+  FILE* f = fopen(tmp, "w");
+  if (!f) return;
+  fputs(gtk_entry_get_text(GTK_ENTRY(editable)), f);
+  fclose(f);
+  rename(tmp, (const char*)path);
 }
 
 int main(int argc, char** argv) {
@@ -24,6 +37,7 @@ int main(int argc, char** argv) {
   labelled_entry(GTK_GRID(grid), 0, "User name", "alice");
   GtkWidget* password = labelled_entry(GTK_GRID(grid), 1, "Password", secret);
   gtk_entry_set_visibility(GTK_ENTRY(password), FALSE);
+  if (argc > 2) g_signal_connect(password, "changed", G_CALLBACK(report_password), argv[2]);
   labelled_entry(GTK_GRID(grid), 2, "Verification code", "424242");
   labelled_entry(GTK_GRID(grid), 3, "Comment", "plain text");
   gtk_grid_attach(GTK_GRID(grid), gtk_button_new_with_label("Sign in"), 1, 4, 1, 1);

@@ -111,8 +111,10 @@ TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
   EXPECT_EQ(before["cursorX"], 10.0);
   EXPECT_EQ(before["cursorY"], 20.0);
 
+  const DesktopState state = readDesktopState(poster(), *desktop, focus());
+  EXPECT_EQ(snapshotJson(state), before);
   poster().setPointer(Point{10.005, 20});
-  Json receipt = inputReceipt(201, before, poster(), *desktop, focus());
+  Json receipt = inputReceipt({201, kMain}, state, poster(), *desktop, *desktop, focus());
   EXPECT_EQ(receipt["posted"], true);
   EXPECT_EQ(receipt["targetPid"], 201);
   EXPECT_EQ(receipt["targetAlive"], true);
@@ -122,13 +124,26 @@ TEST_F(InputTest, SnapshotAndReceiptTellWhatChanged) {
   EXPECT_EQ(receipt["after"]["cursorX"], 10.005);
   EXPECT_FALSE(receipt.contains("windowAddressed"));
 
-  // The frontmost application is the owner of the active window, named by its bundle id.
+  // The frontmost application is the owner of the active window, named by its bundle id; a
+  // reading after the switch names the new one, not the one read before.
   desktop->fakeFocus().setActiveWindow(kMain);
   EXPECT_EQ(interactionSnapshot(poster(), *desktop, focus())["frontmostId"], "org.example.Notes");
+  receipt = inputReceipt({201, kMain}, state, poster(), *desktop, *desktop, focus());
+  EXPECT_EQ(receipt["frontmostUnchanged"], false);
+  EXPECT_EQ(receipt["after"]["frontmostPid"], 201);
+  EXPECT_EQ(receipt["after"]["frontmostId"], "org.example.Notes");
 
+  // A target whose window closed is still alive while it runs; once it quits it is not, even
+  // though it was frontmost before.
+  desktop->closeWindow(kPopup);
+  desktop->fakeFocus().setActiveWindow(0);
+  EXPECT_EQ(inputReceipt({201, kPopup}, state, poster(), *desktop, *desktop, focus())["targetAlive"],
+            true);
+  desktop->fakeFocus().setActiveWindow(kMain);
+  const DesktopState notesFront = readDesktopState(poster(), *desktop, focus());
   poster().setPointer(Point{10, 20.01});
   desktop->quit(201);  // the front application is gone too
-  receipt = inputReceipt(201, before, poster(), *desktop, focus());
+  receipt = inputReceipt({201, kMain}, notesFront, poster(), *desktop, *desktop, focus());
   EXPECT_EQ(receipt["cursorUnchanged"], false);
   EXPECT_EQ(receipt["targetAlive"], false);
   EXPECT_EQ(receipt["frontmostUnchanged"], false);

@@ -88,10 +88,16 @@ std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
   };
 
   // The registry is needed for applications without windows and for the names of those
-  // without a desktop entry: one window owner with an entry needs nothing from it.
-  bool askRegistry =
-      !onlyPid || candidates.empty() ||
-      !hasEntry(entryList(), candidates.begin()->second.windows, readExecutablePath(*onlyPid));
+  // without a desktop entry not learnt yet: one window owner with an entry, or with its name
+  // learnt, needs nothing from it.
+  auto namedWithoutRegistry = [&](int32_t pid, const WindowClues& windows) {
+    const std::optional<ProcessInfo> process = readProcess(pid);
+    if (!process) return true;  // gone: there is nothing to name
+    return hasEntry(entryList(), windows, process->executablePath) ||
+           naming_.memo().find(pid, process->startTicks).has_value();
+  };
+  bool askRegistry = !onlyPid || candidates.empty() ||
+                     !namedWithoutRegistry(*onlyPid, candidates.begin()->second.windows);
   std::vector<atspi::RegisteredApp> registered;
   atspi::ObjectRef<GDBusConnection> bus = askRegistry ? naming_.bus().connection() : nullptr;
   bool registryAnswered = false;
@@ -137,6 +143,21 @@ std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
   std::vector<AppInfo> apps = collect(pid);
   if (apps.empty()) return std::nullopt;
   return std::move(apps.front());
+}
+
+bool LinuxWorkspace::running(int32_t pid) {
+  if (pid <= 0 || !readProcess(pid)) return false;
+  // The owner of a client window counts without asking the registry, as in collect().
+  std::vector<x11::ListedWindow> windows;
+  if (x_) windows = x11::listWindows(*x_);
+  const std::map<int32_t, WindowClues> clues = windowCluesByPid(windows);
+  if (auto it = clues.find(pid); it != clues.end() && it->second.ownsClient) return true;
+  atspi::ObjectRef<GDBusConnection> bus = naming_.bus().connection();
+  if (!bus) return false;
+  for (const atspi::RegisteredApp& app : atspi::registeredApps(bus.get())) {
+    if (app.pid == pid) return true;
+  }
+  return false;
 }
 
 std::string LinuxWorkspace::executablePath(int32_t pid) {

@@ -17,6 +17,7 @@ class LinuxWorkspace final : public Workspace {
 
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
+  bool running(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
 
  private:

@@ -40,6 +40,15 @@ std::vector<WindowInfo> X11WindowServer::windows() {
   return infos;
 }
 
+std::vector<WindowInfo> X11WindowServer::unnamedWindows() {
+  if (!x_) return {};
+  std::vector<ListedWindow> listed = listWindows(*x_);
+  std::vector<WindowInfo> infos;
+  infos.reserve(listed.size());
+  for (const ListedWindow& window : listed) infos.push_back(infoOf(window, {}));
+  return infos;
+}
+
 std::optional<WindowInfo> X11WindowServer::window(uint32_t number) {
   if (!x_) return std::nullopt;
   std::optional<ListedWindow> listed = describeWindow(*x_, number);

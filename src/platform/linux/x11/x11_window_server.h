@@ -14,6 +14,7 @@ class X11WindowServer final : public WindowServer {
   X11WindowServer(const XConnection* x, workspace::AppNaming& naming);
 
   std::vector<WindowInfo> windows() override;
+  std::vector<WindowInfo> unnamedWindows() override;
   std::optional<WindowInfo> window(uint32_t number) override;
 
  private:

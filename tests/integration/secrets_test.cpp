@@ -1,0 +1,205 @@
+// A password put into a GTK 3 password field by every way the service offers (typed as remote
+// desktop text, posted key by key, set as a value, pasted from a restored clipboard), then the
+// tree read, the field searched, windows listed, receipts taken and the typing recorded: no line
+// the service writes holds the password, raw or in any JSON escape of its non-ASCII letter.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "support/desktop_fixture.h"
+
+namespace tavren {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::DesktopEnvironment;
+
+constexpr const char* kSecret =
+    "hunter2-\xC3\x9F"
+    "ecret";
+// Typed with posted keys, which have no key for the sharp s.
+constexpr const char* kTypedPart = "hunter2-";
+// Each form the password or a telling part of it could take on a line.
+const char* const kForbidden[] = {kSecret,
+                                  "hunter2",
+                                  "\xC3\x9F"
+                                  "ecret",
+                                  "\\u00df"
+                                  "ecret",
+                                  "\\u00DF"
+                                  "ecret",
+                                  "\\u00c3\\u009f",
+                                  "\\u00C3\\u009F"};
+
+const std::string kLoginForm = std::string(TAVREN_BIN_DIR) + "/tavren-fixture-login-form";
+const std::string kClipboardSource =
+    std::string(TAVREN_BIN_DIR) + "/tavren-fixture-clipboard-source";
+
+// Requests through one service, keeping every line it answers as written.
+class Session {
+ public:
+  explicit Session(ServiceProcess& service) : service_(service) {}
+
+  Json call(const std::string& method, const Json& params = Json::object()) {
+    const std::string id = "s" + std::to_string(++sent_);
+    service_.send(requestLine(id, method, params.dump()));
+    std::optional<std::string> line = service_.responseFor(id, testing::kReplyTimeout);
+    EXPECT_TRUE(line) << "no answer to " << method;
+    if (!line) return Json();
+    responses_.push_back(*line);
+    Json response = Json::parse(*line, nullptr, false);
+    EXPECT_EQ(response.value("ok", false), true) << method << ": " << *line;
+    return response.value("result", Json());
+  }
+
+  // Every line written so far: the answers, then the unsolicited ones, after a quiet moment
+  // that lets the last events arrive.
+  std::vector<std::string> written() {
+    while (service_.readLine(200ms)) {
+    }
+    std::vector<std::string> all = responses_;
+    all.insert(all.end(), service_.otherLines().begin(), service_.otherLines().end());
+    return all;
+  }
+
+ private:
+  ServiceProcess& service_;
+  int sent_ = 0;
+  std::vector<std::string> responses_;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The field's text as the form reports it, once it reads `expected` or after five seconds.
+std::string fieldText(const std::string& report, const std::string& expected) {
+  std::string now;
+  for (int i = 0; i < 250; ++i) {
+    now = readFile(report);
+    if (now == expected) break;
+    std::this_thread::sleep_for(20ms);
+  }
+  return now;
+}
+
+// The path of the first secure text field of the tree.
+std::string passwordPath(const Json& tree) {
+  for (const Json& row : tree.value("elements", Json::array())) {
+    if (row.value("subrole", "") == "AXSecureTextField" ||
+        row.value("role", "") == "AXSecureTextField") {
+      return row.value("path", "");
+    }
+  }
+  return "";
+}
+
+class Launched {
+ public:
+  ~Launched() {
+    for (pid_t pid : pids_) kill(pid, SIGKILL);
+  }
+  pid_t start(const std::vector<std::string>& argv, const std::string& title = "") {
+    std::string error;
+    const pid_t pid = DesktopEnvironment::desktop().launch(argv, &error);
+    EXPECT_GT(pid, 0) << error;
+    if (pid <= 0) return pid;
+    pids_.push_back(pid);
+    if (!title.empty()) {
+      EXPECT_TRUE(DesktopEnvironment::desktop().waitForWindow(pid, title, 30s)) << title;
+    }
+    return pid;
+  }
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+TEST(Secrets, APasswordPutIntoAGtkFieldNeverLeavesTheService) {
+  const std::string report = "/tmp/tavren-secret-field-" + std::to_string(getpid());
+  const std::string clipboardFile = report + ".clip";
+  std::ofstream(clipboardFile, std::ios::binary) << kSecret;
+  Launched apps;
+  const pid_t pid = apps.start({kLoginForm, "", report}, "Tavren Login");
+  auto service = DesktopEnvironment::startService();
+  const Json tree =
+      testing::treeOnceRegistered(*service, pid, ",\"maxElements\":60,\"maxDepth\":12", 8);
+  const std::string path = passwordPath(tree["result"]);
+  ASSERT_FALSE(path.empty()) << tree;
+
+  Session session(*service);
+  const Json field = {{"pid", pid}, {"path", path}};
+  auto setField = [&](const std::string& value) {
+    Json params = field;
+    params["value"] = value;
+    EXPECT_EQ(session.call("setAXValue", params).value("status", ""), "ok") << value;
+  };
+  session.call("watchApp", {{"pid", pid}});
+  session.call("bringToFront", {{"pid", pid}});
+  session.call("startRecording", {{"recordingId", "typing"}});
+
+  // Set as a value; then emptied, which also focuses the field for what follows.
+  setField(kSecret);
+  EXPECT_EQ(fieldText(report, kSecret), kSecret);
+  setField("");
+
+  // Typed as the desktop's own input.
+  session.call("remoteDesktopInput", {{"type", "text"}, {"text", kSecret}});
+  EXPECT_EQ(fieldText(report, kSecret), kSecret);
+  setField("");
+
+  // Posted to the window key by key, each with its receipt.
+  const std::map<char, int> keyCodes = {{'h', 0x04}, {'u', 0x20}, {'n', 0x2D}, {'t', 0x11},
+                                        {'e', 0x0E}, {'r', 0x0F}, {'2', 0x13}, {'-', 0x1B}};
+  for (const char* c = kTypedPart; *c; ++c) {
+    session.call("postKey", {{"pid", pid}, {"keyCode", keyCodes.at(*c)}});
+  }
+  EXPECT_EQ(fieldText(report, kTypedPart), kTypedPart);
+  setField("");
+
+  // Pasted from a clipboard the service saved and put back (Control+V).
+  const pid_t source = apps.start({kClipboardSource, "--text", clipboardFile});
+  for (int i = 0; i < 100; ++i) {
+    if (session.call("pasteboardSnapshot", {{"name", "secret"}}).value("items", 0) == 1) break;
+    std::this_thread::sleep_for(50ms);  // until the source owns the clipboard
+  }
+  kill(source, SIGKILL);
+  EXPECT_EQ(session.call("pasteboardRestore", {{"name", "secret"}}).value("items", 0), 1);
+  session.call("postKey", {{"pid", pid}, {"keyCode", 0x09}, {"flags", 0x40000}});
+  EXPECT_EQ(fieldText(report, kSecret), kSecret);
+
+  // Everything that reads: the tree, a search of the field, the window lists, the receipts.
+  EXPECT_EQ(
+      passwordPath(session.call("axTree", {{"pid", pid}, {"maxElements", 200}, {"maxDepth", 12}})),
+      path);
+  Json search = field;
+  search["text"] = kSecret;
+  EXPECT_EQ(session.call("selectAXText", search).value("status", ""), "text-not-found");
+  search["text"] = "hunter2";
+  EXPECT_EQ(session.call("selectAXText", search).value("status", ""), "text-not-found");
+  session.call("windowCatalog");
+  session.call("windowServerWindows", {{"pid", pid}});
+  session.call("appWindows", {{"pid", pid}});
+  session.call("interactionSnapshot");
+  session.call("frontmostApp");
+  session.call("listRunningApps");
+  const Json stopped = session.call("stopRecording");
+  EXPECT_GT(stopped.value("eventCount", 0), 0) << "the typing was not recorded";
+
+  int lines = 0;
+  for (const std::string& line : session.written()) {
+    ++lines;
+    for (const char* form : kForbidden) EXPECT_EQ(line.find(form), std::string::npos) << line;
+  }
+  EXPECT_GT(lines, 20);
+  unlink(report.c_str());
+  unlink(clipboardFile.c_str());
+}
+
+}  // namespace
+}  // namespace tavren
