@@ -157,8 +157,10 @@ class TextKeepingManager {
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, link->root(), 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     saveTargets = link->internAtom("SAVE_TARGETS");
-    xcb_set_selection_owner(c, window, link->internAtom("CLIPBOARD_MANAGER"), XCB_CURRENT_TIME);
-    xcb_flush(c);
+    const xcb_atom_t managerSelection = link->internAtom("CLIPBOARD_MANAGER");
+    xcb_set_selection_owner(c, window, managerSelection, XCB_CURRENT_TIME);
+    // A round trip: the server has made us the manager before anyone else may look for one.
+    free(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, managerSelection), nullptr));
     thread = std::thread([this] { serve(); });
   }
   ~TextKeepingManager() {
