@@ -21,8 +21,10 @@ namespace tavren {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::readReport;
 using headless::HeadlessDesktop;
 using testing::call;
+using testing::DesktopEnvironment;
 
 const std::string kTitledWindow = std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window";
 const std::string kQtClock =
@@ -191,14 +193,16 @@ TEST(DesktopFaults, TheAccessibilityBusCrashingIsLivedThroughAndTakenUpAgain) {
   testing::expectQuietExit(*service);
 }
 
-std::map<std::string, std::string> readReport(const std::string& path) {
-  std::map<std::string, std::string> out;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
+TEST(DesktopFaults, AnAccessibilityBusThatHasMovedIsFoundWhereTheSessionSaysItIs) {
+  // Launchers that pick a new socket each start leave AT_SPI_BUS_ADDRESS naming a bus that is
+  // gone once theirs restarts; the session bus and the root window know the new one.
+  std::map<std::string, std::string> env = DesktopEnvironment::desktop().environment();
+  env["AT_SPI_BUS_ADDRESS"] = "unix:path=" + env["XDG_RUNTIME_DIR"] + "/at-spi/moved-away";
+  auto service = testing::startService({testing::serviceBinary()}, env);
+  Json r = testing::treeOnceRegistered(*service, DesktopEnvironment::widgetFactoryPid());
+  EXPECT_EQ(r["ok"], true) << r;
+  EXPECT_GT(r["result"]["elements"].size(), 0u) << r;
+  testing::expectQuietExit(*service);
 }
 
 TEST(DesktopFaults, AReplacedWindowManagerLeavesWindowsTheGuardInputAndWatchingWorking) {
