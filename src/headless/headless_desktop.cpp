@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "headless/a11y_bus.h"
 #include "headless/child_process.h"
@@ -207,27 +208,13 @@ bool HeadlessDesktop::startAll(const DesktopOptions& options, std::string* error
   // on it, and the launcher ends its accessibility bus, which would otherwise outlive us.
   pid_t launcher = 0;
   if (options.accessibility) {
-    // With the dconf backend, switching accessibility on would be written to the user's own
-    // settings database; this desktop's settings live and die with it.
-    launcher = spawn("at-spi", {busLauncherPath(), "--launch-immediately"},
-                     {{"GSETTINGS_BACKEND", "memory"}}, -1, SIGTERM, error);
+    launcher = spawnBusLauncher(error);
     if (launcher <= 0) return false;
+    launcher_ = launcher;
   }
   pid_t openbox = 0;
   if (options.windowManager) {
-    std::string config = runtimeDir_ + "/openbox-rc.xml";
-    if (!writeFile(config, kOpenboxConfig)) {
-      *error = "cannot write " + config;
-      return false;
-    }
-    // Its log goes to XDG_CACHE_HOME: keep it out of the user's home. openbox reopens its input
-    // method on every keyboard mapping change, which in a UTF-8 locale parses the whole compose
-    // table (2 to 15 ms); typing text the keymap lacks changes the mapping hundreds of times, and
-    // openbox then fell up to 30 s behind in managing new windows. It shows no text here, so the
-    // C locale costs nothing.
-    openbox = spawn("openbox", {"openbox", "--sm-disable", "--config-file", config},
-                    {{"XDG_CACHE_HOME", runtimeDir_ + "/cache"}, {"LC_ALL", "C"}}, -1, SIGTERM,
-                    error);
+    openbox = startOpenbox(false, error);
     if (openbox <= 0) return false;
   }
   if (options.accessibility) {
@@ -254,6 +241,129 @@ bool HeadlessDesktop::startAll(const DesktopOptions& options, std::string* error
 
 std::vector<std::string> HeadlessDesktop::childEnvironment() const {
   return overlayEnvironment(processEnvironment(), environment_, dropped_);
+}
+
+pid_t HeadlessDesktop::spawnBusLauncher(std::string* error) {
+  // With the dconf backend, switching accessibility on would be written to the user's own
+  // settings database; this desktop's settings live and die with it.
+  return spawn("at-spi", {busLauncherPath(), "--launch-immediately"},
+               {{"GSETTINGS_BACKEND", "memory"}}, -1, SIGTERM, error);
+}
+
+pid_t HeadlessDesktop::startOpenbox(bool replacing, std::string* error) {
+  std::string config = runtimeDir_ + "/openbox-rc.xml";
+  if (!replacing && !writeFile(config, kOpenboxConfig)) {
+    *error = "cannot write " + config;
+    return -1;
+  }
+  // Its log goes to XDG_CACHE_HOME: keep it out of the user's home. openbox reopens its input
+  // method on every keyboard mapping change, which in a UTF-8 locale parses the whole compose
+  // table (2 to 15 ms); typing text the keymap lacks changes the mapping hundreds of times, and
+  // openbox then fell up to 30 s behind in managing new windows. It shows no text here, so the
+  // C locale costs nothing.
+  std::vector<std::string> argv = {"openbox", "--sm-disable", "--config-file", config};
+  if (replacing) argv.push_back("--replace");
+  pid_t pid = spawn("openbox", argv,
+                    {{"XDG_CACHE_HOME", runtimeDir_ + "/cache"}, {"LC_ALL", "C"}}, -1, SIGTERM,
+                    error);
+  if (pid > 0) openbox_ = pid;
+  return pid;
+}
+
+bool HeadlessDesktop::reap(pid_t pid, milliseconds wait) {
+  const auto deadline = steady_clock::now() + wait;
+  while (!exited(pid)) {
+    if (steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  pid_t r;
+  do {
+    r = waitpid(pid, nullptr, 0);
+  } while (r < 0 && errno == EINTR);
+  std::lock_guard<std::mutex> lock(childrenMutex_);
+  std::erase(children_, pid);
+  return true;
+}
+
+bool HeadlessDesktop::crashAccessibilityBus(std::string* error) {
+  if (launcher_ <= 0 || runtimeDir_.empty()) {
+    *error = "this desktop has no accessibility bus";
+    return false;
+  }
+  // As a crash: the launcher, the bus daemon it runs and the registry the bus activated all
+  // end at once, nothing closed cleanly. The registry is double-forked away from the launcher
+  // and is known by its name and this desktop's marker.
+  Ownership owner;
+  owner.roots = {launcher_};
+  owner.groups = {launcher_};
+  owner.self = getpid();
+  owner.selfGroup = getpgrp();
+  owner.carriesMarker = [this](const ProcStat& e) {
+    return e.comm == "at-spi2-registr" && environmentContains(e.pid, marker_).value_or(false);
+  };
+  const auto deadline = steady_clock::now() + seconds(2);
+  for (;;) {
+    std::vector<pid_t> alive = selectOwnedProcesses(readProcessTable(), owner);
+    if (alive.empty()) break;
+    for (pid_t pid : alive) kill(pid, SIGKILL);
+    if (steady_clock::now() >= deadline) {
+      *error = "the accessibility bus did not end";
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  reap(launcher_, seconds(1));
+  launcher_ = 0;
+  return true;
+}
+
+bool HeadlessDesktop::restartAccessibilityBus(std::string* error) {
+  if (!environment_.contains("AT_SPI_BUS_ADDRESS") || runtimeDir_.empty()) {
+    *error = "this desktop has no accessibility bus";
+    return false;
+  }
+  if (launcher_ > 0 && !crashAccessibilityBus(error)) return false;
+  // The bus daemon passes the launcher's environment on to the registry it starts, which would
+  // take the old bus's address from it.
+  environment_.erase("AT_SPI_BUS_ADDRESS");
+  launcher_ = spawnBusLauncher(error);
+  if (launcher_ <= 0) return false;
+  const pid_t launcher = launcher_;
+  std::string address;
+  if (!enableAccessibility(
+          environment_.at("DBUS_SESSION_BUS_ADDRESS"), steady_clock::now() + seconds(5),
+          [&] { return exited(launcher); }, &address, error)) {
+    *error = withLogTail(*error, "at-spi");
+    return false;
+  }
+  environment_["AT_SPI_BUS_ADDRESS"] = address;
+  return true;
+}
+
+bool HeadlessDesktop::replaceWindowManager(ManagerEnd how, std::string* error) {
+  const pid_t old = openbox_;
+  if (old <= 0 || runtimeDir_.empty()) {
+    *error = "this desktop has no window manager";
+    return false;
+  }
+  if (how == ManagerEnd::Killed) {
+    kill(old, SIGKILL);
+    reap(old, seconds(2));
+  }
+  const pid_t openbox = startOpenbox(how == ManagerEnd::Replaced, error);
+  if (openbox <= 0) return false;
+  // The old manager gives the screen up once the new one asks for it, and only then does the
+  // new one announce itself.
+  if (how == ManagerEnd::Replaced && !reap(old, seconds(5))) {
+    *error = "the old window manager did not give way";
+    return false;
+  }
+  if (!waitForWindowManager(
+          display_, steady_clock::now() + seconds(5), [&] { return exited(openbox); }, error)) {
+    *error = withLogTail(*error, "openbox");
+    return false;
+  }
+  return true;
 }
 
 pid_t HeadlessDesktop::launch(const std::vector<std::string>& argv, std::string* error) {

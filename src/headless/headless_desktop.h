@@ -40,7 +40,7 @@ class HeadlessDesktop {
   bool serverRunning() const { return xvfb_ > 0 && !exited(xvfb_); }
   // What a child needs to live on this desktop: DISPLAY, DBUS_SESSION_BUS_ADDRESS,
   // AT_SPI_BUS_ADDRESS (when known), XDG_RUNTIME_DIR, and the toolkit and accessibility
-  // switches. Read-only once start() has returned.
+  // switches. Read-only once start() has returned, but for restartAccessibilityBus().
   const std::map<std::string, std::string>& environment() const { return environment_; }
   // This process's environment overlaid with environment(), as "K=V" strings for execve.
   // Variables that would send a program to another desktop (WAYLAND_DISPLAY, ...) are left out.
@@ -64,6 +64,21 @@ class HeadlessDesktop {
   // Ends everything it started, by process id, and removes the runtime directory. Idempotent.
   void stop();
 
+  // Faults a session lives through, for the tests that prove the service lives through them;
+  // both belong to the thread that started the desktop, while nothing else launches on it.
+  //
+  // The accessibility bus crashes: its launcher, bus daemon and registry are killed at once.
+  bool crashAccessibilityBus(std::string* error);
+  // A new launcher brings the bus back (at the same socket, under a new GUID) with
+  // accessibility on. environment() then names the new bus, so applications started
+  // afterwards register there; those already running stay on the bus that is gone.
+  bool restartAccessibilityBus(std::string* error);
+  // The window manager hands over to a new openbox: asked to (--replace, the old one unmanages
+  // every window and exits) or after it was killed (the X server puts its windows back on the
+  // root). Returns once the new one has announced itself.
+  enum class ManagerEnd { Replaced, Killed };
+  bool replaceWindowManager(ManagerEnd how, std::string* error);
+
  private:
   HeadlessDesktop() = default;
   bool startAll(const DesktopOptions& options, std::string* error);
@@ -72,10 +87,16 @@ class HeadlessDesktop {
               std::string* error);
   std::string withLogTail(const std::string& reason, const std::string& name) const;
   bool exited(pid_t pid) const;
+  pid_t startOpenbox(bool replacing, std::string* error);
+  pid_t spawnBusLauncher(std::string* error);
+  // Waits (up to `wait`) for a child to end and reaps it; stop() no longer counts it as ours.
+  bool reap(pid_t pid, std::chrono::milliseconds wait);
 
   std::string runtimeDir_;
   std::string display_;
   pid_t xvfb_ = 0;
+  pid_t launcher_ = 0;  // the AT-SPI bus launcher
+  pid_t openbox_ = 0;
   std::map<std::string, std::string> environment_;
   std::vector<std::string> dropped_;
   std::string marker_;  // "K=V" carried by every child, to find their daemons at stop()

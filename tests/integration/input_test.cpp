@@ -22,6 +22,7 @@ namespace tavren {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::readReport;
 using testing::call;
 using testing::DesktopEnvironment;
 using Frame = testing::XWindowProbe::Frame;
@@ -87,16 +88,6 @@ struct Launched {
   pid_t pid = -1;
   uint32_t window = 0;
 };
-
-std::map<std::string, std::string> readReport(const std::string& path) {
-  std::map<std::string, std::string> out;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
-}
 
 class BackgroundInput : public ::testing::Test {
  protected:

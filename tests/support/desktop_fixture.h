@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ class LaunchedApps {
 
 // The parameters {"pid": pid<more>}; `more` is further members, each with its leading comma.
 std::string pidParams(pid_t pid, const std::string& more = "");
+
+// The "name=value" lines a fixture writes to its report file (the input probe's), by name.
+std::map<std::string, std::string> readReport(const std::string& path);
 
 // "axTree" of the application once it has registered with the accessibility bus (a little
 // after its window shows) and gives at least `atLeast` rows; the last answer after ten seconds.

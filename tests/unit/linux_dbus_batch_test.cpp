@@ -447,10 +447,38 @@ TEST_F(LinuxDbusBatch, ApplicationsAreReachedDirectlyOnlyThroughLocalSockets) {
   std::shared_ptr<PeerConnection> direct =
       connections.connectionTo(connection.get(), app).connection;
   ASSERT_TRUE(direct);
-  auto reached = connections.reachable(4242);
+  auto reached = connections.reachable(connection.get(), 4242);
   ASSERT_TRUE(reached);
   EXPECT_EQ(reached->connection.get(), direct.get());
-  EXPECT_FALSE(connections.reachable(4243));
+  EXPECT_FALSE(connections.reachable(connection.get(), 4243));
+}
+
+TEST_F(LinuxDbusBatch, ARestartedBusHandsItsNamesToOtherApplications) {
+  // The bus restarts (another GUID) and gives the name an application had to another one,
+  // while the first still holds its direct connection open: nothing learnt on the old bus is
+  // used for the new one's application.
+  server.offer(server.address());
+  AppConnections connections;
+  const RegisteredApp before{":1.7", "/test", 4242};
+  std::shared_ptr<PeerConnection> old = connections.connectionTo(connection.get(), before).connection;
+  ASSERT_TRUE(old);
+
+  TestServer restarted;
+  restarted.offer(restarted.address());
+  ObjectRef<GDBusConnection> bus(g_dbus_connection_new_for_address_sync(
+      restarted.address().c_str(), G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr,
+      nullptr, nullptr));
+  ASSERT_TRUE(bus);
+  routeReplies(bus.get());
+  EXPECT_FALSE(connections.reachable(bus.get(), 4242)) << "an application of the old bus";
+  const RegisteredApp after{":1.7", "/test", 5151};
+  std::shared_ptr<PeerConnection> fresh = connections.connectionTo(bus.get(), after).connection;
+  ASSERT_TRUE(fresh);
+  EXPECT_NE(fresh.get(), old.get());
+  auto reached = connections.reachable(bus.get(), 5151);
+  ASSERT_TRUE(reached);
+  EXPECT_EQ(reached->connection.get(), fresh.get());
+  EXPECT_FALSE(old->closed()) << "the old application itself is left alone";
 }
 
 TEST(LinuxBusConnection, PeerThatNeverAuthenticatesIsGivenUp) {

@@ -39,8 +39,18 @@ void AppConnections::forgetEnded() {
   });
 }
 
-std::optional<AppConnections::Reached> AppConnections::reachable(int32_t pid) {
+void AppConnections::followBus(GDBusConnection* bus) {
+  const gchar* guid = g_dbus_connection_get_guid(bus);
+  if (guid == nullptr || busGuid_ == guid) return;
+  busGuid_ = guid;
+  entries_.clear();
+}
+
+std::optional<AppConnections::Reached> AppConnections::reachable(GDBusConnection* bus,
+                                                                 int32_t pid) {
+  if (bus == nullptr) return std::nullopt;
   std::lock_guard lock(mutex_);
+  followBus(bus);
   for (const auto& [name, entry] : entries_) {
     if (entry.app.pid == pid && entry.connection && !entry.connection->closed()) {
       return Reached{entry.app, entry.connection};
@@ -55,6 +65,7 @@ AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
   if (bus == nullptr || busName.empty()) return {};
   {
     std::lock_guard lock(mutex_);
+    followBus(bus);
     Entry& entry = entries_[busName];
     entry.app = app;
     if (entry.connection && !entry.connection->closed()) return {entry.connection};
@@ -67,6 +78,9 @@ AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
   std::shared_ptr<PeerConnection> opened =
       address.empty() ? nullptr : PeerConnection::open(address, kOpenTimeoutMs);
   std::lock_guard lock(mutex_);
+  // The bus restarted meanwhile: what was opened belongs to an application of the old one.
+  const gchar* guid = g_dbus_connection_get_guid(bus);
+  if (guid != nullptr && busGuid_ != guid) return {};
   Entry& entry = entries_[busName];
   entry.opening = false;
   // No offer, or an offer we cannot take (another user's socket): the bus it is, for good. A

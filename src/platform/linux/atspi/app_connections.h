@@ -19,6 +19,8 @@ namespace tavren::atspi {
 // Direct connections to applications. A toolkit's accessibility bridge offers one on request
 // (org.a11y.atspi.Application.GetApplicationBusAddress); calls over it skip the bus daemon,
 // whose routing costs about as much as the application's own answer. Safe from any thread.
+// Bus names are unique only within one run of a bus: a restarted bus hands the same names to
+// other applications, so what was learnt on a bus that has gone is forgotten.
 class AppConnections {
  public:
   struct Direct {
@@ -29,13 +31,14 @@ class AppConnections {
   // when the application offers none or refused us, or while another thread opens it.
   Direct connectionTo(GDBusConnection* bus, const RegisteredApp& app);
 
-  // The application with this pid and the direct connection that still reaches it, if one
-  // does: its end would have closed the connection, so the registry need not be asked again.
+  // The application with this pid on this bus and the direct connection that still reaches it,
+  // if one does: its end would have closed the connection, so the registry need not be asked
+  // again.
   struct Reached {
     RegisteredApp app;
     std::shared_ptr<PeerConnection> connection;
   };
-  std::optional<Reached> reachable(int32_t pid);
+  std::optional<Reached> reachable(GDBusConnection* bus, int32_t pid);
 
   static constexpr int kOpenTimeoutMs = 1000;
 
@@ -47,9 +50,12 @@ class AppConnections {
     bool refused = false;
   };
   void forgetEnded();
+  // Forgets every application when `bus` is another run of the bus than the last one seen.
+  void followBus(GDBusConnection* bus);
 
   std::mutex mutex_;
-  std::unordered_map<std::string, Entry> entries_;  // by bus name, which is never reused
+  std::string busGuid_;  // the run of the bus the entries belong to
+  std::unordered_map<std::string, Entry> entries_;  // by bus name, never reused in one run
 };
 
 }  // namespace tavren::atspi

@@ -12,7 +12,7 @@ bool AtspiAccessibility::trusted() {
 std::optional<AtspiAccessibility::Reach> AtspiAccessibility::reach(int32_t pid) {
   ObjectRef<GDBusConnection> bus = bus_.connection();
   if (!bus || pid <= 0) return std::nullopt;
-  if (auto reached = direct_.reachable(pid)) {
+  if (auto reached = direct_.reachable(bus.get(), pid)) {
     return Reach{std::move(bus), std::move(reached->connection), true, reached->app.busName,
                  reached->app.path};
   }

@@ -116,19 +116,23 @@ AtspiBus::AtspiBus(std::string a11yAddress, std::string sessionAddress,
       envAddress_(std::move(a11yAddress)),
       sessionAddress_(std::move(sessionAddress)) {}
 
-std::string AtspiBus::findAddress(std::optional<bool>& enabled) {
-  // The session bus is asked even when the address is known, for the enabled status.
-  std::string address = envAddress_;
+ObjectRef<GDBusConnection> AtspiBus::open(std::optional<bool>& enabled) {
+  // The session bus is asked even when the address is known, for the enabled status, and for
+  // the bus it names now: a restarted bus listens at a new address (or at the same path under a
+  // new GUID, which the address given at start-up no longer matches).
+  std::string reported;
   if (auto session = openBusConnection(context_, sessionAddress_, kConnectTimeoutMs)) {
     std::vector<DbusCall> calls;
     calls.push_back({"org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
                      G_VARIANT_TYPE("(s)")});
     calls.push_back(propertyGet("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status", "IsEnabled"));
+    // Reading never starts the bus launcher: the session's own programs do when they need it.
+    for (DbusCall& call : calls) call.autoStart = false;
     std::vector<VariantRef> replies = callAll(session.get(), std::move(calls));
-    if (address.empty() && replies[0]) {
+    if (replies[0]) {
       const gchar* text = nullptr;
       g_variant_get(replies[0].get(), "(&s)", &text);
-      address = text ? text : "";
+      reported = text ? text : "";
     }
     VariantRef value = propertyValue(replies[1]);
     if (value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN)) {
@@ -136,8 +140,16 @@ std::string AtspiBus::findAddress(std::optional<bool>& enabled) {
     }
     g_dbus_connection_close(session.get(), nullptr, nullptr, nullptr);
   }
-  if (address.empty() && rootAddress_) address = rootAddress_();
-  return address;
+  if (!envAddress_.empty()) {
+    if (auto opened = openBusConnection(context_, envAddress_, kConnectTimeoutMs)) return opened;
+  }
+  if (!reported.empty() && reported != envAddress_) {
+    if (auto opened = openBusConnection(context_, reported, kConnectTimeoutMs)) return opened;
+  }
+  if (!rootAddress_) return nullptr;
+  const std::string root = rootAddress_();
+  if (root.empty() || root == envAddress_ || root == reported) return nullptr;
+  return openBusConnection(context_, root, kConnectTimeoutMs);
 }
 
 ObjectRef<GDBusConnection> AtspiBus::connection() {
@@ -158,8 +170,7 @@ ObjectRef<GDBusConnection> AtspiBus::connection() {
     connecting_ = true;
   }
   std::optional<bool> enabled;
-  ObjectRef<GDBusConnection> opened =
-      openBusConnection(context_, findAddress(enabled), kConnectTimeoutMs);
+  ObjectRef<GDBusConnection> opened = open(enabled);
   {
     std::lock_guard lock(mutex_);
     connecting_ = false;

@@ -35,7 +35,9 @@ class ConnectionContext {
 // The process's one connection to the accessibility bus, shared by every thread (GDBus
 // connections are thread-safe). The bus is found, in order, from $AT_SPI_BUS_ADDRESS, from
 // org.a11y.Bus.GetAddress on the session bus when $DBUS_SESSION_BUS_ADDRESS names one (a session
-// bus is never auto-launched), and from the AT_SPI_BUS property of the X root window.
+// bus is never auto-launched), and from the AT_SPI_BUS property of the X root window. A bus
+// that has gone is looked for afresh: the first address that no longer takes a connection is
+// passed over for the next.
 class AtspiBus {
  public:
   // rootAddress reads AT_SPI_BUS from the X root window; it may be empty. The bus addresses
@@ -63,8 +65,9 @@ class AtspiBus {
   static constexpr int kConnectTimeoutMs = 1500;
 
  private:
-  // The bus address; also reads the enabled status when a session bus answers.
-  std::string findAddress(std::optional<bool>& enabled);
+  // A new connection to the first of the bus's addresses that takes one; also reads the
+  // enabled status when a session bus answers.
+  ObjectRef<GDBusConnection> open(std::optional<bool>& enabled);
 
   ConnectionContext context_;  // first: it outlives every connection made in it
   std::mutex mutex_;

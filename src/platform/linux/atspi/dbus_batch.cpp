@@ -156,6 +156,7 @@ std::vector<VariantRef> callAll(GDBusConnection* connection, std::vector<DbusCal
         call.interface.c_str(), call.method.c_str());
     if (call.parameters) g_dbus_message_set_body(message, call.parameters);  // takes it
     call.parameters = nullptr;
+    if (!call.autoStart) g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
     const guint32 serial = router.newSerial();
     g_dbus_message_set_serial(message, serial);
     // Known before it is sent: the reply may come back before send_message returns.

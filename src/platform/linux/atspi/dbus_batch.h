@@ -20,6 +20,9 @@ struct DbusCall {
   std::string method;
   GVariant* parameters = nullptr;
   const GVariantType* replyType = nullptr;  // checked by GDBus; null accepts any reply
+  // False: a destination nobody owns is not started by the bus for this call (the bus answers
+  // with an error instead).
+  bool autoStart = true;
 };
 
 // Makes the connection able to carry batches: replies to them are taken off the connection in

@@ -282,9 +282,14 @@ void X11AppWatcher::Thread::clientListChanged() {
   for (const auto& [w, pid] : clients_) {
     if (!listed.contains(w)) dropped.push_back(w);
   }
-  for (xcb_window_t w : dropped) {
-    clients_.erase(w);
-    deliver(windowGone(watched_, w));
+  // A window the client withdrew was unmapped by it before the manager let it go. One still
+  // mapped has lost its manager instead (replaced, or killed: the server puts the manager's
+  // windows back on the root, still mapped), and the next manager will list it again.
+  std::vector<x11::WindowFacts> facts = x11::fetchWindowFacts(x_, dropped);
+  for (size_t i = 0; i < dropped.size(); ++i) {
+    if (i < facts.size() && facts[i].exists && facts[i].mapped) continue;
+    clients_.erase(dropped[i]);
+    deliver(windowGone(watched_, dropped[i]));
   }
   std::vector<xcb_window_t> fresh;
   for (xcb_window_t w : list) {

@@ -73,6 +73,7 @@ void collect(const XConnection& x, const Cookies& k, WindowFacts& facts) {
   facts.exists = true;
   facts.overrideRedirect = attributes->override_redirect != 0;
   facts.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+  facts.mapped = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
   facts.inputOnly = attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
   if (wmState && wmState->type != XCB_ATOM_NONE) facts.wmState = propertyWord(wmState.get());
   facts.title = titleOf(x, netName.get(), name.get());

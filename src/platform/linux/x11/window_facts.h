@@ -25,6 +25,7 @@ struct WindowFacts {
   bool exists = false;  // false when the window was gone by the time it was asked about
   bool overrideRedirect = false;
   bool viewable = false;
+  bool mapped = false;  // mapped itself, whether or not an ancestor is (viewable needs both)
   bool inputOnly = false;
   std::optional<uint32_t> wmState;  // absent when the window carries no WM_STATE
   std::string title;
