@@ -110,6 +110,15 @@ double cpuSeconds(pid_t pid) {
                : 0;
 }
 
+// Seconds a process has been ready to run but waited for a processor (/proc/PID/schedstat): on
+// a shared machine, the part of the typing time no typist controls.
+double runQueueSeconds(pid_t pid) {
+  std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/schedstat"));
+  uint64_t onCpu = 0, waiting = 0;
+  in >> onCpu >> waiting;
+  return static_cast<double>(waiting) / 1e9;
+}
+
 int serial = 0;
 Json remote(ServiceProcess& service, const Json& params) {
   const std::string id = std::to_string(++serial);
@@ -138,6 +147,7 @@ int main() {
   {
     Target t = openTarget(*desktop, "service");
     const double cpu = cpuSeconds(t.pid);
+    const double queued = runQueueSeconds(t.pid);
     const auto t0 = Clock::now();
     remote(*service, {{"type", "text"}, {"text", text}});
     out["serviceTypeAnsweredS"] = micros(Clock::now() - t0) / 1e6;
@@ -146,17 +156,20 @@ int main() {
     out["serviceTypeWrongCharacters"] = wrong;
     // What the entry itself spent taking the characters in: the floor under any typist.
     out["serviceTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
+    out["serviceTypeApplicationRunQueueS"] = runQueueSeconds(t.pid) - queued;
     kill(t.pid, SIGTERM);
   }
   {
     Target t = openTarget(*desktop, "xdotool");
     const double cpu = cpuSeconds(t.pid);
+    const double queued = runQueueSeconds(t.pid);
     const auto t0 = Clock::now();
     if (!runToEnd({"xdotool", "type", text}, env)) fail("xdotool type failed");
     auto [seconds, wrong] = awaitText(t, text, t0);
     out["xdotoolTypeS"] = seconds;
     out["xdotoolTypeWrongCharacters"] = wrong;
     out["xdotoolTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
+    out["xdotoolTypeApplicationRunQueueS"] = runQueueSeconds(t.pid) - queued;
     kill(t.pid, SIGTERM);
   }
   out["xdotoolOverServiceType"] =

@@ -284,6 +284,45 @@ TEST_F(RemoteInputTest, TextOfEveryScriptArrivesExactlyInGtkAndTheKeymapStaysAsF
   EXPECT_EQ(x.keymap(), keymap);
 }
 
+// Rounds of bindings, each followed by so many keys that the entry, which lays its whole text out
+// again for every character, falls seconds behind the service: no binding may change before the
+// entry has read every key typed on it, however long that takes.
+TEST_F(RemoteInputTest, TextOfSeveralRoundsArrivesExactlyInAnEntryFarBehind) {
+  TypingTarget target;
+  auto service = DesktopEnvironment::startService();
+  const auto keymap = x.keymap();
+  ASSERT_FALSE(keymap.empty());
+  const size_t perKeycode = keymap.back();
+  size_t spare = 0;
+  for (size_t k = 0; k + 1 < keymap.size(); k += perKeycode) {
+    bool empty = true;
+    for (size_t c = 0; c < perKeycode; ++c) empty = empty && keymap[k + c] == 0;
+    spare += empty;
+  }
+  const size_t perRound = 2 * spare;  // the shifted column too
+  constexpr size_t kRounds = 3;
+  ASSERT_GT(4000 / kRounds, perRound + 400) << spare << " spare keycodes";
+  const size_t filler = 4000 / kRounds - perRound;
+  std::string text;
+  char32_t next = 0x5000;
+  for (size_t round = 0; round < kRounds; ++round) {
+    for (size_t i = 0; i < perRound; ++i) {
+      icu::UnicodeString u(static_cast<UChar32>(next++));
+      u.toUTF8String(text);
+    }
+    for (size_t i = 0; i < filler; ++i) text += static_cast<char>('a' + (i + round) % 26);
+  }
+  click(*service, target.entryX, target.entryY);
+  service->send(requestLine("rounds", "remoteDesktopInput",
+                            Json{{"type", "text"}, {"text", text}}.dump()));
+  auto answer = service->responseFor("rounds", 180s);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(Json::parse(*answer)["ok"], true) << *answer;
+  EXPECT_TRUE(waitFor([&] { return target.text() == text; }, kSettle))
+      << target.text().size() << " bytes of " << text.size();
+  EXPECT_EQ(x.keymap(), keymap);
+}
+
 TEST_F(RemoteInputTest, TextArrivesExactlyInAQtLineEdit) {
   std::string error;
   pid_t qt = DesktopEnvironment::desktop().launch(

@@ -77,6 +77,20 @@ TEST(TypingPlan, OwnKeysFirstThenSpareKeycodesInBatches) {
   EXPECT_EQ(planTyping(full, U"a").size(), 1u);
 }
 
+TEST(TypingPlan, KeycodeRunsCoverOnlyTheKeycodesGiven) {
+  auto runs = keycodeRuns({20, 9, 10, 11, 11, 14, 255, 13});
+  ASSERT_EQ(runs.size(), 4u);
+  EXPECT_EQ(runs[0].first, 9);
+  EXPECT_EQ(runs[0].count, 3);
+  EXPECT_EQ(runs[1].first, 13);
+  EXPECT_EQ(runs[1].count, 2);
+  EXPECT_EQ(runs[2].first, 20);
+  EXPECT_EQ(runs[2].count, 1);
+  EXPECT_EQ(runs[3].first, 255);  // the last keycode ends a run without wrapping to 0
+  EXPECT_EQ(runs[3].count, 1);
+  EXPECT_TRUE(keycodeRuns({}).empty());
+}
+
 // Builds an XSETTINGS property in the given byte order.
 std::string settingsBytes(bool msbFirst) {
   std::string out;

@@ -22,11 +22,15 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// How long an application may take to read the keys typed so far before the keymap changes
-// under it anyway (a hung application must not hang the input stream).
+// How long an application may go without reading any of the keys typed so far before the
+// keymap changes under it anyway (a hung application must not hang the input stream).
 constexpr auto kCatchUpLimit = 1s;
 // For a focused window that does not answer pings: time for its client to read what was sent.
 constexpr auto kCatchUpUnanswerable = 50ms;
+// Keys typed between two pings while bindings are in place: the answers show the application
+// still reading, which keeps the catch-up limit from running out on one that is merely slow.
+constexpr size_t kStrokesPerPing = 64;
+constexpr auto kStopCheck = 50ms;
 constexpr auto kDefaultDoubleClick = 400ms;
 constexpr auto kSettingsLifetime = 2s;  // the double-click time is read again after this
 
@@ -103,7 +107,18 @@ bool LinuxEventPoster::sync() { return link_->sync(); }
 
 void LinuxEventPoster::takeEvents() {
   while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
-    if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY) keymap_.reset();
+    const uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_MAPPING_NOTIFY) keymap_.reset();
+    if (type == XCB_CLIENT_MESSAGE) {
+      auto* m = reinterpret_cast<xcb_client_message_event_t*>(event);
+      const uint32_t serial = m->data.data32[1];
+      // Serials wrap: the newer of two is the one ahead by less than half the range.
+      if (m->type == wmProtocols_ && m->data.data32[0] == netWmPing_ &&
+          static_cast<int32_t>(serial - pingsAnswered_) > 0 &&
+          static_cast<int32_t>(pingSerial_ - serial) >= 0) {
+        pingsAnswered_ = serial;
+      }
+    }
     std::free(event);
   }
 }
@@ -228,59 +243,87 @@ bool LinuxEventPoster::press(const KeyStroke& stroke, uint8_t shiftKeycode) {
   return true;
 }
 
-void LinuxEventPoster::bind(const std::vector<TypingBatch::Binding>& bindings) {
-  // One request per keycode: a range would rewrite the keys between, and the server derives
-  // their groups and actions afresh from what the core protocol can say of them.
-  for (const auto& b : bindings) {
-    const xcb_keysym_t syms[2] = {b.keysym, b.shifted ? b.shifted : b.keysym};
-    xcb_change_keyboard_mapping(c_, 1, b.keycode, 2, syms);
+// One request per run of consecutive keycodes, each run covering bound keycodes only: a wider
+// range would rewrite the keys between, whose groups and actions the server would derive afresh
+// from what the core protocol can say of them.
+void LinuxEventPoster::bind(std::vector<TypingBatch::Binding> bindings) {
+  std::sort(bindings.begin(), bindings.end(),
+            [](const auto& a, const auto& b) { return a.keycode < b.keycode; });
+  std::vector<uint8_t> keycodes;
+  for (const auto& b : bindings) keycodes.push_back(b.keycode);
+  size_t next = 0;
+  std::vector<xcb_keysym_t> syms;
+  for (const KeycodeRun& run : keycodeRuns(std::move(keycodes))) {
+    syms.clear();
+    for (; next < bindings.size() && bindings[next].keycode < run.first + run.count; ++next) {
+      const auto& b = bindings[next];
+      syms.push_back(b.keysym);
+      syms.push_back(b.shifted ? b.shifted : b.keysym);
+    }
+    xcb_change_keyboard_mapping(c_, run.count, run.first, 2, syms.data());
+  }
+}
+
+void LinuxEventPoster::restore(const Keymap& original, std::vector<uint8_t> keycodes) {
+  for (const KeycodeRun& run : keycodeRuns(std::move(keycodes))) {
+    const size_t at = size_t(run.first - original.minKeycode) * original.perKeycode;
+    xcb_change_keyboard_mapping(c_, run.count, run.first, original.perKeycode,
+                                &original.keysyms[at]);
   }
 }
 
 // Characters the keymap lacks are typed on spare keycodes bound to them for the moment. An
 // application turns a key event into a character with the keymap it reads when it handles the
-// event, which may be long after the event was sent; changing a binding before then makes it
-// type the wrong character or none. So before any binding changes again (for the next batch, or
-// back to the keymap as found), the focused application must have handled every key sent so far:
-// it answers a _NET_WM_PING only after the events queued before it.
+// event, or even when it reads the change notice off its connection, which may be long before it
+// handles the keys sent ahead of that notice; changing a binding before then makes it type the
+// wrong character or none. So before any binding changes again (for the next batch, or back to
+// the keymap as found), the focused application must have handled every key sent so far: it
+// answers a _NET_WM_PING only after the events queued before it. Pings sent along the way tell
+// an application that is slow but busy from one that has stopped.
 bool LinuxEventPoster::typeText(std::u32string_view text) {
   const Keymap original = keymap();
   if (original.perKeycode == 0) return false;
   const std::vector<TypingBatch> batches = planTyping(original, text);
   if (batches.empty()) return false;
   const uint8_t shiftKeycode = strokeForKeysym(original, XK_Shift_L).value_or(KeyStroke{}).keycode;
+  const bool binds = std::any_of(batches.begin(), batches.end(),
+                                 [](const TypingBatch& b) { return !b.bindings.empty(); });
+  if (binds) listenForPingAnswers(true);
   std::vector<uint8_t> touched;
+  xcb_window_t target = XCB_WINDOW_NONE;
   bool ok = true;
   for (const TypingBatch& batch : batches) {
     if (stopping_) break;
     if (!batch.bindings.empty()) {
-      if (!touched.empty()) waitUntilFocusedAppCaughtUp();
+      if (!touched.empty()) waitUntilAppCaughtUp(target);
+      target = pingTarget();
       bind(batch.bindings);
       for (const auto& b : batch.bindings) touched.push_back(b.keycode);
       // The server has the new bindings before the first key that uses them, and every client
       // is told of them ahead of that key.
       ok = sync() && ok;
     }
+    size_t sinceProgressPing = 0;
     for (const KeyStroke& stroke : batch.strokes) {
       if (stopping_) break;
       press(stroke, shiftKeycode);
+      if (!touched.empty() && target != XCB_WINDOW_NONE && ++sinceProgressPing == kStrokesPerPing) {
+        ping(target);
+        sinceProgressPing = 0;
+      }
     }
   }
   if (stopping_) ok = false;
   ok = sync() && ok;
   if (!touched.empty()) {
-    waitUntilFocusedAppCaughtUp();
-    std::sort(touched.begin(), touched.end());
-    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-    for (uint8_t keycode : touched) {
-      const size_t at = size_t(keycode - original.minKeycode) * original.perKeycode;
-      xcb_change_keyboard_mapping(c_, 1, keycode, original.perKeycode, &original.keysyms[at]);
-    }
+    waitUntilAppCaughtUp(target);
+    restore(original, std::move(touched));
     ok = sync() && ok;
     keymap_ = original;
     takeEvents();  // our own change notices; the keymap is as it was
     keymap_ = original;
   }
+  if (binds) listenForPingAnswers(false);
   return ok;
 }
 
@@ -305,50 +348,55 @@ xcb_window_t LinuxEventPoster::pingTarget() {
   return XCB_WINDOW_NONE;
 }
 
-void LinuxEventPoster::waitUntilFocusedAppCaughtUp() {
-  const xcb_window_t target = pingTarget();
-  if (target == XCB_WINDOW_NONE || netWmPing_ == XCB_ATOM_NONE) {
-    sync();
-    std::this_thread::sleep_for(kCatchUpUnanswerable);
-    return;
-  }
+void LinuxEventPoster::listenForPingAnswers(bool on) {
   // Answers go to the root window; toolkits differ in the mask they send them with.
-  const uint32_t listen = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+  const uint32_t listen =
+      on ? XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0;
   xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &listen);
-  const uint32_t serial = ++pingSerial_ == 0 ? ++pingSerial_ : pingSerial_;
+  if (!on) sync();
+  takeEvents();
+  pingsAnswered_ = pingSerial_;  // answers to earlier pings are no news
+}
+
+void LinuxEventPoster::ping(xcb_window_t target) {
+  if (++pingSerial_ == 0) ++pingSerial_;
   xcb_client_message_event_t ping{};
   ping.response_type = XCB_CLIENT_MESSAGE;
   ping.format = 32;
   ping.window = target;
   ping.type = wmProtocols_;
   ping.data.data32[0] = netWmPing_;
-  ping.data.data32[1] = serial;
+  ping.data.data32[1] = pingSerial_;
   ping.data.data32[2] = target;
   xcb_send_event(c_, 0, target, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
-  xcb_flush(c_);
-  const auto deadline = Clock::now() + kCatchUpLimit;
-  bool answered = false;
-  // The answer is an event, not a reply: waited for here, still within the limit.
-  while (!answered && link_->alive()) {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
-      const uint8_t type = event->response_type & 0x7f;
-      if (type == XCB_MAPPING_NOTIFY) keymap_.reset();
-      if (type == XCB_CLIENT_MESSAGE) {
-        auto* m = reinterpret_cast<xcb_client_message_event_t*>(event);
-        answered = answered || (m->type == wmProtocols_ && m->data.data32[0] == netWmPing_ &&
-                                m->data.data32[1] == serial);
-      }
-      std::free(event);
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (answered || left <= 0ms) break;
-    pollfd p{xcb_get_file_descriptor(c_), POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+}
+
+void LinuxEventPoster::waitUntilAppCaughtUp(xcb_window_t target) {
+  if (target == XCB_WINDOW_NONE || netWmPing_ == XCB_ATOM_NONE) {
+    sync();
+    std::this_thread::sleep_for(kCatchUpUnanswerable);
+    return;
   }
-  const uint32_t none = 0;
-  xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &none);
-  sync();
-  takeEvents();
+  ping(target);
+  const uint32_t wanted = pingSerial_;
+  xcb_flush(c_);
+  uint32_t seen = pingsAnswered_;
+  auto deadline = Clock::now() + kCatchUpLimit;
+  // Answers are events, not replies: waited for here, while the application keeps answering.
+  while (link_->alive() && !stopping_) {
+    takeEvents();
+    if (static_cast<int32_t>(pingsAnswered_ - wanted) >= 0) return;
+    const auto now = Clock::now();
+    if (pingsAnswered_ != seen) {
+      seen = pingsAnswered_;
+      deadline = now + kCatchUpLimit;
+    }
+    if (now >= deadline) return;
+    // Bounded, so that a stop asked for meanwhile is seen.
+    const auto left = std::min<Clock::duration>(deadline - now, kStopCheck);
+    pollfd p{xcb_get_file_descriptor(c_), POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+  }
 }
 
 }  // namespace tavren::input

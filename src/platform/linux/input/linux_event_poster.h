@@ -50,9 +50,14 @@ class LinuxEventPoster final : public EventPoster {
   void takeEvents();
   const Keymap& keymap();
   bool typeText(std::u32string_view text);
-  void bind(const std::vector<TypingBatch::Binding>& bindings);
+  void bind(std::vector<TypingBatch::Binding> bindings);
+  void restore(const Keymap& original, std::vector<uint8_t> keycodes);
   bool press(const KeyStroke& stroke, uint8_t shiftKeycode);
-  void waitUntilFocusedAppCaughtUp();
+  void listenForPingAnswers(bool on);
+  void ping(xcb_window_t target);
+  // Until `target`'s client has handled everything sent so far, or has answered nothing for the
+  // catch-up limit.
+  void waitUntilAppCaughtUp(xcb_window_t target);
   xcb_window_t pingTarget();
 
   const x11::XConnection* x_;
@@ -68,7 +73,8 @@ class LinuxEventPoster final : public EventPoster {
   xcb_atom_t settingsSelection_ = XCB_ATOM_NONE;
   xcb_atom_t settingsProperty_ = XCB_ATOM_NONE;
   std::optional<Keymap> keymap_;  // none when it must be read again
-  uint32_t pingSerial_ = 0;
+  uint32_t pingSerial_ = 0;     // the last ping sent
+  uint32_t pingsAnswered_ = 0;  // the newest of them answered
   int32_t wheelRemainder_[2] = {0, 0};  // pixels not yet worth a wheel click, per axis
   std::optional<std::chrono::milliseconds> doubleClick_;
   std::chrono::steady_clock::time_point doubleClickReadAt_{};

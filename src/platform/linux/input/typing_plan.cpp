@@ -2,6 +2,7 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <map>
 
 #include "platform/linux/input/key_table.h"
@@ -83,6 +84,20 @@ std::vector<TypingBatch> planTyping(const Keymap& map, std::u32string_view text)
     batches.back().strokes.push_back(b->second);
   }
   return batches;
+}
+
+std::vector<KeycodeRun> keycodeRuns(std::vector<uint8_t> keycodes) {
+  std::sort(keycodes.begin(), keycodes.end());
+  keycodes.erase(std::unique(keycodes.begin(), keycodes.end()), keycodes.end());
+  std::vector<KeycodeRun> runs;
+  for (uint8_t keycode : keycodes) {
+    if (!runs.empty() && runs.back().first + runs.back().count == keycode) {
+      ++runs.back().count;
+    } else {
+      runs.push_back({keycode, 1});
+    }
+  }
+  return runs;
 }
 
 }  // namespace tavren::input

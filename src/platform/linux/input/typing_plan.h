@@ -56,4 +56,15 @@ struct TypingBatch {
 // when the text has a character that cannot be typed at all (no spare keycode).
 std::vector<TypingBatch> planTyping(const Keymap& map, std::u32string_view text);
 
+// Consecutive keycodes, changed with one request: every change makes every client read the
+// keymap again.
+struct KeycodeRun {
+  uint8_t first = 0;
+  uint8_t count = 0;
+};
+
+// `keycodes` (any order, repeats allowed) as runs of consecutive keycodes, ascending. A run only
+// ever covers keycodes of the list, so rewriting it leaves every other key as it was.
+std::vector<KeycodeRun> keycodeRuns(std::vector<uint8_t> keycodes);
+
 }  // namespace tavren::input
