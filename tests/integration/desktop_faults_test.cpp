@@ -113,11 +113,15 @@ TEST(DesktopFaults, TheXServerDyingLeavesEveryRequestAnswered) {
       SCOPED_TRACE(method);
       Json r = testing::call(*service, method, method, params);
       ASSERT_TRUE(r.is_object()) << "no answer once the X server was gone";
-      if (method == "ping") EXPECT_EQ(r["ok"], true) << r;
-      if (method == "captureWindow") EXPECT_EQ(r["ok"], false) << r;  // no display to read
-      // An unreadable clipboard is not stored as an empty one.
-      if (method == "pasteboardSnapshot") EXPECT_EQ(r["ok"], false) << r;
-      if (method == "windowCatalog") EXPECT_EQ(r["result"], Json::array()) << r;
+      if (method == "ping") {
+        EXPECT_EQ(r["ok"], true) << r;
+      } else if (method == "captureWindow") {
+        EXPECT_EQ(r["ok"], false) << r;  // no display to read
+      } else if (method == "pasteboardSnapshot") {
+        EXPECT_EQ(r["ok"], false) << r;  // an unreadable clipboard is not stored as empty
+      } else if (method == "windowCatalog") {
+        EXPECT_EQ(r["result"], Json::array()) << r;
+      }
     }
   }
   testing::expectQuietExit(*service);
@@ -228,7 +232,7 @@ TEST(DesktopFaults, AReplacedWindowManagerLeavesWindowsTheGuardInputAndWatchingW
   ASSERT_TRUE(link);
   auto frameOfClient = [&] {
     auto tree = link->reply(xcb_query_tree_reply, xcb_query_tree(link->get(), w));
-    return tree ? tree->parent : XCB_WINDOW_NONE;
+    return tree ? tree->parent : xcb_window_t{XCB_WINDOW_NONE};
   };
 
   // Lines of the watched application, read until one says `notification` (or ten seconds).

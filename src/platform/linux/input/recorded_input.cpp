@@ -81,7 +81,7 @@ std::optional<ObservedInput> decodeRecordedEvent(std::span<const uint8_t, 32> ev
         return std::nullopt;
       }
       if (type == XCB_KEY_RELEASE) return std::nullopt;
-      input.key = KeyEvent{.keyCode = code, .down = true, .flags = held.flags()};
+      input.key = KeyEvent{.keyCode = code, .down = true, .flags = held.flags(), .text = {}};
       return input;
     }
     case XCB_BUTTON_PRESS: {
