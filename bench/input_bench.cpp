@@ -6,11 +6,11 @@
 
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <thread>
 
+#include "apps/fixture_report.h"
 #include "bench_desktop.h"
 #include "cli/service_process.h"
 #include "core/json.h"
@@ -24,23 +24,13 @@ using namespace std::chrono_literals;
 constexpr double kClickPausesMs = 110, kKeyPausesMs = 40, kScrollPausesMs = 20, kMovePausesMs = 80,
                  kDragPausesMs = 206;
 
-std::map<std::string, std::string> readReport(const std::string& path) {
-  std::map<std::string, std::string> out;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
-}
-
 // Waits (bounded) until the report's field reads `value`; the value read last.
 std::string waitReport(const std::string& path, const std::string& field,
                        const std::string& value) {
   const auto deadline = Clock::now() + 10s;
   std::string now;
   while (Clock::now() < deadline) {
-    now = readReport(path)[field];
+    now = readFixtureReport(path)[field];
     if (now == value) break;
     std::this_thread::sleep_for(5ms);
   }
@@ -89,6 +79,7 @@ std::vector<double> runSamples(const headless::HeadlessDesktop& desktop,
 int main() {
   using namespace tavren::bench;
   using tavren::Json;
+  using tavren::readFixtureReport;
   const std::string report = "/tmp/tavren-input-bench-" + std::to_string(getpid()) + ".txt";
   auto desktop = startDesktop();
   std::string error;
@@ -159,16 +150,16 @@ int main() {
   // xdotool on the same covered window: what arrives, and the time per event (its process start
   // included, as a host would pay it).
   const std::string id = std::to_string(*window);
-  const int before = std::stoi(readReport(report)["clicks"]);
+  const int before = std::stoi(readFixtureReport(report)["clicks"]);
   std::vector<double> xclicks = runSamples(*desktop, {"xdotool", "click", "--window", id, "1"}, 20);
   std::this_thread::sleep_for(300ms);
-  out["xdotoolClicksDelivered"] = std::stoi(readReport(report)["clicks"]) - before;
+  out["xdotoolClicksDelivered"] = std::stoi(readFixtureReport(report)["clicks"]) - before;
   out["xdotoolClicksSent"] = 20;
   out.update(quantileFigures("xdotoolClickMs", xclicks, 99));
-  const std::string entryBefore = readReport(report)["entry"];
+  const std::string entryBefore = readFixtureReport(report)["entry"];
   std::vector<double> xkeys = runSamples(*desktop, {"xdotool", "key", "--window", id, "a"}, 20);
   std::this_thread::sleep_for(300ms);
-  out["xdotoolKeysDelivered"] = readReport(report)["entry"].size() - entryBefore.size();
+  out["xdotoolKeysDelivered"] = readFixtureReport(report)["entry"].size() - entryBefore.size();
   out["xdotoolKeysSent"] = 20;
   out.update(quantileFigures("xdotoolKeyMs", xkeys, 99));
   out["postKeyTotalMsP50"] = quantile(keys, 0.5) + kKeyPausesMs;

@@ -2,7 +2,6 @@
 
 #include <signal.h>
 
-#include <fstream>
 #include <thread>
 
 namespace tavren::testing {
@@ -60,16 +59,6 @@ pid_t LaunchedApps::start(const std::vector<std::string>& argv, const std::strin
 
 std::string pidParams(pid_t pid, const std::string& more) {
   return "{\"pid\":" + std::to_string(pid) + more + "}";
-}
-
-std::map<std::string, std::string> readReport(const std::string& path) {
-  std::map<std::string, std::string> out;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return out;
 }
 
 Json treeOnceRegistered(ServiceProcess& service, pid_t pid, const std::string& more,

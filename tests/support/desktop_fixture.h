@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/fixture_report.h"
 #include "headless/headless_desktop.h"
 #include "support/service_fixture.h"
 
@@ -45,7 +46,9 @@ class LaunchedApps {
 std::string pidParams(pid_t pid, const std::string& more = "");
 
 // The "name=value" lines a fixture writes to its report file (the input probe's), by name.
-std::map<std::string, std::string> readReport(const std::string& path);
+inline std::map<std::string, std::string> readReport(const std::string& path) {
+  return readFixtureReport(path);
+}
 
 // "axTree" of the application once it has registered with the accessibility bus (a little
 // after its window shows) and gives at least `atLeast` rows; the last answer after ten seconds.
