@@ -48,7 +48,8 @@ std::vector<xcb_atom_t> atomList(xcb_get_property_reply_t* reply) {
 
 xcb_window_t singleWindow(xcb_get_property_reply_t* reply) {
   xcb_window_t window = XCB_WINDOW_NONE;
-  return xcb_ewmh_get_window_from_reply(&window, reply) ? window : XCB_WINDOW_NONE;
+  if (!xcb_ewmh_get_window_from_reply(&window, reply)) return XCB_WINDOW_NONE;
+  return window;
 }
 
 uint32_t wmPid(xcb_get_property_reply_t* reply) {
