@@ -1,15 +1,19 @@
-// A password put into a GTK 3 password field by every way the service offers (typed as remote
-// desktop text, posted key by key, set as a value, pasted from a restored clipboard), then the
-// tree read, the field searched, windows listed, receipts taken and the typing recorded: no line
-// the service writes holds the password, raw or in any JSON escape of its non-ASCII letter.
+// A password put into a password field of GTK 3 and of Qt 5 by every way the service offers
+// (typed as remote desktop text, posted key by key, set as a value, pasted from a restored
+// clipboard), then the tree read, the field searched, windows listed, receipts taken and the
+// typing recorded: no line the service writes holds the password, raw or in any JSON escape of
+// its non-ASCII letter.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <thread>
 
+#include "platform/linux/atspi/atspi_accessibility.h"
 #include "support/desktop_fixture.h"
 
 namespace tavren {
@@ -35,6 +39,8 @@ const char* const kForbidden[] = {kSecret,
                                   "\\u00c3\\u009f",
                                   "\\u00C3\\u009F"};
 
+const std::string kQtLineEdits =
+    "/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/widgets/lineedits/lineedits";
 const std::string kLoginForm = std::string(TAVREN_BIN_DIR) + "/tavren-fixture-login-form";
 const std::string kClipboardSource =
     std::string(TAVREN_BIN_DIR) + "/tavren-fixture-clipboard-source";
@@ -99,6 +105,21 @@ std::string passwordPath(const Json& tree) {
   return "";
 }
 
+// The first row of `role` whose label is `label` (any label when empty); none when none.
+std::optional<Json> rowOf(const Json& tree, const std::string& role,
+                          const std::string& label = "") {
+  for (const Json& row : tree.value("elements", Json::array())) {
+    if (row.value("role", "") == role && (label.empty() || row.value("label", "") == label)) {
+      return row;
+    }
+  }
+  return std::nullopt;
+}
+
+// The same keys for GTK and Qt: Control+V and the characters of `kTypedPart`.
+const std::map<char, int> kKeyCodes = {{'h', 0x04}, {'u', 0x20}, {'n', 0x2D}, {'t', 0x11},
+                                       {'e', 0x0E}, {'r', 0x0F}, {'2', 0x13}, {'-', 0x1B}};
+
 class Launched {
  public:
   ~Launched() {
@@ -154,10 +175,8 @@ TEST(Secrets, APasswordPutIntoAGtkFieldNeverLeavesTheService) {
   setField("");
 
   // Posted to the window key by key, each with its receipt.
-  const std::map<char, int> keyCodes = {{'h', 0x04}, {'u', 0x20}, {'n', 0x2D}, {'t', 0x11},
-                                        {'e', 0x0E}, {'r', 0x0F}, {'2', 0x13}, {'-', 0x1B}};
   for (const char* c = kTypedPart; *c; ++c) {
-    session.call("postKey", {{"pid", pid}, {"keyCode", keyCodes.at(*c)}});
+    session.call("postKey", {{"pid", pid}, {"keyCode", kKeyCodes.at(*c)}});
   }
   EXPECT_EQ(fieldText(report, kTypedPart), kTypedPart);
   setField("");
@@ -198,6 +217,119 @@ TEST(Secrets, APasswordPutIntoAGtkFieldNeverLeavesTheService) {
   }
   EXPECT_GT(lines, 20);
   unlink(report.c_str());
+  unlink(clipboardFile.c_str());
+}
+
+// Qt 5's line edits example, its first field switched to password echo through its combo box.
+// What reached the field is read at the end, in process and never through the service, once the
+// field is back to normal echo.
+TEST(Secrets, APasswordPutIntoAQtFieldNeverLeavesTheService) {
+  const std::string clipboardFile = "/tmp/tavren-secret-qt-" + std::to_string(getpid()) + ".clip";
+  std::ofstream(clipboardFile, std::ios::binary) << kSecret;
+  Launched apps;
+  const pid_t pid = apps.start({kQtLineEdits}, "Line Edits");
+  auto service = DesktopEnvironment::startService();
+  const std::string read = ",\"maxElements\":60,\"maxDepth\":6";
+  Json tree = testing::treeOnceRegistered(*service, pid, read, 10)["result"];
+  const std::optional<Json> combo = rowOf(tree, "AXComboBox");
+  const std::optional<Json> echoField = rowOf(tree, "AXTextField", "Echo");
+  ASSERT_TRUE(combo && echoField) << tree;
+  const std::string path = echoField->value("path", "");
+
+  Session session(*service);
+  const Json treeParams = {{"pid", pid}, {"maxElements", 60}, {"maxDepth", 6}};
+  auto clickAt = [&](const Json& row) {
+    const double x = row.value("x", 0.0) + row.value("w", 0.0) / 2;
+    const double y = row.value("y", 0.0) + row.value("h", 0.0) / 2;
+    for (const char* phase : {"down", "up"}) {
+      session.call("remoteDesktopInput",
+                   {{"type", "pointer"}, {"phase", phase}, {"x", x}, {"y", y}, {"button", 0}});
+    }
+  };
+  // The combo's list shows with boxes once open; its "Password" item switches the echo mode.
+  session.call("bringToFront", {{"pid", pid}});
+  clickAt(*combo);
+  std::optional<Json> item;
+  for (int i = 0; i < 50 && !(item && item->value("w", 0) > 0); ++i) {
+    std::this_thread::sleep_for(100ms);
+    tree = session.call("axTree", treeParams);
+    item = rowOf(tree, "AXGroup", "Password");
+  }
+  ASSERT_TRUE(item && item->value("w", 0) > 0) << tree;
+  clickAt(*item);
+  for (int i = 0; i < 50 && passwordPath(tree) != path; ++i) {
+    std::this_thread::sleep_for(100ms);
+    tree = session.call("axTree", treeParams);
+  }
+  ASSERT_EQ(passwordPath(tree), path) << tree;
+
+  const Json field = {{"pid", pid}, {"path", path}};
+  session.call("watchApp", {{"pid", pid}});
+  session.call("startRecording", {{"recordingId", "typing"}});
+
+  // Each way in adds to what is there, so the text at the end tells that each one arrived.
+  Json set = field;
+  set["value"] = kSecret;
+  EXPECT_EQ(session.call("setAXValue", set).value("status", ""), "ok");
+  clickAt(*echoField);  // the keyboard's focus for what follows
+  session.call("postKey", {{"pid", pid}, {"keyCode", 0x77}});  // End
+  session.call("remoteDesktopInput", {{"type", "text"}, {"text", kSecret}});
+  for (const char* c = kTypedPart; *c; ++c) {
+    session.call("postKey", {{"pid", pid}, {"keyCode", kKeyCodes.at(*c)}});
+  }
+  const pid_t source = apps.start({kClipboardSource, "--text", clipboardFile});
+  for (int i = 0; i < 100; ++i) {
+    if (session.call("pasteboardSnapshot", {{"name", "secret-qt"}}).value("items", 0) == 1) break;
+    std::this_thread::sleep_for(50ms);
+  }
+  kill(source, SIGKILL);
+  EXPECT_EQ(session.call("pasteboardRestore", {{"name", "secret-qt"}}).value("items", 0), 1);
+  session.call("postKey", {{"pid", pid}, {"keyCode", 0x09}, {"flags", 0x40000}});
+
+  EXPECT_EQ(passwordPath(session.call("axTree", treeParams)), path);
+  Json search = field;
+  search["text"] = "hunter2";
+  EXPECT_EQ(session.call("selectAXText", search).value("status", ""), "text-not-found");
+  session.call("windowCatalog");
+  session.call("appWindows", {{"pid", pid}});
+  session.call("interactionSnapshot");
+  const Json stopped = session.call("stopRecording");
+  EXPECT_GT(stopped.value("eventCount", 0), 0) << "the typing was not recorded";
+
+  int lines = 0;
+  for (const std::string& line : session.written()) {
+    ++lines;
+    for (const char* form : kForbidden) EXPECT_EQ(line.find(form), std::string::npos) << line;
+  }
+  EXPECT_GT(lines, 20);
+
+  // Back to normal echo, the text read in process: everything put in arrived.
+  clickAt(*combo);
+  for (int i = 0; i < 50; ++i) {
+    std::this_thread::sleep_for(100ms);
+    item = rowOf(session.call("axTree", treeParams), "AXGroup", "Normal");
+    if (item && item->value("w", 0) > 0) break;
+  }
+  ASSERT_TRUE(item);
+  clickAt(*item);
+  for (const auto& [key, value] : DesktopEnvironment::desktop().environment()) {
+    setenv(key.c_str(), value.c_str(), 1);
+  }
+  atspi::AtspiBus bus;
+  atspi::AtspiAccessibility accessibility(bus);
+  const int64_t indexes[] = {0, 2};  // w0.0.2
+  ASSERT_EQ(path, "w0.0.2");
+  const std::string expected = std::string(kSecret) + kSecret + kTypedPart + kSecret;
+  std::string text;
+  for (int i = 0; i < 100 && text != expected; ++i) {
+    std::this_thread::sleep_for(50ms);
+    auto edit = accessibility.element(pid, PathRoot::Window, 0, indexes);
+    if (!edit) continue;
+    const AttributeValue value = edit->value();
+    if (const auto* s = std::get_if<std::string>(&value)) text = *s;
+  }
+  EXPECT_EQ(text, expected);
+  EXPECT_EQ(kill(pid, 0), 0);
   unlink(clipboardFile.c_str());
 }
 
