@@ -366,6 +366,21 @@ bool HeadlessDesktop::replaceWindowManager(ManagerEnd how, std::string* error) {
   return true;
 }
 
+bool HeadlessDesktop::startWindowManager(std::string* error) {
+  if (openbox_ > 0 || runtimeDir_.empty()) {
+    *error = "this desktop has a window manager already, or is stopped";
+    return false;
+  }
+  const pid_t openbox = startOpenbox(false, error);
+  if (openbox <= 0) return false;
+  if (!waitForWindowManager(
+          display_, steady_clock::now() + seconds(5), [&] { return exited(openbox); }, error)) {
+    *error = withLogTail(*error, "openbox");
+    return false;
+  }
+  return true;
+}
+
 pid_t HeadlessDesktop::launch(const std::vector<std::string>& argv, std::string* error) {
   if (runtimeDir_.empty()) {
     *error = "the desktop is stopped";

@@ -78,6 +78,9 @@ class HeadlessDesktop {
   // root). Returns once the new one has announced itself.
   enum class ManagerEnd { Replaced, Killed };
   bool replaceWindowManager(ManagerEnd how, std::string* error);
+  // A desktop started without a window manager gets one late, as a session whose manager comes
+  // after its programs. Returns once it has announced itself.
+  bool startWindowManager(std::string* error);
 
  private:
   HeadlessDesktop() = default;

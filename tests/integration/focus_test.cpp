@@ -187,7 +187,7 @@ TEST_F(FocusTest, TargetNotRunningIsRefused) {
 
 // A desktop of its own without a window manager: the front is whoever holds the input focus,
 // and nothing can be switched.
-TEST(FocusWithoutManagerTest, FrontIsReadButNeverSwitched) {
+TEST(FocusWithoutManagerTest, FrontIsReadButNeverSwitchedUntilAManagerStarts) {
   headless::DesktopOptions options;
   options.windowManager = false;
   options.accessibility = false;
@@ -213,6 +213,16 @@ TEST(FocusWithoutManagerTest, FrontIsReadButNeverSwitched) {
     EXPECT_TRUE(f.x.focusWithin(second));
     EXPECT_EQ(f.result("restoreFront", {{"pid", one.pid}, {"targetPid", two.pid}}),
               (Json{{"restored", false}, {"reason", "front switch refused"}}));
+
+    // A manager that starts after the service is used from then on.
+    ASSERT_TRUE(desktop->startWindowManager(&error)) << error;
+    ASSERT_TRUE(f.x.waitUntil([&] {
+      auto s = f.x.stacking();
+      return std::find(s.begin(), s.end(), first) != s.end();
+    }, kSettle)) << "the manager never listed the window";
+    r = f.result("bringToFront", {{"pid", one.pid}, {"windowId", first}, {"raise", true}});
+    EXPECT_EQ(r["switched"], true) << r;
+    EXPECT_TRUE(f.x.waitUntil([&] { return f.x.focusWithin(first); }, kSettle));
   }
   desktop->stop();
 }

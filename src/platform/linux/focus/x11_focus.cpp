@@ -6,6 +6,7 @@
 
 #include "platform/linux/x11/client_pids.h"
 #include "platform/linux/x11/window_list.h"
+#include "platform/linux/x11/x_extensions.h"
 
 namespace tavren::x11 {
 
@@ -49,7 +50,8 @@ bool X11Focus::ewmhReady() {
 }
 
 bool X11Focus::windowManager() {
-  return x_ && x_->alive() && x_->extensions().wmCheckWindow != XCB_WINDOW_NONE;
+  // Asked each time: a manager may start after the service, or end.
+  return x_ && x_->alive() && findWmCheckWindow(x_->link(), x_->atoms()) != XCB_WINDOW_NONE;
 }
 
 X11Focus::~X11Focus() {
