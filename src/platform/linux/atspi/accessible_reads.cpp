@@ -236,7 +236,7 @@ std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
   std::vector<size_t> direct, viaBus;
   for (size_t i = 0; i < calls.size(); ++i) {
     if (link.direct != nullptr && calls[i].destination == link.busName) {
-      calls[i].destination.clear();  // the peer itself
+      if (!link.direct->viaBus()) calls[i].destination.clear();  // the peer itself
       direct.push_back(i);
     } else {
       viaBus.push_back(i);

@@ -50,7 +50,8 @@ struct AccessibleNode {
 // costs one timeout per request, not one per batch.
 struct AppLink {
   GDBusConnection* bus = nullptr;
-  PeerConnection* direct = nullptr;  // straight to the application, when it offered that
+  // sd-bus: straight to the application when it offered that, else to the bus (openBus)
+  PeerConnection* direct = nullptr;
   std::string busName;
   bool answering = true;
   // Known once readRoot has asked the application which toolkit it is; until then only the

@@ -35,7 +35,9 @@ void AppConnections::forgetEnded() {
   if (entries_.size() < kRememberedApps) return;
   std::erase_if(entries_, [](const auto& item) {
     const Entry& entry = item.second;
-    return !entry.opening && (entry.refused || !entry.connection || entry.connection->closed());
+    // One to the bus cannot tell whether its application is still there: opened again if so.
+    return !entry.opening && (entry.refused || !entry.connection || entry.connection->viaBus() ||
+                              entry.connection->closed());
   });
 }
 
@@ -52,7 +54,8 @@ std::optional<AppConnections::Reached> AppConnections::reachable(GDBusConnection
   std::lock_guard lock(mutex_);
   followBus(bus);
   for (const auto& [name, entry] : entries_) {
-    if (entry.app.pid == pid && entry.connection && !entry.connection->closed()) {
+    if (entry.app.pid == pid && entry.connection && !entry.connection->viaBus() &&
+        !entry.connection->closed()) {
       return Reached{entry.app, entry.connection};
     }
   }
@@ -60,7 +63,8 @@ std::optional<AppConnections::Reached> AppConnections::reachable(GDBusConnection
 }
 
 AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
-                                                    const RegisteredApp& app) {
+                                                    const RegisteredApp& app,
+                                                    const std::string& busAddress) {
   const std::string& busName = app.busName;
   if (bus == nullptr || busName.empty()) return {};
   {
@@ -77,6 +81,9 @@ AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
   const std::string address = offeredAddress(bus, busName, app.path, silent);
   std::shared_ptr<PeerConnection> opened =
       address.empty() ? nullptr : PeerConnection::open(address, kOpenTimeoutMs);
+  if (!opened && !silent && !busAddress.empty()) {
+    opened = PeerConnection::openBus(busAddress, kOpenTimeoutMs);
+  }
   std::lock_guard lock(mutex_);
   // The bus restarted meanwhile: what was opened belongs to an application of the old one.
   const gchar* guid = g_dbus_connection_get_guid(bus);

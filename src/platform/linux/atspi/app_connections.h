@@ -28,12 +28,16 @@ class AppConnections {
     bool silent = false;  // the application did not answer at all when asked for it
   };
   // The direct connection to the application with this bus name, opened on first use. None
-  // when the application offers none or refused us, or while another thread opens it.
-  Direct connectionTo(GDBusConnection* bus, const RegisteredApp& app);
+  // when the application offers none or refused us, or while another thread opens it. An
+  // application that offers none is reached over a connection of its own to the bus at
+  // `busAddress` (PeerConnection::openBus) when one is given: sd-bus's cost per call, not
+  // GDBus's.
+  Direct connectionTo(GDBusConnection* bus, const RegisteredApp& app,
+                      const std::string& busAddress = {});
 
   // The application with this pid on this bus and the direct connection that still reaches it,
   // if one does: its end would have closed the connection, so the registry need not be asked
-  // again.
+  // again. (A connection to the bus learns of no application's end: never taken here.)
   struct Reached {
     RegisteredApp app;
     std::shared_ptr<PeerConnection> connection;

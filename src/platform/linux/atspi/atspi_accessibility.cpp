@@ -18,7 +18,7 @@ std::optional<AtspiAccessibility::Reach> AtspiAccessibility::reach(int32_t pid) 
   }
   for (const RegisteredApp& app : registeredApps(bus.get())) {
     if (app.pid != pid) continue;
-    AppConnections::Direct direct = direct_.connectionTo(bus.get(), app);
+    AppConnections::Direct direct = direct_.connectionTo(bus.get(), app, bus_.address());
     return Reach{std::move(bus), std::move(direct.connection), !direct.silent, app.busName,
                  app.path};
   }

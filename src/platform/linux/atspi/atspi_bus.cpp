@@ -116,7 +116,7 @@ AtspiBus::AtspiBus(std::string a11yAddress, std::string sessionAddress,
       envAddress_(std::move(a11yAddress)),
       sessionAddress_(std::move(sessionAddress)) {}
 
-ObjectRef<GDBusConnection> AtspiBus::open(std::optional<bool>& enabled) {
+ObjectRef<GDBusConnection> AtspiBus::open(std::optional<bool>& enabled, std::string& address) {
   // The session bus is asked even when the address is known, for the enabled status, and for
   // the bus it names now: a restarted bus listens at a new address (or at the same path under a
   // new GUID, which the address given at start-up no longer matches).
@@ -141,15 +141,19 @@ ObjectRef<GDBusConnection> AtspiBus::open(std::optional<bool>& enabled) {
     g_dbus_connection_close(session.get(), nullptr, nullptr, nullptr);
   }
   if (!envAddress_.empty()) {
-    if (auto opened = openBusConnection(context_, envAddress_, kConnectTimeoutMs)) return opened;
+    address = envAddress_;
+    if (auto opened = openBusConnection(context_, address, kConnectTimeoutMs)) return opened;
   }
   if (!reported.empty() && reported != envAddress_) {
-    if (auto opened = openBusConnection(context_, reported, kConnectTimeoutMs)) return opened;
+    address = reported;
+    if (auto opened = openBusConnection(context_, address, kConnectTimeoutMs)) return opened;
   }
+  address.clear();
   if (!rootAddress_) return nullptr;
   const std::string root = rootAddress_();
   if (root.empty() || root == envAddress_ || root == reported) return nullptr;
-  return openBusConnection(context_, root, kConnectTimeoutMs);
+  address = root;
+  return openBusConnection(context_, address, kConnectTimeoutMs);
 }
 
 ObjectRef<GDBusConnection> AtspiBus::connection() {
@@ -170,11 +174,13 @@ ObjectRef<GDBusConnection> AtspiBus::connection() {
     connecting_ = true;
   }
   std::optional<bool> enabled;
-  ObjectRef<GDBusConnection> opened = open(enabled);
+  std::string address;
+  ObjectRef<GDBusConnection> opened = open(enabled, address);
   {
     std::lock_guard lock(mutex_);
     connecting_ = false;
     if (enabled) enabled_ = enabled;
+    if (opened) address_ = std::move(address);
     connection_ = std::move(opened);
     if (!connection_) nextAttempt_ = std::chrono::steady_clock::now() + kRetryInterval;
   }
@@ -186,6 +192,11 @@ ObjectRef<GDBusConnection> AtspiBus::connection() {
 std::optional<bool> AtspiBus::enabled() {
   std::lock_guard lock(mutex_);
   return enabled_;
+}
+
+std::string AtspiBus::address() {
+  std::lock_guard lock(mutex_);
+  return address_;
 }
 
 }  // namespace tavren::atspi

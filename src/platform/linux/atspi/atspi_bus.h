@@ -58,6 +58,9 @@ class AtspiBus {
   // nothing when no session bus answered.
   std::optional<bool> enabled();
 
+  // The address the connection was last opened at; empty before that.
+  std::string address();
+
   // Where this bus's connections are made (direct ones to applications: peer_connection.h).
   ConnectionContext& context() { return context_; }
 
@@ -67,7 +70,7 @@ class AtspiBus {
  private:
   // A new connection to the first of the bus's addresses that takes one; also reads the
   // enabled status when a session bus answers.
-  ObjectRef<GDBusConnection> open(std::optional<bool>& enabled);
+  ObjectRef<GDBusConnection> open(std::optional<bool>& enabled, std::string& address);
 
   ConnectionContext context_;  // first: it outlives every connection made in it
   std::mutex mutex_;
@@ -76,6 +79,7 @@ class AtspiBus {
   bool connecting_ = false;
   std::condition_variable attemptDone_;  // signalled when an attempt ends
   std::optional<bool> enabled_;
+  std::string address_;
   std::function<std::string()> rootAddress_;
   std::string envAddress_;
   std::string sessionAddress_;

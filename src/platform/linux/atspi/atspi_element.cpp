@@ -161,11 +161,18 @@ std::optional<std::vector<AccessibleRef>> refsIn(const VariantRef& reply) {
   return refs;
 }
 
-// Sends one call that expects no answer, over the bus; false when it could not be sent. Only
-// for toolkits that offer no direct connection (GTK 4): over the bus a call could overtake one
-// sent before it on the direct connection.
+// Sends one call that expects no answer, over the connection the other calls take; false when
+// it could not be sent. Only for toolkits that offer no direct connection (GTK 4), which are
+// reached over a connection of their own to the bus, or else over the shared one.
 bool sendUnanswered(const AppLink& link, const AccessibleRef& ref, const char* interface,
                     const char* method, GVariant* parameters) {
+  if (link.direct != nullptr && link.direct->viaBus()) {
+    if (!link.answering) {
+      g_variant_unref(g_variant_ref_sink(parameters));
+      return false;
+    }
+    return link.direct->sendUnanswered({ref.bus, ref.path, interface, method, parameters, nullptr});
+  }
   g_variant_ref_sink(parameters);
   GDBusConnection* connection = link.bus;
   bool sent = false;

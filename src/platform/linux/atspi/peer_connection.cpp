@@ -282,15 +282,26 @@ bool localAddress(const std::string& address) {
 }  // namespace
 
 std::shared_ptr<PeerConnection> PeerConnection::open(const std::string& address, int timeoutMs) {
+  return start(address, timeoutMs, false);
+}
+
+std::shared_ptr<PeerConnection> PeerConnection::openBus(const std::string& address,
+                                                        int timeoutMs) {
+  return start(address, timeoutMs, true);
+}
+
+std::shared_ptr<PeerConnection> PeerConnection::start(const std::string& address, int timeoutMs,
+                                                      bool viaBus) {
   // A local socket only: the address comes from another process, which must not send this
   // service across the network or make it run a program.
   if (!localAddress(address)) return nullptr;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   sd_bus* bus = nullptr;
   if (sd_bus_new(&bus) < 0) return nullptr;
-  std::shared_ptr<PeerConnection> connection(new PeerConnection(bus));
-  // A peer, not a message bus: no Hello. The peer's end is learnt, never acted on by exiting.
-  if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 0) < 0 ||
+  std::shared_ptr<PeerConnection> connection(new PeerConnection(bus, viaBus));
+  // A peer needs no Hello, a message bus does (ready once it is answered). Either's end is
+  // learnt, never acted on by exiting.
+  if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, viaBus) < 0 ||
       sd_bus_set_exit_on_disconnect(bus, 0) < 0 || sd_bus_start(bus) < 0) {
     return nullptr;
   }
@@ -338,6 +349,51 @@ bool PeerConnection::closed() {
   return closed_.load(std::memory_order_relaxed);
 }
 
+sd_bus_message* PeerConnection::newCall(DbusCall& call) {
+  VariantRef parameters(call.parameters ? g_variant_ref_sink(call.parameters) : nullptr);
+  call.parameters = nullptr;
+  // Names that come from other processes are checked here, before sd-bus sees them.
+  if ((parameters && !g_variant_is_of_type(parameters.get(), G_VARIANT_TYPE_TUPLE)) ||
+      (viaBus_ && !g_dbus_is_name(call.destination.c_str())) ||
+      !g_variant_is_object_path(call.path.c_str()) ||
+      !g_dbus_is_interface_name(call.interface.c_str()) ||
+      !g_dbus_is_member_name(call.method.c_str())) {
+    return nullptr;
+  }
+  sd_bus_message* message = nullptr;
+  if (sd_bus_message_new_method_call(bus_, &message, viaBus_ ? call.destination.c_str() : nullptr,
+                                     call.path.c_str(), call.interface.c_str(),
+                                     call.method.c_str()) < 0) {
+    return nullptr;
+  }
+  bool built = call.autoStart || sd_bus_message_set_auto_start(message, 0) >= 0;
+  if (parameters) {
+    const size_t n = g_variant_n_children(parameters.get());
+    for (size_t k = 0; k < n && built; ++k) {
+      VariantRef value(g_variant_get_child_value(parameters.get(), k));
+      built = appendValue(message, value.get());
+    }
+  }
+  if (!built) return sd_bus_message_unref(message);
+  return message;
+}
+
+bool PeerConnection::sendUnanswered(DbusCall call, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  if (closed_.load(std::memory_order_acquire) || !takeTurn(deadline)) {
+    dropParameters(call);
+    return false;
+  }
+  sd_bus_message* message = newCall(call);
+  bool sent = message != nullptr && sd_bus_message_set_expect_reply(message, 0) >= 0 &&
+              sd_bus_send(bus_, message, nullptr) >= 0;
+  sd_bus_message_unref(message);
+  // Written out before the turn ends, so that nothing sent later can overtake it.
+  sent = sent && sd_bus_flush(bus_) >= 0;
+  endTurn();
+  return sent;
+}
+
 std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int timeoutMs,
                                                 std::vector<ReplyReader> readers,
                                                 std::vector<bool>* unreadable) {
@@ -355,33 +411,12 @@ std::vector<VariantRef> PeerConnection::callAll(std::vector<DbusCall> calls, int
   batch.unreadable = unreadable;
   std::vector<Pending> pending(calls.size());
   for (size_t i = 0; i < calls.size(); ++i) {
-    DbusCall& call = calls[i];
-    VariantRef parameters(call.parameters ? g_variant_ref_sink(call.parameters) : nullptr);
-    call.parameters = nullptr;
-    // Names that come from other processes are checked here, before sd-bus sees them.
-    if ((parameters && !g_variant_is_of_type(parameters.get(), G_VARIANT_TYPE_TUPLE)) ||
-        !g_variant_is_object_path(call.path.c_str()) ||
-        !g_dbus_is_interface_name(call.interface.c_str()) ||
-        !g_dbus_is_member_name(call.method.c_str())) {
-      continue;
-    }
-    sd_bus_message* message = nullptr;
-    if (sd_bus_message_new_method_call(bus_, &message, nullptr, call.path.c_str(),
-                                       call.interface.c_str(), call.method.c_str()) < 0) {
-      continue;
-    }
-    bool built = true;
-    if (parameters) {
-      const size_t n = g_variant_n_children(parameters.get());
-      for (size_t k = 0; k < n && built; ++k) {
-        VariantRef value(g_variant_get_child_value(parameters.get(), k));
-        built = appendValue(message, value.get());
-      }
-    }
+    sd_bus_message* message = newCall(calls[i]);
+    if (message == nullptr) continue;
     ReplyReader* reader = i < readers.size() && readers[i] ? &readers[i] : nullptr;
-    pending[i] = {&batch, i, call.replyType, reader, nullptr};
-    if (built && sd_bus_call_async(bus_, &pending[i].slot, message, onReply, &pending[i],
-                                   std::max<uint64_t>(microsUntil(deadline), 1)) >= 0) {
+    pending[i] = {&batch, i, calls[i].replyType, reader, nullptr};
+    if (sd_bus_call_async(bus_, &pending[i].slot, message, onReply, &pending[i],
+                          std::max<uint64_t>(microsUntil(deadline), 1)) >= 0) {
       ++batch.remaining;
       batch.lastSent = i;
     }
