@@ -15,9 +15,12 @@ namespace tavren {
 namespace {
 
 using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
 // The fixed pauses after each posted event, which give the application time to handle one
 // event before the next arrives (a press too soon after a move may land before the hover).
+// Each counts from when the event's post began: the post's wait for the server's verdict on
+// the event passes within the pause instead of adding to it.
 constexpr milliseconds kAfterMove{60};
 constexpr milliseconds kAfterMoveOnly{20};
 constexpr milliseconds kAfterPress{30};
@@ -27,7 +30,9 @@ constexpr int kDragSteps = 8;
 constexpr milliseconds kAfterKey{20};
 constexpr milliseconds kAfterScroll{20};
 
-void pause(milliseconds d) { std::this_thread::sleep_for(d); }
+void pauseFrom(Clock::time_point postedAt, milliseconds d) {
+  std::this_thread::sleep_until(postedAt + d);
+}
 
 // A coordinate parameter: 0 when missing, mistyped or not finite.
 double coordinate(const Json& params, std::string_view key) {
@@ -84,6 +89,9 @@ class MouseSequence {
       pressWindow_.reset();
       return false;
     }
+    // The first press of a click may be held back by the poster to keep it apart from the last
+    // click: its pause counts from the end of its post, when it has gone out for sure.
+    if (clickCount <= 1) postedAt_ = Clock::now();
     held_ = {button, clickCount, at};
     return true;
   }
@@ -104,6 +112,9 @@ class MouseSequence {
     return ok;
   }
 
+  // The pause after the event posted last.
+  void pause(milliseconds d) const { pauseFrom(postedAt_, d); }
+
  private:
   struct Held {
     int button = 0;
@@ -113,6 +124,7 @@ class MouseSequence {
 
   bool post(const PointerEvent& e, Point at) { return send(target_.windowAt(at), e); }
   bool send(const EventWindow& window, const PointerEvent& e) {
+    postedAt_ = Clock::now();
     return poster_.postToWindow(pid_, window, e);
   }
   void releaseHeld() {
@@ -127,6 +139,7 @@ class MouseSequence {
   const EventTarget& target_;
   std::optional<EventWindow> pressWindow_;  // set while a button is down
   Held held_;
+  Clock::time_point postedAt_;
 };
 
 int buttonOf(const std::optional<std::string>& kind) {
@@ -156,34 +169,33 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
   {
     MouseSequence sequence(poster, pid, *target);
     if (!sequence.move(from, kind != "move")) return cannotCreate;
-    pause(kAfterMove);
     if (kind == "move") {
-      pause(kAfterMoveOnly);
-    } else if (!observedWindowMatches(params, windows)) {
+      sequence.pause(kAfterMove + kAfterMoveOnly);
+    } else if (sequence.pause(kAfterMove); !observedWindowMatches(params, windows)) {
       // No press follows after all: a plain move where the pointer is tells the backend so.
       sequence.move(from, false);
       return staleWindowResult();
     } else if (kind == "drag") {
       if (!sequence.press(0, 1, from)) return cannotCreate;
-      pause(kAfterPress);
+      sequence.pause(kAfterPress);
       for (int i = 1; i <= kDragSteps; ++i) {
         const Point step = i == kDragSteps
                                ? to
                                : Point{from.x + (to.x - from.x) * i / kDragSteps,
                                        from.y + (to.y - from.y) * i / kDragSteps};
         if (!sequence.drag(step)) return cannotCreate;
-        pause(kAfterDragStep);
+        sequence.pause(kAfterDragStep);
       }
       if (!sequence.release(to)) return cannotCreate;
-      pause(kAfterRelease);
+      sequence.pause(kAfterRelease);
     } else {
       const int button = buttonOf(kind);
       const int clicks = clampedClickCount(params);
       for (int n = 1; n <= clicks; ++n) {
         if (!sequence.press(button, n, from)) return cannotCreate;
-        pause(kAfterPress);
+        sequence.pause(kAfterPress);
         if (!sequence.release(from)) return cannotCreate;
-        pause(kAfterRelease);
+        sequence.pause(kAfterRelease);
       }
     }
   }
@@ -215,17 +227,20 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
   KeyEvent down;
   down.keyCode = keyCode;
   down.flags = flags;
+  Clock::time_point postedAt = Clock::now();
   if (!poster.postToWindow(pid, *window, down)) {
     return invalid;
   }
-  pause(kAfterKey);
+  pauseFrom(postedAt, kAfterKey);
   KeyEvent up = down;
   up.down = false;
   // A key left down would repeat in the application: the release is worth a second try.
-  if (!poster.postToWindow(pid, *window, up) && !poster.postToWindow(pid, *window, up)) {
-    return invalid;
+  postedAt = Clock::now();
+  if (!poster.postToWindow(pid, *window, up)) {
+    postedAt = Clock::now();
+    if (!poster.postToWindow(pid, *window, up)) return invalid;
   }
-  pause(kAfterKey);
+  pauseFrom(postedAt, kAfterKey);
   return inputReceipt({pid, window->id}, before, poster, workspace, windows, focus);
 }
 
@@ -253,8 +268,9 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   ScrollEvent scroll{.location = at};
   scroll.lines[0] = dy;
   scroll.lines[1] = dx;
+  const Clock::time_point postedAt = Clock::now();
   if (!poster.postToWindow(pid, target->windowAt(at), scroll)) return invalid;
-  pause(kAfterScroll);
+  pauseFrom(postedAt, kAfterScroll);
   return withWindowAddressed(
       inputReceipt({pid, target->attached.id}, before, poster, workspace, windows, focus),
       named.has_value());

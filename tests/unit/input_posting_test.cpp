@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "server/dispatcher.h"
 #include "focus/window_guard.h"
 #include "input/event_targeting.h"
@@ -207,6 +210,40 @@ TEST_F(InputTest, DragStepsInEighthsAndReleasesWhereItPressed) {
                                       "Drag 5000 20,10", "Drag 5000 30,15", "Drag 5000 40,20",
                                       "Drag 5000 50,25", "Drag 5000 60,30", "Drag 5000 70,35",
                                       "Drag 5000 80,40", "Up1 5000 80,40"}));
+}
+
+// Posts that take time to confirm overlap with the pauses, but never bring two events closer
+// than their pause, not even after a first press the backend held back before sending it.
+TEST_F(InputTest, EventsStayTheirPausesApartWhenPostsAreSlowOrHeldBack) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> sent;
+  poster().onPosted([&](const PostedEvent& p) {
+    const auto* e = std::get_if<PointerEvent>(&p.event);
+    if (e && e->action == PointerAction::Down && e->clickCount == 1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(45));  // held back, then sent
+      sent.push_back(Clock::now());
+      return;
+    }
+    sent.push_back(Clock::now());
+    std::this_thread::sleep_for(std::chrono::milliseconds(8));  // sent, then a slow verdict
+  });
+  auto gapsMs = [&] {
+    std::vector<double> gaps;
+    for (size_t i = 1; i < sent.size(); ++i) {
+      gaps.push_back(std::chrono::duration<double, std::milli>(sent[i] - sent[i - 1]).count());
+    }
+    sent.clear();
+    return gaps;
+  };
+  auto atLeast = [](const std::vector<double>& gaps, std::vector<double> pauses) {
+    ASSERT_EQ(gaps.size(), pauses.size());
+    for (size_t i = 0; i < gaps.size(); ++i) EXPECT_GE(gaps[i], pauses[i]) << "gap " << i;
+  };
+
+  ASSERT_TRUE(mouse({{"pid", 201}, {"x", 120}, {"y", 130}, {"clickCount", 2}}).ok());
+  atLeast(gapsMs(), {60, 30, 20, 30});  // move, down 1, up 1, down 2, up 2
+  ASSERT_TRUE(mouse({{"pid", 201}, {"kind", "drag"}, {"x", 120}, {"y", 130}, {"toX", 200}}).ok());
+  atLeast(gapsMs(), {60, 30, 12, 12, 12, 12, 12, 12, 12, 12});
 }
 
 TEST_F(InputTest, AFailedPostLetsGoOfWhatItPressed) {
