@@ -102,7 +102,7 @@ const auto kCatalogue = std::to_array<MethodRow>({
                                             namedPasteboardDirectory());
           }),
     forApp("performAXAction", &acting<performNativeAXAction>, 12),
-    plain("ping", [](const Json& params, Service&) { return pingMethod(params); }, Queue::Quick),
+    plain("ping", [](const Json& params, Service&) { return pingMethod(params); }, Queue::Reader),
     posting<&postKeyMethod>("postKey"),
     posting<&postMouseMethod>("postMouse"),
     posting<&postScrollMethod>("postScroll"),
@@ -210,7 +210,7 @@ const MethodRow* findMethod(std::string_view name) {
 
 Queue queueFor(std::string_view method) {
   if (const MethodRow* row = findMethod(method)) return row->queue;
-  return isGuardedMethod(method) ? Queue::Requests : Queue::Quick;
+  return isGuardedMethod(method) ? Queue::Requests : Queue::Reader;
 }
 
 Outcome handle(Service& service, const Json& request) {

@@ -13,7 +13,7 @@ namespace tavren {
 // Which of the service's queues runs a request.
 enum class Queue {
   Requests,     // the concurrent request threads
-  Quick,        // methods that need no desktop: never behind a slow request
+  Reader,       // methods that need no desktop: answered by the reader before the next line
   RemoteInput,  // one at a time, in input order
 };
 
@@ -41,8 +41,8 @@ std::span<const MethodRow> methodCatalogue();
 // The row for an exact, case-sensitive method name, or nullptr.
 const MethodRow* findMethod(std::string_view name);
 
-// The queue for a request naming this method. Unknown methods are answered from the quick
-// queue, except those the window guard checks first, which needs the desktop.
+// The queue for a request naming this method. Unknown methods are answered by the reader,
+// except those the window guard checks first, which needs the desktop.
 Queue queueFor(std::string_view method);
 
 // Turns one whole request object into a result or an error.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <algorithm>
@@ -176,6 +177,28 @@ void LineWriter::writeLine(std::string text) {
   closed_ = true;
   lock.unlock();
   if (hostGone_) hostGone_();
+}
+
+bool LineWriter::tryWriteLine(std::string text) {
+  text.push_back('\n');
+  // Up to PIPE_BUF bytes a pipe takes whole or not at all, so a full one is found out without
+  // writing part of the line.
+  if (pipeFd_ < 0 || text.size() > PIPE_BUF) return false;
+  if (closing_.load()) return true;  // the process is ending: dropped as writeLine drops it
+  std::unique_lock lock(protocolOutputLock_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  if (closed_) return true;
+  for (;;) {
+    const ssize_t n = ::write(pipeFd_, text.data(), text.size());
+    if (n == static_cast<ssize_t>(text.size())) return true;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    break;
+  }
+  closed_ = true;
+  lock.unlock();
+  if (hostGone_) hostGone_();
+  return true;
 }
 
 void LineWriter::closeForExit() {

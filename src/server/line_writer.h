@@ -34,6 +34,12 @@ class LineWriter {
   void response(const std::string& id, std::optional<Json> result,
                 const std::optional<std::string>& error);
 
+  // One line of serialised text (without its line feed), waiting for the lock and for room.
+  void writeLine(std::string text);
+  // The same only when that needs no waiting: the lock is free and the output is a pipe with
+  // room for the whole line now. False, with nothing written, when it would have to wait.
+  bool tryWriteLine(std::string text);
+
   // Closes the output for the process's exit: nothing is written after this returns. A line
   // already being written is given a short while to finish, so that a host that reads sees no
   // half line; a host that does not read cannot hold the exit up.
@@ -41,7 +47,6 @@ class LineWriter {
 
  private:
   enum class WriteEnd { Written, HostGone };
-  void writeLine(std::string text);
   WriteEnd writeAll(const char* p, size_t left);
 
   int fd_;

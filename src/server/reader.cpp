@@ -17,20 +17,25 @@ using namespace std::chrono_literals;
 // How often a reader waiting for answers to go out checks whether its input has been closed.
 constexpr auto kInputCheckInterval = 200ms;
 
+Outcome outcomeOf(Service& service, const AcceptedRequest& request) {
+  try {
+    return handle(service, request.request);
+  } catch (const std::exception& e) {
+    // A handler bug must cost one request, never the process.
+    return computerUseError(500, std::string("INTERNAL_ERROR: ") + e.what());
+  }
+}
+
+// Counts a request out of those in flight once it is answered.
+struct Answered {
+  Service& service;
+  size_t bytes;
+  ~Answered() { service.inFlight.answered(bytes); }
+};
+
 void runRequest(Service& service, const AcceptedRequest& request, size_t lineBytes) {
-  struct Answered {
-    Service& service;
-    size_t bytes;
-    ~Answered() { service.inFlight.answered(bytes); }
-  } answered{service, lineBytes};
-  Outcome outcome = [&]() -> Outcome {
-    try {
-      return handle(service, request.request);
-    } catch (const std::exception& e) {
-      // A handler bug must cost one request, never the process.
-      return computerUseError(500, std::string("INTERNAL_ERROR: ") + e.what());
-    }
-  }();
+  Answered answered{service, lineBytes};
+  Outcome outcome = outcomeOf(service, request);
   if (outcome.ok()) {
     service.output.response(request.id, std::move(outcome).takeValue(), std::nullopt);
   } else {
@@ -40,11 +45,10 @@ void runRequest(Service& service, const AcceptedRequest& request, size_t lineByt
 
 WorkerPool& poolFor(Service& service, Queue queue) {
   switch (queue) {
-    case Queue::Quick:
-      return service.quickQueue;
     case Queue::RemoteInput:
       return service.remoteInputQueue;
     case Queue::Requests:
+    case Queue::Reader:  // answered before a pool is chosen
       break;
   }
   return service.requestQueue;
@@ -66,13 +70,42 @@ bool serveLine(Service& service, std::string_view line, const std::function<bool
     service.output.response(rejected->id, std::nullopt, rejected->message);
     return true;
   }
+  auto& accepted = std::get<AcceptedRequest>(taken);
+  const Queue queue = queueFor(accepted.method);
   const size_t bytes = line.size();
-  if (!service.inFlight.take(bytes, kInputCheckInterval,
-                             inputGone ? inputGone : [] { return false; })) {
-    return false;
+  const auto takeIn = [&] {
+    return service.inFlight.take(bytes, kInputCheckInterval,
+                                 inputGone ? inputGone : [] { return false; });
+  };
+  if (queue == Queue::Reader) {
+    // Needs neither the desktop nor a thread: answered here, with no hand-over to a worker that
+    // must first get a core while every core is busy with trees and captures. The reader never
+    // waits for the output, though (a host may write a batch before it reads): when the answer
+    // cannot go out at once, a worker writes it.
+    Outcome outcome = outcomeOf(service, accepted);
+    std::string answer;
+    try {
+      answer = protocolLineText(
+          outcome.ok() ? responseObject(accepted.id, std::move(outcome).takeValue(), std::nullopt)
+                       : responseObject(accepted.id, std::nullopt, errorDescription(outcome.error())));
+    } catch (const std::exception&) {
+      return true;  // an answer that cannot be serialised is dropped, as every writer drops it
+    }
+    if (service.output.tryWriteLine(answer)) return true;
+    if (!takeIn()) return false;
+    if (!service.requestQueue.submit([&service, answer = std::move(answer), bytes]() mutable {
+          Answered answered{service, bytes};
+          service.output.writeLine(std::move(answer));
+        })) {
+      service.output.response(accepted.id, std::nullopt,
+                              "INTERNAL_ERROR: no thread could be started for the request");
+      service.inFlight.answered(bytes);
+    }
+    return true;
   }
-  auto request = std::make_shared<AcceptedRequest>(std::move(std::get<AcceptedRequest>(taken)));
-  WorkerPool& pool = poolFor(service, queueFor(request->method));
+  if (!takeIn()) return false;
+  auto request = std::make_shared<AcceptedRequest>(std::move(accepted));
+  WorkerPool& pool = poolFor(service, queue);
   if (!pool.submit([&service, request, bytes] { runRequest(service, *request, bytes); })) {
     // No thread could be started for it: this request alone fails, the service goes on.
     service.output.response(request->id, std::nullopt,

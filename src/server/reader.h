@@ -7,7 +7,8 @@
 
 namespace tavren {
 
-// Takes one input line in and schedules it on its queue; intake failures are answered at once.
+// Takes one input line in and schedules it on its queue; intake failures and the methods that
+// need no desktop (ping, unknown names) are answered at once, on the calling thread.
 // While too many requests are in flight it first waits for answers to go out; false when
 // `inputGone` ended that wait (the line is dropped unanswered and reading should stop).
 bool serveLine(Service& service, std::string_view line,

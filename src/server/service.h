@@ -22,9 +22,6 @@ inline constexpr const char* kRemoteInputQueueLabel = "TavrenAI.RemoteDesktopInp
 
 // Bound on request threads: past it, requests wait for a thread to come free.
 inline constexpr size_t kMaxRequestThreads = 256;
-// Threads for the methods that need no desktop. Nothing slow ever runs there, so these answer
-// while every request thread is stuck on a stalled desktop.
-inline constexpr size_t kQuickThreads = 2;
 
 // How the service makes a virtual display and then works on it. Without `displays` it makes
 // none: the display methods answer that the machine has no virtual display interface.
@@ -49,7 +46,6 @@ struct Service {
   RecordingStream recording;  // recordingId, recordingSequence, recordingLock, the monitor
   WorkerPool remoteInputQueue{1};  // kRemoteInputQueueLabel: one at a time, in input order
   WorkerPool requestQueue{kMaxRequestThreads};
-  WorkerPool quickQueue{kQuickThreads};
   std::atomic<bool> ending{false};
 };
 

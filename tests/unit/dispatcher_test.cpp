@@ -56,10 +56,11 @@ TEST_F(DispatcherTest, CatalogueIsSortedAndFindsExactNames) {
   for (size_t i = 1; i < rows.size(); ++i) EXPECT_LT(rows[i - 1].name, rows[i].name);
   EXPECT_NE(findMethod("ping"), nullptr);
   EXPECT_EQ(findMethod("pin"), nullptr);
-  // Methods that need no desktop, unknown ones included, never wait behind desktop requests;
-  // unknown acting methods are guarded first, which needs the desktop.
-  EXPECT_EQ(queueFor("ping"), Queue::Quick);
-  EXPECT_EQ(queueFor("noSuchMethod"), Queue::Quick);
+  // Methods that need no desktop, unknown ones included, are answered by the reader and never
+  // wait behind desktop requests; unknown acting methods are guarded first, which needs the
+  // desktop.
+  EXPECT_EQ(queueFor("ping"), Queue::Reader);
+  EXPECT_EQ(queueFor("noSuchMethod"), Queue::Reader);
   EXPECT_EQ(queueFor("axTree"), Queue::Requests);
   EXPECT_EQ(queueFor("postKey"), Queue::Requests);
 }
