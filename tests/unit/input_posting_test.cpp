@@ -235,9 +235,14 @@ TEST_F(InputTest, EventsStayTheirPausesApartWhenPostsAreSlowOrHeldBack) {
     sent.clear();
     return gaps;
   };
+  // A pause counts from when its post began, a little before the poster sees the event, and
+  // that little varies (a millisecond or more under sanitizers): a quarter of the pause is
+  // allowed for it. A pause counted from the start of a held-back press would leave no gap.
   auto atLeast = [](const std::vector<double>& gaps, std::vector<double> pauses) {
     ASSERT_EQ(gaps.size(), pauses.size());
-    for (size_t i = 0; i < gaps.size(); ++i) EXPECT_GE(gaps[i], pauses[i]) << "gap " << i;
+    for (size_t i = 0; i < gaps.size(); ++i) {
+      EXPECT_GE(gaps[i], pauses[i] * 0.75) << "gap " << i;
+    }
   };
 
   ASSERT_TRUE(mouse({{"pid", 201}, {"x", 120}, {"y", 130}, {"clickCount", 2}}).ok());
