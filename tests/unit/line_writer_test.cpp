@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -62,6 +63,32 @@ TEST(LineWriter, WaitsForRoomOnANonBlockingPipeAndWritesWholeLines) {
   }
   EXPECT_EQ(lines, 3);
   EXPECT_EQ(start, received.size());
+}
+
+// What the reader relies on to answer pings without ever waiting for a host that does not read.
+TEST(LineWriter, TryingToWriteNeverWaitsAndNeverWritesPartOfALine) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  LineWriter writer(fds[1]);
+  EXPECT_TRUE(writer.tryWriteLine("{\"a\":1}"));
+  EXPECT_FALSE(writer.tryWriteLine(std::string(PIPE_BUF, 'x')));  // could be cut: not tried
+  // Fill the pipe to within a few bytes: a small line that does not fit is declined whole.
+  std::string filler(static_cast<size_t>(fcntl(fds[1], F_GETPIPE_SZ)) - 16, 'f');
+  filler.back() = '\n';
+  ASSERT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+  EXPECT_FALSE(writer.tryWriteLine("{\"b\":\"too long to fit in what is left\"}"));
+  std::string got(8 + filler.size(), '\0');
+  for (size_t have = 0; have < got.size();) {
+    const ssize_t n = read(fds[0], got.data() + have, got.size() - have);
+    ASSERT_GT(n, 0);
+    have += static_cast<size_t>(n);
+  }
+  EXPECT_EQ(got.substr(0, 8), "{\"a\":1}\n");
+  EXPECT_TRUE(writer.tryWriteLine("{\"c\":3}"));
+  char rest[64];
+  EXPECT_EQ(std::string(rest, static_cast<size_t>(read(fds[0], rest, sizeof rest))), "{\"c\":3}\n");
+  close(fds[0]);
+  close(fds[1]);
 }
 
 TEST(LineWriter, AClosedOutputIsReportedOnceAndEndsTheWriting) {
