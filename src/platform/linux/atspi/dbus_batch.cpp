@@ -95,7 +95,9 @@ void freeRouter(gpointer data) {
   auto* router = static_cast<ReplyRouter*>(data);
   // Every batch let go of the router's lock before the connection's last reference went, on
   // whatever thread; taking the lock once shows that order to thread checkers, which do not see
-  // GLib's reference counting.
+  // GLib's reference counting. A connection no batch used may go on another thread than the
+  // one that made its router: the flag that thread set after making it shows that order.
+  (void)router->ready.load(std::memory_order_acquire);
   { std::lock_guard lock(router->mutex); }
   delete router;
 }
