@@ -1,13 +1,17 @@
 // Remote desktop input beside xdotool on the same desktop in the same run: typing 1,000
 // characters (a third of them outside the keymap: ä, ß, 東, 京, 🙂) into our GTK entry
-// fixture, exactness read back from what the entry received; the request round trip of a pointer
-// move and of a key (answered once the X server has taken the event in); and pointer moves per
-// second in a burst against xdotool moving the pointer as many times in one run. Starts its own
-// desktop.
+// fixture, exactness read back from what the entry received and from its accessible text; the
+// request round trip of a pointer move and of a key (answered once the X server has taken the
+// event in); the time from a request line to its press seen by a RECORD client, for keys and
+// buttons; and moves and keys per second in bursts against xdotool posting as many in one run.
+// Starts its own desktop.
 
 #include <unicode/unistr.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -16,7 +20,9 @@
 #include "cli/service_process.h"
 #include "core/json.h"
 #include "headless/headless_desktop.h"
+#include "platform/linux/input/record_monitor.h"
 #include "platform/linux/procfs/proc_stat.h"
+#include "platform/linux/x11/x_connection.h"
 
 namespace tavren::bench {
 namespace {
@@ -130,6 +136,87 @@ Json remote(ServiceProcess& service, const Json& params) {
   return response;
 }
 
+// The text of the first editable text in the application of pid argv[1], read through AT-SPI
+// by pyatspi (the service's rows cut values), printed as a JSON string.
+constexpr const char* kReadEntryText = R"(
+import json, sys
+import pyatspi
+pid = int(sys.argv[1])
+def entries(acc):
+    if acc.getRole() in (pyatspi.ROLE_ENTRY, pyatspi.ROLE_TEXT):
+        yield acc
+    for child in acc:
+        if child is not None:
+            yield from entries(child)
+for app in pyatspi.Registry.getDesktop(0):
+    if app is not None and app.get_process_id() == pid:
+        for entry in entries(app):
+            print(json.dumps(entry.queryText().getText(0, -1)), flush=True)
+            sys.exit(0)
+print(json.dumps(""), flush=True)
+)";
+
+// The entry's text as its accessible text says it.
+std::string accessibleText(const headless::HeadlessDesktop& desktop, pid_t pid) {
+  const std::string script = "/tmp/tavren-bench-read-entry-" + std::to_string(getpid()) + ".py";
+  std::ofstream(script) << kReadEntryText;
+  std::string error;
+  auto reader = ServiceProcess::start({"/usr/bin/python3", script, std::to_string(pid)},
+                                      desktop.environment(), &error);
+  if (!reader) fail(error);
+  auto line = reader->readLine(30s);
+  std::remove(script.c_str());
+  if (!line) fail("pyatspi read no text: " + reader->errorOutput());
+  return Json::parse(*line).get<std::string>();
+}
+
+// Presses seen by a RECORD client, each with the time it arrived.
+class PressClock {
+ public:
+  explicit PressClock(const std::string& display)
+      : x_(x11::XConnection::open(display)), monitor_(x_.get()) {
+    observation_ = monitor_.observe([this](const ObservedInput&) {
+      std::lock_guard lock(mutex_);
+      ++presses_;
+      last_ = Clock::now();
+      seen_.notify_all();
+    });
+    if (!observation_) fail("RECORD is not available");
+  }
+  // The arrival of the next press after `before` presses, or nothing within 5 s.
+  std::optional<Clock::time_point> next(int before) {
+    std::unique_lock lock(mutex_);
+    if (!seen_.wait_for(lock, 5s, [&] { return presses_ > before; })) return std::nullopt;
+    return last_;
+  }
+  int presses() {
+    std::lock_guard lock(mutex_);
+    return presses_;
+  }
+
+ private:
+  std::unique_ptr<x11::XConnection> x_;
+  input::RecordMonitor monitor_;
+  std::mutex mutex_;
+  std::condition_variable seen_;
+  int presses_ = 0;
+  Clock::time_point last_;
+  std::unique_ptr<InputObservation> observation_;
+};
+
+// Microseconds from writing a press's request line to RECORD seeing the press.
+double pressSeenUs(ServiceProcess& service, PressClock& record, const Json& params) {
+  const int before = record.presses();
+  const std::string id = std::to_string(++serial);
+  const auto t0 = Clock::now();
+  service.send(requestLine(id, "remoteDesktopInput", params.dump()));
+  auto seen = record.next(before);
+  auto response = service.responseFor(id, 10s);
+  if (!response) fail("no answer to remoteDesktopInput");
+  if (!seen) fail("RECORD saw no press for " + params.dump() + ": " + *response);
+  return micros(*seen - t0);
+}
+
 }  // namespace
 }  // namespace tavren::bench
 
@@ -157,6 +244,8 @@ int main() {
     // What the entry itself spent taking the characters in: the floor under any typist.
     out["serviceTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
     out["serviceTypeApplicationRunQueueS"] = runQueueSeconds(t.pid) - queued;
+    out["serviceTypeWrongCharactersAccessible"] =
+        editDistance(codePoints(text), codePoints(accessibleText(*desktop, t.pid)));
     kill(t.pid, SIGTERM);
   }
   {
@@ -170,6 +259,8 @@ int main() {
     out["xdotoolTypeWrongCharacters"] = wrong;
     out["xdotoolTypeApplicationCpuS"] = cpuSeconds(t.pid) - cpu;
     out["xdotoolTypeApplicationRunQueueS"] = runQueueSeconds(t.pid) - queued;
+    out["xdotoolTypeWrongCharactersAccessible"] =
+        editDistance(codePoints(text), codePoints(accessibleText(*desktop, t.pid)));
     kill(t.pid, SIGTERM);
   }
   out["xdotoolOverServiceType"] =
@@ -189,6 +280,24 @@ int main() {
   }
   out.update(quantileFigures("pointerMoveRoundTripUs", moves, 99));
   out.update(quantileFigures("keyRoundTripUs", keys, 99));
+
+  // From the request line to the press seen by a RECORD client: F12 (RECORD clients take
+  // modifiers as state, not as presses), and the primary button over the bare desktop, each
+  // released before the next press.
+  {
+    PressClock record(desktop->display());
+    std::vector<double> keyPresses, buttonPresses;
+    for (int i = 0; i < 500; ++i) {
+      keyPresses.push_back(pressSeenUs(*service, record,
+                                       {{"type", "key"}, {"keyCode", 111}, {"down", true}}));
+      remote(*service, {{"type", "key"}, {"keyCode", 111}, {"down", false}});
+      buttonPresses.push_back(pressSeenUs(
+          *service, record, {{"type", "pointer"}, {"phase", "down"}, {"x", 20}, {"y", 20}}));
+      remote(*service, {{"type", "pointer"}, {"phase", "up"}, {"x", 20}, {"y", 20}});
+    }
+    out.update(quantileFigures("keyPressSeenUs", keyPresses, 99));
+    out.update(quantileFigures("buttonPressSeenUs", buttonPresses, 99));
+  }
 
   // Bursts of 2,000 pointer moves: all requests written at once, against one xdotool run.
   constexpr int kBurst = 2000;
@@ -211,6 +320,26 @@ int main() {
   t0 = Clock::now();
   if (!runToEnd(xdotool, env)) fail("xdotool mousemove failed");
   out["xdotoolMovesPerSecond"] = kBurst / (micros(Clock::now() - t0) / 1e6);
+
+  // Bursts of 2,000 key events (Shift down and up), against one xdotool run of as many.
+  burst.clear();
+  for (int i = 0; i < kBurst; ++i) {
+    Json params = {{"type", "key"}, {"keyCode", 56}, {"down", i % 2 == 0}};
+    burst += tavren::requestLine("k" + std::to_string(i), "remoteDesktopInput", params.dump());
+  }
+  t0 = Clock::now();
+  service->send(burst);
+  if (!service->responseFor("k" + std::to_string(kBurst - 1), 60s)) fail("key burst unanswered");
+  out["serviceKeysPerSecond"] = kBurst / (micros(Clock::now() - t0) / 1e6);
+  xdotool = {"xdotool"};
+  for (int i = 0; i < kBurst / 2; ++i) {
+    for (const char* word : {"keydown", "--delay", "0", "shift", "keyup", "--delay", "0", "shift"}) {
+      xdotool.push_back(word);
+    }
+  }
+  t0 = Clock::now();
+  if (!runToEnd(xdotool, env)) fail("xdotool keydown/keyup failed");
+  out["xdotoolKeysPerSecond"] = kBurst / (micros(Clock::now() - t0) / 1e6);
 
   std::cout << out.dump(2) << "\n";
   service->closeInput();

@@ -9,10 +9,10 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <functional>
-#include <span>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <thread>
 
 #include "platform/linux/input/recorded_input.h"
@@ -173,8 +173,8 @@ class RecordObservation final : public InputObservation {
 std::unique_ptr<InputObservation> RecordMonitor::observe(
     std::function<void(const ObservedInput&)> onInput) {
   if (!x_ || !x_->alive() || !x_->extensions().record) return nullptr;
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return nullptr;
+  // The server the shared connection serves, not whatever DISPLAY says.
+  const std::string& display = x_->displayName();
   std::shared_ptr<x11::XLink> control = connectBounded(display);
   std::shared_ptr<x11::XLink> data = connectBounded(display);
   if (!control || !data || !offersRecord(*control) || !offersRecord(*data)) return nullptr;
