@@ -11,7 +11,7 @@ constexpr int kAncestorsExamined = 8;
 
 std::vector<PopupWindow> popupProbeWindows(int32_t pid, WindowServer& windowServer) {
   std::vector<PopupWindow> popups;
-  for (const WindowInfo& w : windowServer.windows()) {
+  for (const WindowInfo& w : windowServer.unnamedWindows()) {
     if (!w.onScreen || w.ownerPid != pid || w.layer <= 0 || !w.bounds) continue;
     if (!(w.bounds->width > 1 && w.bounds->height > 1)) continue;
     popups.push_back({w.number, *w.bounds});

@@ -109,31 +109,31 @@ AppResolution appFromParams(const Json& params, Workspace& workspace) {
     return computerUseError(
         28, "INVALID_PARAMETER: pid must be a whole number from -2147483648 to 2147483647");
   }
-  const std::vector<AppInfo> apps = workspace.runningApplications();
-  std::vector<AppIdentityRecord> records;
-  records.reserve(apps.size());
-  for (const auto& a : apps) records.push_back(identityRecord(a));
+  auto recordsOf = [](const std::vector<AppInfo>& apps) {
+    std::vector<AppIdentityRecord> records;
+    records.reserve(apps.size());
+    for (const auto& a : apps) records.push_back(identityRecord(a));
+    return records;
+  };
 
   if (*pid >= 1) {
-    const AppInfo* app = nullptr;
-    for (const auto& a : apps) {
-      if (a.pid == *pid) app = &a;
-    }
-    if (app == nullptr) return std::optional<AppInfo>();
-    if (query.empty()) return std::optional<AppInfo>(*app);
-    if (!matchingAppIdentityIndexes(query, {identityRecord(*app)}).empty()) {
-      return std::optional<AppInfo>(*app);
-    }
+    // Only this one application is named, unless the query names another.
+    std::optional<AppInfo> app = workspace.application(*pid);
+    if (!app) return std::optional<AppInfo>();
+    if (query.empty()) return app;
+    if (!matchingAppIdentityIndexes(query, {identityRecord(*app)}).empty()) return app;
     // An auxiliary process inside the bundle of the one application the query names.
+    const std::vector<AppIdentityRecord> records = recordsOf(workspace.runningApplications());
     const std::string exe = workspace.executablePath(*pid);
     size_t owners = 0;
     for (size_t i : matchingAppIdentityIndexes(query, records)) {
       if (appOwnsExecutablePath(records[i].path, exe)) ++owners;
     }
-    return owners == 1 ? std::optional<AppInfo>(*app) : std::optional<AppInfo>();
+    return owners == 1 ? app : std::optional<AppInfo>();
   }
-
   if (query.empty()) return std::optional<AppInfo>();
+  const std::vector<AppInfo> apps = workspace.runningApplications();
+  const std::vector<AppIdentityRecord> records = recordsOf(apps);
   const auto matches = matchingAppIdentityIndexes(query, records);
   if (matches.size() > 1) {
     std::vector<AppInfo> candidates;

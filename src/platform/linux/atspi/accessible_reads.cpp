@@ -266,6 +266,21 @@ std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
   return replies;
 }
 
+size_t AppBatch::add(DbusCall call, ReplyReader reader) {
+  if (reader) {
+    readers.resize(calls.size() + 1);
+    readers.back() = std::move(reader);
+  }
+  calls.push_back(std::move(call));
+  return calls.size() - 1;
+}
+
+void AppBatch::send(AppLink& link) {
+  replies = callApp(link, std::move(calls), std::move(readers));
+  calls.clear();
+  readers.clear();
+}
+
 RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
   // The root's children first: an application answers in order, and a cache that takes too
   // long must not cost the list of windows too.
@@ -405,7 +420,7 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
 }
 
 std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes,
-                                     std::span<const int32_t> actionCounts) {
+                                     std::span<const int32_t> actionCounts, AppBatch* along) {
   // Extents, the number of actions and the first action's name go out together; the names of
   // further actions (rare) follow in a second batch. Where the number is known already, every
   // name goes out in the first. (GetActions would give every name in one call, but GTK's
@@ -417,29 +432,30 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
     return accessibleCall(node.ref, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", index),
                           "(s)");
   };
-  std::vector<DbusCall> calls;
+  AppBatch own;
+  AppBatch& batch = along != nullptr ? *along : own;
   std::vector<size_t> extentsAt(nodes.size(), SIZE_MAX), actionsAt(nodes.size(), SIZE_MAX);
   std::vector<int32_t> counted(nodes.size(), -1);  // the number of actions known beforehand
   for (size_t i = 0; i < nodes.size(); ++i) {
     const AccessibleNode& node = *nodes[i];
     if (node.interfaces & kComponentInterface) {
-      extentsAt[i] = calls.size();
-      calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Component", "GetExtents",
-                                     g_variant_new("(u)", coordinates), "((iiii))"));
+      extentsAt[i] = batch.add(accessibleCall(node.ref, "org.a11y.atspi.Component", "GetExtents",
+                                              g_variant_new("(u)", coordinates), "((iiii))"));
     }
     if (!(node.interfaces & kActionInterface)) continue;
-    actionsAt[i] = calls.size();
+    actionsAt[i] = batch.calls.size();
     if (i < actionCounts.size() && actionCounts[i] >= 0) {
       counted[i] = actionCounts[i];
       for (int32_t a = 0; a < std::min(counted[i], kMostActions); ++a) {
-        calls.push_back(nameCall(node, a));
+        batch.add(nameCall(node, a));
       }
       continue;
     }
-    calls.push_back(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
-    calls.push_back(nameCall(node, 0));
+    batch.add(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
+    batch.add(nameCall(node, 0));
   }
-  std::vector<VariantRef> replies = callApp(link, std::move(calls));
+  batch.send(link);
+  const std::vector<VariantRef>& replies = batch.replies;
   std::vector<NodeDetails> details(nodes.size());
   std::vector<std::pair<size_t, int32_t>> more;  // node, action index
   std::vector<DbusCall> moreCalls;
@@ -599,10 +615,7 @@ bool readTreeNodes(sd_bus_message* reply, std::vector<TreeNode>& nodes) {
 
 }  // namespace
 
-std::vector<TreeNode> readTrees(AppLink& link, std::span<const AccessibleRef> roots) {
-  std::vector<DbusCall> calls;
-  std::vector<ReplyReader> readers;
-  std::vector<std::vector<TreeNode>> direct(roots.size());  // read from the message itself
+void askTrees(AppBatch& batch, std::span<const AccessibleRef> roots, TreeReads& reads) {
   for (size_t r = 0; r < roots.size(); ++r) {
     // The match rule is ignored by the bridge; "all" (match type 1) for any that would not.
     GVariant* rule = g_variant_new_parsed(
@@ -610,23 +623,27 @@ std::vector<TreeNode> readTrees(AppLink& link, std::span<const AccessibleRef> ro
     // A property comes only from nodes with its interface.
     const char* properties[] = {"Component.ScreenExtents", "Action.NActions", "Text.CharacterCount",
                                 "Value.CurrentValue", nullptr};
-    calls.push_back(accessibleCall(roots[r], "org.a11y.atspi.Collection", "GetTree",
-                                   g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
-                                   "(a((so)a{sv}))"));
-    readers.push_back([nodes = &direct[r]](sd_bus_message* reply) {
-      if (readTreeNodes(reply, *nodes)) return true;
-      nodes->clear();
-      return false;
-    });
+    std::vector<TreeNode>* nodes = &reads.direct.emplace_back();  // a deque: stays put
+    reads.at.push_back(batch.add(
+        accessibleCall(roots[r], "org.a11y.atspi.Collection", "GetTree",
+                       g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
+                       "(a((so)a{sv}))"),
+        [nodes](sd_bus_message* reply) {
+          if (readTreeNodes(reply, *nodes)) return true;
+          nodes->clear();
+          return false;
+        }));
   }
-  std::vector<VariantRef> replies = callApp(link, std::move(calls), std::move(readers));
+}
+
+std::vector<TreeNode> takeTrees(const AppBatch& sent, TreeReads& reads) {
   std::vector<TreeNode> out;
-  for (size_t r = 0; r < replies.size(); ++r) {
-    const VariantRef& reply = replies[r];
+  for (size_t r = 0; r < reads.at.size(); ++r) {
+    const VariantRef& reply = sent.replies[reads.at[r]];
     if (!reply) continue;
     if (!g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a((so)a{sv}))"))) {
-      out.insert(out.end(), std::make_move_iterator(direct[r].begin()),
-                 std::make_move_iterator(direct[r].end()));
+      out.insert(out.end(), std::make_move_iterator(reads.direct[r].begin()),
+                 std::make_move_iterator(reads.direct[r].end()));
       continue;
     }
     VariantRef items(g_variant_get_child_value(reply.get(), 0));
@@ -670,25 +687,28 @@ std::vector<TreeNode> readTrees(AppLink& link, std::span<const AccessibleRef> ro
   return out;
 }
 
-std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes) {
-  constexpr uint32_t kLabelledBy = 2;  // ATSPI_RELATION_LABELLED_BY
-  std::vector<DbusCall> calls;
+void askLabels(AppBatch& batch, std::span<const AccessibleNode* const> nodes, LabelReads& reads) {
   for (const AccessibleNode* node : nodes) {
-    calls.push_back(accessibleCall(node->ref, kAccessible, "GetRelationSet", nullptr,
-                                   "(a(ua(so)))"));
-    calls.push_back(accessibleCall(node->ref, kAccessible, "GetAttributes", nullptr, "(a{ss})"));
+    reads.at.push_back(batch.add(
+        accessibleCall(node->ref, kAccessible, "GetRelationSet", nullptr, "(a(ua(so)))")));
+    batch.add(accessibleCall(node->ref, kAccessible, "GetAttributes", nullptr, "(a{ss})"));
   }
-  std::vector<VariantRef> replies = callApp(link, std::move(calls));
-  std::vector<NodeLabels> labels(nodes.size());
-  std::vector<size_t> labelled;
-  std::vector<DbusCall> nameCalls;
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    if (const VariantRef& attributes = replies[i * 2 + 1]) {
+  reads.labels.resize(nodes.size());
+  reads.nameAt.assign(nodes.size(), SIZE_MAX);
+}
+
+void askLabelNames(const AppBatch& sent, AppBatch& next, LabelReads& reads,
+                   const KnownName& known) {
+  constexpr uint32_t kLabelledBy = 2;  // ATSPI_RELATION_LABELLED_BY
+  for (size_t i = 0; i < reads.at.size(); ++i) {
+    if (const VariantRef& attributes = sent.replies[reads.at[i] + 1]) {
       VariantRef map(g_variant_get_child_value(attributes.get(), 0));
       const gchar* text = nullptr;
-      if (g_variant_lookup(map.get(), "placeholder-text", "&s", &text)) labels[i].placeholder = text;
+      if (g_variant_lookup(map.get(), "placeholder-text", "&s", &text)) {
+        reads.labels[i].placeholder = text;
+      }
     }
-    const VariantRef& relations = replies[i * 2];
+    const VariantRef& relations = sent.replies[reads.at[i]];
     if (!relations) continue;
     GVariantIter* iter = nullptr;
     g_variant_get(relations.get(), "(a(ua(so)))", &iter);
@@ -699,17 +719,27 @@ std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode
       const gchar* bus = nullptr;
       const gchar* path = nullptr;
       if (type == kLabelledBy && g_variant_iter_next(targets, "(&s&o)", &bus, &path)) {
-        labelled.push_back(i);
-        nameCalls.push_back(propertyGet(bus, path, kAccessible, "Name"));
+        const std::string* name = known ? known({bus, path}) : nullptr;
+        if (name != nullptr) {
+          reads.labels[i].labelledBy = *name;
+        } else {
+          reads.nameAt[i] = next.add(propertyGet(bus, path, kAccessible, "Name"));
+        }
         found = true;
       }
       g_variant_iter_free(targets);
     }
     g_variant_iter_free(iter);
   }
-  std::vector<VariantRef> names = callApp(link, std::move(nameCalls));
-  for (size_t k = 0; k < labelled.size(); ++k) labels[labelled[k]].labelledBy = stringProperty(names[k]);
-  return labels;
+}
+
+std::vector<NodeLabels> takeLabels(const AppBatch& sent, LabelReads& reads) {
+  for (size_t i = 0; i < reads.nameAt.size(); ++i) {
+    if (reads.nameAt[i] != SIZE_MAX) {
+      reads.labels[i].labelledBy = stringProperty(sent.replies[reads.nameAt[i]]);
+    }
+  }
+  return std::move(reads.labels);
 }
 
 void announceClient(GDBusConnection* bus) {

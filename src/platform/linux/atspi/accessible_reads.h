@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -65,6 +67,16 @@ struct AppLink {
 std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
                                 std::vector<ReplyReader> readers = {});
 
+// Calls of independent reads that go out to the application as one batch (callApp): each read
+// adds its calls, and takes its replies by the positions add gave once the batch is sent.
+struct AppBatch {
+  std::vector<DbusCall> calls;
+  std::vector<ReplyReader> readers;
+  std::vector<VariantRef> replies;
+  size_t add(DbusCall call, ReplyReader reader = {});
+  void send(AppLink& link);
+};
+
 // The application's cached accessibles (org.a11y.atspi.Cache.GetItems), its root's children
 // and its toolkit (which sets link.traits), in one batch. No cache (older toolkits, or a bridge
 // not yet activated) gives none.
@@ -90,13 +102,15 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
 // for toolkits that have no others (ToolkitTraits). A node without the
 // Component or Action interface is not asked for what it lacks: no extents, no actions.
 // `actionCounts`, when given, holds each node's number of actions where already known (-1
-// where not): those are not asked for again.
+// where not): those are not asked for again. The calls of `along`, when given, go out with the
+// first batch, and their replies are left in it.
 struct NodeDetails {
   std::optional<std::array<int32_t, 4>> extents;
   std::optional<std::vector<std::string>> actions;
 };
 std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNode* const> nodes,
-                                     std::span<const int32_t> actionCounts = {});
+                                     std::span<const int32_t> actionCounts = {},
+                                     AppBatch* along = nullptr);
 
 // The value of each node: its text (Text interface) or current value (Value interface).
 // Secret text roles are never asked. `known`, when given, holds what a whole-window read
@@ -119,18 +133,36 @@ struct TreeNode {
   std::optional<int32_t> characterCount;
   std::optional<double> currentValue;
 };
-// Every node of the subtrees below `roots`, one GetTree call each, all in one batch (only for
-// toolkits with ToolkitTraits::treeInOneCall). Nodes below one that manages its descendants are
-// not included.
-std::vector<TreeNode> readTrees(AppLink& link, std::span<const AccessibleRef> roots);
+// Every node of the subtrees below `roots`, one GetTree call each, added to a batch (only for
+// toolkits with ToolkitTraits::treeInOneCall); takeTrees reads them once it is sent. Nodes below
+// one that manages its descendants are not included.
+struct TreeReads {
+  std::vector<size_t> at;                    // each root's call in the batch
+  std::deque<std::vector<TreeNode>> direct;  // read from the message itself
+};
+void askTrees(AppBatch& batch, std::span<const AccessibleRef> roots, TreeReads& reads);
+std::vector<TreeNode> takeTrees(const AppBatch& sent, TreeReads& reads);
 
 // Text that names a nameless field elsewhere: the name of the first element it is labelled by
-// (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two batches.
+// (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two rounds, each
+// added to a batch that may carry other reads: askLabels adds the relations and attributes;
+// askLabelNames reads them once that batch is sent and adds the label's Name to the next one,
+// unless `known` gives it (this request read it already); takeLabels gives the labels once that
+// is sent too.
 struct NodeLabels {
   std::string labelledBy;
   std::string placeholder;
 };
-std::vector<NodeLabels> readLabels(AppLink& link, std::span<const AccessibleNode* const> nodes);
+struct LabelReads {
+  std::vector<size_t> at;      // each node's relations; its attributes follow
+  std::vector<size_t> nameAt;  // each node's label's Name, SIZE_MAX where none
+  std::vector<NodeLabels> labels;
+};
+void askLabels(AppBatch& batch, std::span<const AccessibleNode* const> nodes, LabelReads& reads);
+using KnownName = std::function<const std::string*(const AccessibleRef&)>;
+void askLabelNames(const AppBatch& sent, AppBatch& next, LabelReads& reads,
+                   const KnownName& known = {});
+std::vector<NodeLabels> takeLabels(const AppBatch& sent, LabelReads& reads);
 
 // Registers this connection as an AT-SPI client, once per connection: toolkits build their
 // accessible cache and answer GetItems only while some client listens for events.

@@ -183,8 +183,26 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
     missing.push_back(e);
     nodes.push_back(&nodes_[e]);
   }
-  nameFields(missing);
-  readWholeWindows(missing);
+  // The labels of nameless fields and the whole windows go out in one batch; the names of labels
+  // not read yet then go out with the extents and actions.
+  AppBatch first, second;
+  LabelReads labels;
+  const std::vector<ElementIndex> nameless = namelessFields(missing);
+  std::vector<const AccessibleNode*> namelessNodes;
+  for (ElementIndex e : nameless) namelessNodes.push_back(&nodes_[e]);
+  askLabels(first, namelessNodes, labels);
+  TreeReads trees;
+  askWholeWindows(first, missing, trees);
+  first.send(link_);
+  for (TreeNode& node : takeTrees(first, trees)) {
+    std::string key = keyOf(node.ref);
+    treeNodes_.insert_or_assign(std::move(key), std::move(node));
+  }
+  // A label the cache holds was read with it, in this request.
+  askLabelNames(first, second, labels, [this](const AccessibleRef& ref) -> const std::string* {
+    auto it = cacheIndex_.find(keyOf(ref));
+    return it != cacheIndex_.end() && cache_[it->second].read ? &cache_[it->second].name : nullptr;
+  });
   // What came with the node's window is not asked for again.
   std::vector<AccessibleNode> withoutExtents;
   withoutExtents.reserve(nodes.size());
@@ -200,7 +218,8 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
     withoutExtents.back().interfaces &= ~kComponentInterface;
     nodes[k] = &withoutExtents.back();
   }
-  std::vector<NodeDetails> read = readDetails(link_, nodes, actionCounts);
+  std::vector<NodeDetails> read = readDetails(link_, nodes, actionCounts, &second);
+  nameFields(nameless, takeLabels(second, labels));
   for (size_t k = 0; k < missing.size(); ++k) {
     if (known[k]) read[k].extents = *known[k];
     details_[missing[k]] = elementDetails(read[k], nodes_[missing[k]], topLevel_[missing[k]]);
@@ -247,7 +266,8 @@ std::unique_ptr<AccessibleElement> AtspiSnapshot::live(ElementIndex element) {
                                         topLevel_[element]);
 }
 
-void AtspiSnapshot::readWholeWindows(std::span<const ElementIndex> which) {
+void AtspiSnapshot::askWholeWindows(AppBatch& batch, std::span<const ElementIndex> which,
+                                    TreeReads& reads) {
   // Below this many rows the calls of a node-by-node read cost less than a whole window.
   constexpr size_t kWorthWholeWindows = 64;
   if (!bulk_ || wholeWindowsRead_ || !link_.traits.treeInOneCall ||
@@ -263,10 +283,7 @@ void AtspiSnapshot::readWholeWindows(std::span<const ElementIndex> which) {
     tops.push_back(top);
     roots.push_back(nodes_[top].ref);
   }
-  for (TreeNode& node : readTrees(link_, roots)) {
-    std::string key = keyOf(node.ref);
-    treeNodes_.insert_or_assign(std::move(key), std::move(node));
-  }
+  askTrees(batch, roots, reads);
 }
 
 const TreeNode* AtspiSnapshot::treeNode(const AccessibleRef& ref) const {
@@ -275,21 +292,22 @@ const TreeNode* AtspiSnapshot::treeNode(const AccessibleRef& ref) const {
   return it != treeNodes_.end() ? &it->second : nullptr;
 }
 
-void AtspiSnapshot::nameFields(std::span<const ElementIndex> which) {
+std::vector<ElementIndex> AtspiSnapshot::namelessFields(std::span<const ElementIndex> which) const {
   static constexpr std::string_view kFieldRoles[] = {"AXTextField", "AXTextArea", "AXComboBox",
                                                      "AXIncrementor"};
   std::vector<ElementIndex> nameless;
-  std::vector<const AccessibleNode*> nodes;
   for (ElementIndex e : which) {
     const auto* role = std::get_if<std::string>(&elements_[e].role);
     if (!nodes_[e].read || !nodes_[e].name.empty() || role == nullptr) continue;
     if (std::find(std::begin(kFieldRoles), std::end(kFieldRoles), *role) == std::end(kFieldRoles))
       continue;
     nameless.push_back(e);
-    nodes.push_back(&nodes_[e]);
   }
-  if (nameless.empty()) return;
-  std::vector<NodeLabels> labels = readLabels(link_, nodes);
+  return nameless;
+}
+
+void AtspiSnapshot::nameFields(std::span<const ElementIndex> nameless,
+                               std::vector<NodeLabels> labels) {
   for (size_t k = 0; k < nameless.size(); ++k) {
     AccessibilityElement& element = elements_[nameless[k]];
     if (!labels[k].labelledBy.empty()) element.title = std::move(labels[k].labelledBy);

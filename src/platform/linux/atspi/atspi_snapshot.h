@@ -54,13 +54,15 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
                                         std::optional<ElementIndex> parent, bool topLevel,
                                         int depth);
 
+  // The fields among these that the toolkit left without a name.
+  std::vector<ElementIndex> namelessFields(std::span<const ElementIndex> which) const;
   // A field the toolkit left without a name takes the name of the element it is labelled by as
   // its title, and its placeholder as its description where it has none, so that what names it
   // on screen names it here too (and a field named "Password" that way is known as a secret).
-  void nameFields(std::span<const ElementIndex> which);
-  // Extents and counts of whole windows in one call each, where the toolkit answers so and
-  // enough rows are asked for it to pay; once per snapshot.
-  void readWholeWindows(std::span<const ElementIndex> which);
+  void nameFields(std::span<const ElementIndex> nameless, std::vector<NodeLabels> labels);
+  // Extents and counts of whole windows in one call each, added to the batch, where the toolkit
+  // answers so and enough rows are asked for it to pay; once per snapshot.
+  void askWholeWindows(AppBatch& batch, std::span<const ElementIndex> which, TreeReads& reads);
   // Showing elements whose children are not read yet, except lists of managed descendants
   // (table cells), which hold no pop-up and no focus worth their cost.
   std::vector<ElementIndex> showingUnread() const;
