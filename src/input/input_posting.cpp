@@ -166,7 +166,7 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
   const Point to{coordinate(params, "toX"), coordinate(params, "toY")};
   const ServiceError cannotCreate = computerUseError(7, "Cannot create mouse event");
 
-  const WindowListing list = windows.unnamedWindows();
+  const WindowListing list = windows.unnamedListing();
   const DesktopState before = readDesktopState(poster, workspace, focus, &list);
   const std::optional<EventTarget> named = eventWindow(params, pid, list.windows);
   const std::optional<EventTarget> target = named ? named : processTarget(pid, list.windows);
@@ -224,7 +224,7 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
   const int32_t pid = std::get<int32_t>(pidParam);
   const uint16_t keyCode = std::get<uint16_t>(keyParam);
   const uint64_t flags = std::get<uint64_t>(flagsParam);
-  const WindowListing list = windows.unnamedWindows();
+  const WindowListing list = windows.unnamedListing();
   const std::optional<EventWindow> window = keyWindow(params, pid, list.windows);
   if (!window) return invalid;  // no window of the process to take the key
 
@@ -266,7 +266,7 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   const int32_t dx = std::get<int32_t>(dxParam);
   const Point at{coordinate(params, "x"), coordinate(params, "y")};
 
-  const WindowListing list = windows.unnamedWindows();
+  const WindowListing list = windows.unnamedListing();
   const DesktopState before = readDesktopState(poster, workspace, focus, &list);
   const std::optional<EventTarget> named = eventWindow(params, pid, list.windows);
   const std::optional<EventTarget> target = named ? named : processTarget(pid, list.windows);

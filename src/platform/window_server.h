@@ -43,10 +43,11 @@ class WindowServer {
   // Every window, front to back, including off-screen ones.
   virtual std::vector<WindowInfo> windows() = 0;
   // The same list with every ownerName empty, for callers that route by window and owner pid
-  // and need no names (naming the owners reads each owner's process), together with the
-  // backend's own record of that reading, which Workspace::application can take instead of
-  // reading the list again.
-  virtual WindowListing unnamedWindows() { return {windows(), nullptr}; }
+  // and need no names (naming the owners reads each owner's process).
+  virtual std::vector<WindowInfo> unnamedWindows() { return windows(); }
+  // unnamedWindows() together with the backend's own record of that reading, which
+  // Workspace::applicationWithListing can take instead of reading the list again.
+  virtual WindowListing unnamedListing() { return {unnamedWindows(), nullptr}; }
   // The one window with this number, or none.
   virtual std::optional<WindowInfo> window(uint32_t number) = 0;
   // The same with ownerName empty.

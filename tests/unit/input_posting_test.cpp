@@ -325,7 +325,7 @@ class CountingDesktop final : public WindowServer, public Workspace {
  public:
   explicit CountingDesktop(FakeDesktop& d) : d_(d) {}
   std::vector<WindowInfo> windows() override { ++lists; return d_.windows(); }
-  WindowListing unnamedWindows() override {
+  WindowListing unnamedListing() override {
     ++lists;
     return {d_.windows(), std::make_shared<WindowListingRecord>()};
   }

@@ -40,7 +40,9 @@ std::vector<WindowInfo> X11WindowServer::windows() {
   return infos;
 }
 
-WindowListing X11WindowServer::unnamedWindows() {
+std::vector<WindowInfo> X11WindowServer::unnamedWindows() { return unnamedListing().windows; }
+
+WindowListing X11WindowServer::unnamedListing() {
   if (!x_) return {};
   auto record = std::make_shared<ListedWindowsRecord>(x_, listWindows(*x_));
   WindowListing listing;

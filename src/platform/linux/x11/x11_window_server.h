@@ -14,7 +14,8 @@ class X11WindowServer final : public WindowServer {
   X11WindowServer(const XConnection* x, workspace::AppNaming& naming);
 
   std::vector<WindowInfo> windows() override;
-  WindowListing unnamedWindows() override;
+  std::vector<WindowInfo> unnamedWindows() override;
+  WindowListing unnamedListing() override;
   std::optional<WindowInfo> window(uint32_t number) override;
   std::optional<WindowInfo> unnamedWindow(uint32_t number) override;
 
