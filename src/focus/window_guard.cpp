@@ -21,7 +21,7 @@ bool observedWindowMatches(const Json& params, WindowServer& windows) {
   const double pid = tavren::number(*expected, "pid");
   if (!number || *number == 0 || !(pid > 0)) return false;
 
-  const auto window = windows.window(*number);
+  const auto window = windows.unnamedWindow(*number);
   if (!window || window->number != *number || window->ownerPid == 0) return false;
   if (static_cast<double>(window->ownerPid) != pid) return false;
   if (!window->bounds) return false;

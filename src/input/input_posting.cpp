@@ -1,5 +1,7 @@
 #include "input/input_posting.h"
 
+#include <sys/prctl.h>
+
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -31,6 +33,10 @@ constexpr milliseconds kAfterKey{20};
 constexpr milliseconds kAfterScroll{20};
 
 void pauseFrom(Clock::time_point postedAt, milliseconds d) {
+  // The kernel may wake a sleeper up to its thread's timer slack late (50 us by default), after
+  // every pause of a sequence; the pauses' threads wake on time.
+  static thread_local const bool onTime = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+  (void)onTime;
   std::this_thread::sleep_until(postedAt + d);
 }
 
@@ -160,10 +166,10 @@ Outcome postMouseMethod(const Json& params, EventPoster& poster, WindowServer& w
   const Point to{coordinate(params, "toX"), coordinate(params, "toY")};
   const ServiceError cannotCreate = computerUseError(7, "Cannot create mouse event");
 
-  const DesktopState before = readDesktopState(poster, workspace, focus);
-  const std::vector<WindowInfo> list = windows.unnamedWindows();
-  const std::optional<EventTarget> named = eventWindow(params, pid, list);
-  const std::optional<EventTarget> target = named ? named : processTarget(pid, list);
+  const WindowListing list = windows.unnamedListing();
+  const DesktopState before = readDesktopState(poster, workspace, focus, &list);
+  const std::optional<EventTarget> named = eventWindow(params, pid, list.windows);
+  const std::optional<EventTarget> target = named ? named : processTarget(pid, list.windows);
   if (!target) return cannotCreate;  // nothing of the process can take the events
 
   {
@@ -218,11 +224,11 @@ Outcome postKeyMethod(const Json& params, EventPoster& poster, WindowServer& win
   const int32_t pid = std::get<int32_t>(pidParam);
   const uint16_t keyCode = std::get<uint16_t>(keyParam);
   const uint64_t flags = std::get<uint64_t>(flagsParam);
-  const std::vector<WindowInfo> list = windows.unnamedWindows();
-  const std::optional<EventWindow> window = keyWindow(params, pid, list);
+  const WindowListing list = windows.unnamedListing();
+  const std::optional<EventWindow> window = keyWindow(params, pid, list.windows);
   if (!window) return invalid;  // no window of the process to take the key
 
-  const DesktopState before = readDesktopState(poster, workspace, focus);
+  const DesktopState before = readDesktopState(poster, workspace, focus, &list);
   // A key the backend cannot make (no such key on this keyboard) fails before anything is sent.
   KeyEvent down;
   down.keyCode = keyCode;
@@ -260,10 +266,10 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   const int32_t dx = std::get<int32_t>(dxParam);
   const Point at{coordinate(params, "x"), coordinate(params, "y")};
 
-  const DesktopState before = readDesktopState(poster, workspace, focus);
-  const std::vector<WindowInfo> list = windows.unnamedWindows();
-  const std::optional<EventTarget> named = eventWindow(params, pid, list);
-  const std::optional<EventTarget> target = named ? named : processTarget(pid, list);
+  const WindowListing list = windows.unnamedListing();
+  const DesktopState before = readDesktopState(poster, workspace, focus, &list);
+  const std::optional<EventTarget> named = eventWindow(params, pid, list.windows);
+  const std::optional<EventTarget> target = named ? named : processTarget(pid, list.windows);
   if (!target) return invalid;
   ScrollEvent scroll{.location = at};
   scroll.lines[0] = dy;

@@ -14,13 +14,15 @@ int32_t frontmostPid(const DesktopState& s) {
 }  // namespace
 
 DesktopState readDesktopState(EventPoster& poster, Workspace& workspace, Focus& focus,
-                              const DesktopState* earlier) {
+                              const WindowListing* listing, const DesktopState* earlier) {
   DesktopState state;
   state.front = focus.activeWindow();
   if (state.front.pid > 0) {
     if (earlier && earlier->front.window == state.front.window &&
         earlier->front.pid == state.front.pid) {
       state.frontApp = earlier->frontApp;
+    } else if (listing) {
+      state.frontApp = workspace.applicationWithListing(state.front.pid, *listing);
     } else {
       state.frontApp = workspace.application(state.front.pid);
     }
@@ -47,12 +49,12 @@ Json interactionSnapshot(EventPoster& poster, Workspace& workspace, Focus& focus
 
 Json inputReceipt(const PostedTo& target, const DesktopState& before, EventPoster& poster,
                   Workspace& workspace, WindowServer& windows, Focus& focus) {
-  const DesktopState after = readDesktopState(poster, workspace, focus, &before);
+  const DesktopState after = readDesktopState(poster, workspace, focus, nullptr, &before);
   const bool cursorUnchanged = std::fabs(before.cursor.x - after.cursor.x) < 0.01 &&
                                std::fabs(before.cursor.y - after.cursor.y) < 0.01;
   auto ownsWindow = [&] {
     if (target.window == 0) return false;
-    const std::optional<WindowInfo> w = windows.window(target.window);
+    const std::optional<WindowInfo> w = windows.unnamedWindow(target.window);
     return w && w->ownerPid == target.pid;
   };
   const bool alive = target.pid > 0 && (frontmostPid(after) == target.pid || ownsWindow() ||

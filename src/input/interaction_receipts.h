@@ -21,10 +21,13 @@ struct DesktopState {
   Point cursor;
 };
 
-// Reads the desktop state. With `earlier`, a reading of the same request: when the same window
-// of the same process is still active, its application record is taken from there instead of
-// being looked up again (a window outlives neither its process nor its owner's identity).
+// Reads the desktop state. With `listing`, the window list the request has just read: the front
+// application is named from it instead of a list read again. With `earlier`, a reading of the
+// same request: when the same window of the same process is still active, its application
+// record is taken from there instead of being looked up again (a window outlives neither its
+// process nor its owner's identity).
 DesktopState readDesktopState(EventPoster& poster, Workspace& workspace, Focus& focus,
+                              const WindowListing* listing = nullptr,
                               const DesktopState* earlier = nullptr);
 
 // The snapshot object of a reading: "helperPid" (this process), "frontmostPid" and

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/window_server.h"
+
 namespace tavren {
 
 // One running application as the desktop knows it. Empty strings mean "the desktop has none".
@@ -26,6 +28,11 @@ class Workspace {
   virtual std::vector<AppInfo> runningApplications() = 0;
   // The running application with this pid, or none.
   virtual std::optional<AppInfo> application(int32_t pid) = 0;
+  // application(pid), with the window list of this moment already read (its record, when it carries one
+  // of this backend, spares reading the list again).
+  virtual std::optional<AppInfo> applicationWithListing(int32_t pid, const WindowListing&) {
+    return application(pid);
+  }
   // Whether application(pid) would find one, without naming it.
   virtual bool running(int32_t pid) { return application(pid).has_value(); }
   // Absolute path of the process's executable file, or empty when it cannot be read.

@@ -169,6 +169,14 @@ TEST_F(BackgroundInput, ClickReachesACoveredButtonWithATruthfulReceipt) {
   EXPECT_EQ(receipt["cursorUnchanged"], true);
   EXPECT_EQ(receipt["after"]["cursorX"], 5);
   EXPECT_EQ(receipt["after"]["frontmostPid"], cover.pid);
+  // The front application is named as "frontmostApp" names it, before and after alike (the
+  // cover has no desktop entry: its name comes from its accessible root).
+  const Json front = call(*service, "f", "frontmostApp", "{}")["result"];
+  ASSERT_EQ(front["pid"], cover.pid);
+  const std::string frontId = front["bundleId"] != "" ? front["bundleId"] : front["name"];
+  EXPECT_NE(frontId, "");
+  EXPECT_EQ(receipt["before"]["frontmostId"], frontId);
+  EXPECT_EQ(receipt["after"]["frontmostId"], frontId);
   // Unaddressed: the process's window under the point all the same.
   post("postMouse", {{"x", 370}, {"y", 230}});
   EXPECT_TRUE(waitFor("clicks", "2"));

@@ -320,6 +320,46 @@ TEST_F(InputTest, KeysAreOnePressAndReleaseWithTheirFlagsToTheMainWindow) {
   EXPECT_EQ(poster().posted().size(), 6u);
 }
 
+// The desktop of the fixture, counting the whole-list reads and front lookups it answers.
+class CountingDesktop final : public WindowServer, public Workspace {
+ public:
+  explicit CountingDesktop(FakeDesktop& d) : d_(d) {}
+  std::vector<WindowInfo> windows() override { ++lists; return d_.windows(); }
+  WindowListing unnamedListing() override {
+    ++lists;
+    return {d_.windows(), std::make_shared<WindowListingRecord>()};
+  }
+  std::optional<WindowInfo> window(uint32_t n) override { return d_.window(n); }
+  std::vector<AppInfo> runningApplications() override { ++lists; return d_.runningApplications(); }
+  std::optional<AppInfo> application(int32_t pid) override { ++lists; return d_.application(pid); }
+  std::optional<AppInfo> applicationWithListing(int32_t pid, const WindowListing& l) override {
+    if (l.record) ++fromListing;
+    return d_.application(pid);
+  }
+  std::string executablePath(int32_t pid) override { return d_.executablePath(pid); }
+  int lists = 0, fromListing = 0;
+
+ private:
+  FakeDesktop& d_;
+};
+
+TEST_F(InputTest, EachRequestReadsTheWindowListOnceAndNamesTheFrontFromIt) {
+  CountingDesktop counting(*desktop);
+  const Json pointAt = {{"pid", 201}, {"x", 160}, {"y", 160}, {"dy", 1}, {"kind", "move"}};
+  const std::vector<Outcome> outcomes = {
+      postMouseMethod(pointAt, poster(), counting, counting, focus()),
+      postKeyMethod({{"pid", 201}, {"keyCode", 0}}, poster(), counting, counting, focus()),
+      postScrollMethod(pointAt, poster(), counting, counting, focus())};
+  for (const Outcome& o : outcomes) {
+    ASSERT_TRUE(o.ok());
+    EXPECT_EQ(o.value()["before"]["frontmostPid"], 202);
+    EXPECT_EQ(o.value()["after"]["frontmostPid"], 202);
+    EXPECT_NE(o.value()["before"]["frontmostId"], "");
+  }
+  EXPECT_EQ(counting.lists, 3);
+  EXPECT_EQ(counting.fromListing, 3);
+}
+
 TEST_F(InputTest, ScrollIsOneEventOfLinesAtThePoint) {
   Outcome o = scroll({{"pid", 201}, {"x", 160}, {"y", 160}, {"dy", -3}});
   ASSERT_TRUE(o.ok());

@@ -72,11 +72,12 @@ void nameFromAccessibility(GDBusConnection* bus, bool registryAnswered,
 LinuxWorkspace::LinuxWorkspace(const x11::XConnection* x, AppNaming& naming)
     : x_(x), naming_(naming) {}
 
-std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid) {
+std::vector<AppInfo> LinuxWorkspace::collect(std::optional<int32_t> onlyPid,
+                                             const std::vector<x11::ListedWindow>* listed) {
   auto wanted = [&](int32_t pid) { return pid > 0 && (!onlyPid || *onlyPid == pid); };
-  std::vector<x11::ListedWindow> windows;
-  if (x_) windows = x11::listWindows(*x_);
-  std::map<int32_t, WindowClues> clues = windowCluesByPid(windows);
+  std::vector<x11::ListedWindow> read;
+  if (!listed && x_) read = x11::listWindows(*x_);
+  std::map<int32_t, WindowClues> clues = windowCluesByPid(listed ? *listed : read);
   std::map<int32_t, Candidate> candidates;
   for (const auto& [pid, windowClues] : clues) {
     if (windowClues.ownsClient && wanted(pid)) candidates[pid].windows = windowClues;
@@ -141,6 +142,17 @@ std::vector<AppInfo> LinuxWorkspace::runningApplications() {
 std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
   if (pid <= 0) return std::nullopt;
   std::vector<AppInfo> apps = collect(pid);
+  if (apps.empty()) return std::nullopt;
+  return std::move(apps.front());
+}
+
+std::optional<AppInfo> LinuxWorkspace::applicationWithListing(int32_t pid,
+                                                             const WindowListing& listing) {
+  // Only a reading of this workspace's display stands in for one made now.
+  const auto* record = dynamic_cast<const x11::ListedWindowsRecord*>(listing.record.get());
+  if (!record || !x_ || record->x != x_) return application(pid);
+  if (pid <= 0) return std::nullopt;
+  std::vector<AppInfo> apps = collect(pid, &record->windows);
   if (apps.empty()) return std::nullopt;
   return std::move(apps.front());
 }

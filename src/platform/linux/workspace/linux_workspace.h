@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/linux/workspace/app_naming.h"
+#include "platform/linux/x11/window_list.h"
 #include "platform/linux/x11/x_connection.h"
 #include "platform/workspace.h"
 
@@ -17,12 +18,15 @@ class LinuxWorkspace final : public Workspace {
 
   std::vector<AppInfo> runningApplications() override;
   std::optional<AppInfo> application(int32_t pid) override;
+  std::optional<AppInfo> applicationWithListing(int32_t pid, const WindowListing& listing) override;
   bool running(int32_t pid) override;
   std::string executablePath(int32_t pid) override;
 
  private:
-  // Every application, or only the one with onlyPid when it is set.
-  std::vector<AppInfo> collect(std::optional<int32_t> onlyPid);
+  // Every application, or only the one with onlyPid when it is set; from `listed` when given,
+  // else from a window list read now.
+  std::vector<AppInfo> collect(std::optional<int32_t> onlyPid,
+                               const std::vector<x11::ListedWindow>* listed = nullptr);
 
   const x11::XConnection* x_;
   AppNaming& naming_;

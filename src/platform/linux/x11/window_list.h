@@ -8,6 +8,7 @@
 
 #include "platform/linux/x11/window_facts.h"
 #include "platform/linux/x11/x_connection.h"
+#include "platform/window_server.h"
 
 namespace tavren::x11 {
 
@@ -17,6 +18,15 @@ struct ListedWindow {
   int32_t pid = 0;       // 0 when unknown
   bool managed = false;  // a client top-level of the window manager, not a pop-up
   int32_t layer = 0;
+};
+
+// A listing handed out with a window list, so that the workspace can name the front
+// application from the same reading. `x` tells which connection read it.
+struct ListedWindowsRecord final : WindowListingRecord {
+  ListedWindowsRecord(const XConnection* x, std::vector<ListedWindow> windows)
+      : x(x), windows(std::move(windows)) {}
+  const XConnection* x;
+  std::vector<ListedWindow> windows;
 };
 
 // Every application window, front to back: client top-levels (through their window-manager

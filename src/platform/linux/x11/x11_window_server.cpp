@@ -40,13 +40,16 @@ std::vector<WindowInfo> X11WindowServer::windows() {
   return infos;
 }
 
-std::vector<WindowInfo> X11WindowServer::unnamedWindows() {
+std::vector<WindowInfo> X11WindowServer::unnamedWindows() { return unnamedListing().windows; }
+
+WindowListing X11WindowServer::unnamedListing() {
   if (!x_) return {};
-  std::vector<ListedWindow> listed = listWindows(*x_);
-  std::vector<WindowInfo> infos;
-  infos.reserve(listed.size());
-  for (const ListedWindow& window : listed) infos.push_back(infoOf(window, {}));
-  return infos;
+  auto record = std::make_shared<ListedWindowsRecord>(x_, listWindows(*x_));
+  WindowListing listing;
+  listing.windows.reserve(record->windows.size());
+  for (const ListedWindow& window : record->windows) listing.windows.push_back(infoOf(window, {}));
+  listing.record = std::move(record);
+  return listing;
 }
 
 std::optional<WindowInfo> X11WindowServer::window(uint32_t number) {
@@ -59,6 +62,13 @@ std::optional<WindowInfo> X11WindowServer::window(uint32_t number) {
     name = naming_.ownerNames(clues)[listed->pid];
   }
   return infoOf(*listed, std::move(name));
+}
+
+std::optional<WindowInfo> X11WindowServer::unnamedWindow(uint32_t number) {
+  if (!x_) return std::nullopt;
+  std::optional<ListedWindow> listed = describeWindow(*x_, number);
+  if (!listed) return std::nullopt;
+  return infoOf(*listed, {});
 }
 
 }  // namespace tavren::x11

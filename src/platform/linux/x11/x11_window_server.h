@@ -15,7 +15,9 @@ class X11WindowServer final : public WindowServer {
 
   std::vector<WindowInfo> windows() override;
   std::vector<WindowInfo> unnamedWindows() override;
+  WindowListing unnamedListing() override;
   std::optional<WindowInfo> window(uint32_t number) override;
+  std::optional<WindowInfo> unnamedWindow(uint32_t number) override;
 
  private:
   const XConnection* x_;
