@@ -20,7 +20,7 @@ constexpr uint64_t kShift = 0x20000, kControl = 0x40000, kOption = 0x80000, kCom
 
 ObservedInput keyPress(uint16_t code, uint64_t flags = 0) {
   ObservedInput in;
-  in.key = KeyEvent{.keyCode = code, .down = true, .flags = flags};
+  in.key = KeyEvent{.keyCode = code, .down = true, .flags = flags, .text = {}};
   in.location = {5, 5};
   return in;
 }
