@@ -139,22 +139,24 @@ std::vector<AppInfo> LinuxWorkspace::runningApplications() {
   return collect(std::nullopt);
 }
 
-std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
+std::optional<AppInfo> LinuxWorkspace::applicationFrom(
+    int32_t pid, const std::vector<x11::ListedWindow>* listed) {
   if (pid <= 0) return std::nullopt;
-  std::vector<AppInfo> apps = collect(pid);
+  std::vector<AppInfo> apps = collect(pid, listed);
   if (apps.empty()) return std::nullopt;
   return std::move(apps.front());
+}
+
+std::optional<AppInfo> LinuxWorkspace::application(int32_t pid) {
+  return applicationFrom(pid, nullptr);
 }
 
 std::optional<AppInfo> LinuxWorkspace::applicationWithListing(int32_t pid,
                                                              const WindowListing& listing) {
   // Only a reading of this workspace's display stands in for one made now.
   const auto* record = dynamic_cast<const x11::ListedWindowsRecord*>(listing.record.get());
-  if (!record || !x_ || record->x != x_) return application(pid);
-  if (pid <= 0) return std::nullopt;
-  std::vector<AppInfo> apps = collect(pid, &record->windows);
-  if (apps.empty()) return std::nullopt;
-  return std::move(apps.front());
+  const bool ours = record != nullptr && x_ != nullptr && record->x == x_;
+  return applicationFrom(pid, ours ? &record->windows : nullptr);
 }
 
 bool LinuxWorkspace::running(int32_t pid) {

@@ -27,6 +27,9 @@ class LinuxWorkspace final : public Workspace {
   // else from a window list read now.
   std::vector<AppInfo> collect(std::optional<int32_t> onlyPid,
                                const std::vector<x11::ListedWindow>* listed = nullptr);
+  // The application with this pid, from `listed` when given, else from a list read now.
+  std::optional<AppInfo> applicationFrom(int32_t pid,
+                                         const std::vector<x11::ListedWindow>* listed);
 
   const x11::XConnection* x_;
   AppNaming& naming_;
