@@ -31,6 +31,8 @@ constexpr milliseconds kAfterDragStep{12};
 constexpr int kDragSteps = 8;
 constexpr milliseconds kAfterKey{20};
 constexpr milliseconds kAfterScroll{20};
+// How late an event of a mouse sequence may go out and still keep the sequence's timeline.
+constexpr std::chrono::microseconds kKeptLateness{1000};
 
 void pauseFrom(Clock::time_point postedAt, milliseconds d) {
   // The kernel may wake a sleeper up to its thread's timer slack late (50 us by default), after
@@ -118,8 +120,15 @@ class MouseSequence {
     return ok;
   }
 
-  // The pause after the event posted last.
-  void pause(milliseconds d) const { pauseFrom(postedAt_, d); }
+  // The pause after the event posted last. A sequence's events keep one timeline: each is due
+  // a pause after the one before it was due, so the wake-ups' lateness (a tenth of a millisecond
+  // or so each, more on a busy machine) is not added up over the eleven pauses of a drag. An
+  // event that went out later than kKeptLateness (a slow post, a stalled thread) starts the
+  // timeline again from when it went, so no two events come closer than their pause less that.
+  void pause(milliseconds d) {
+    due_ = postedAt_ + d;
+    pauseFrom(postedAt_, d);
+  }
 
  private:
   struct Held {
@@ -130,7 +139,8 @@ class MouseSequence {
 
   bool post(const PointerEvent& e, Point at) { return send(target_.windowAt(at), e); }
   bool send(const EventWindow& window, const PointerEvent& e) {
-    postedAt_ = Clock::now();
+    const auto now = Clock::now();
+    postedAt_ = due_ && now >= *due_ && now - *due_ <= kKeptLateness ? *due_ : now;
     return poster_.postToWindow(pid_, window, e);
   }
   void releaseHeld() {
@@ -146,7 +156,19 @@ class MouseSequence {
   std::optional<EventWindow> pressWindow_;  // set while a button is down
   Held held_;
   Clock::time_point postedAt_;
+  std::optional<Clock::time_point> due_;  // when the event posted next was due
 };
+
+const char* deliveryName(ScrollDelivery d) {
+  switch (d) {
+    case ScrollDelivery::Accessibility:
+      return "accessibility";
+    case ScrollDelivery::Ignored:
+      return "ignored";
+    default:
+      return "wheel";
+  }
+}
 
 int buttonOf(const std::optional<std::string>& kind) {
   if (kind == "right_click") return 1;
@@ -275,11 +297,16 @@ Outcome postScrollMethod(const Json& params, EventPoster& poster, WindowServer& 
   scroll.lines[0] = dy;
   scroll.lines[1] = dx;
   const Clock::time_point postedAt = Clock::now();
-  if (!poster.postToWindow(pid, target->windowAt(at), scroll)) return invalid;
+  const ScrollDelivery delivery = poster.postToWindow(pid, target->windowAt(at), scroll);
+  if (delivery == ScrollDelivery::Failed) return invalid;
   pauseFrom(postedAt, kAfterScroll);
-  return withWindowAddressed(
+  Json receipt = withWindowAddressed(
       inputReceipt({pid, target->attached.id}, before, poster, workspace, windows, focus),
       named.has_value());
+  receipt["delivery"] = deliveryName(delivery);
+  // Events the target is known to drop were not posted to it in any useful sense.
+  if (delivery == ScrollDelivery::Ignored) receipt["posted"] = false;
+  return receipt;
 }
 
 }  // namespace tavren

@@ -42,6 +42,16 @@ struct ScrollEvent {
   uint64_t flags = 0;
 };
 
+// How a scroll addressed to a window reached it.
+enum class ScrollDelivery {
+  Failed,         // nothing went out: the window is gone, or the server refused the events
+  Wheel,          // wheel events the server took for the window
+  Accessibility,  // the window's toolkit ignores synthetic wheel events; the scroll bars of
+                  // what is under the point were set through accessibility instead
+  Ignored,        // wheel events went out, but the window's toolkit is known to ignore them
+                  // and nothing under the point could be scrolled otherwise
+};
+
 // The window an addressed event lands in: its window-server number and the top-left corner of
 // its frame in global coordinates. The event's own location stays global; the backend makes it
 // relative to `origin` (and may give a value outside the window's size, or a negative one).
@@ -57,7 +67,8 @@ class EventPoster {
   virtual ~EventPoster() = default;
   virtual bool postToWindow(int32_t pid, const EventWindow& target, const PointerEvent& e) = 0;
   virtual bool postToWindow(int32_t pid, const EventWindow& target, const KeyEvent& e) = 0;
-  virtual bool postToWindow(int32_t pid, const EventWindow& target, const ScrollEvent& e) = 0;
+  virtual ScrollDelivery postToWindow(int32_t pid, const EventWindow& target,
+                                      const ScrollEvent& e) = 0;
   virtual bool postGlobal(const PointerEvent& e) = 0;
   virtual bool postGlobal(const KeyEvent& e) = 0;
   virtual bool postGlobal(const ScrollEvent& e) = 0;

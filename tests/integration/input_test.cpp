@@ -235,6 +235,8 @@ TEST_F(BackgroundInput, ScrollAndDragMoveTheirWidgets) {
   Json receipt = post("postScroll", {{"x", 300 + 150}, {"y", 200 + 220}, {"dy", -3},
                                      {"windowId", probe.window}});
   EXPECT_EQ(receipt["windowAddressed"], true);
+  EXPECT_EQ(receipt["delivery"], "wheel");
+  EXPECT_EQ(receipt["posted"], true);
   const auto deadline = std::chrono::steady_clock::now() + kSettle;
   while (readReport(report)["scroll"] == "0" && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(10ms);
@@ -261,7 +263,8 @@ TEST_F(BackgroundInput, TheGuardRefusesAMovedWindowBeforeAnythingIsSent) {
 
 // Qt 5 asks the window manager to activate a window pressed while it is not its focus window;
 // the click lends it focus for the press, so the covered window stays covered and inactive.
-// Clicks, keys and double clicks reach it; wheel buttons do not (it expects XI2 scrolling).
+// Clicks, keys and double clicks reach it; wheel buttons do not (it expects XI2 scrolling), so
+// scrolling goes through its scroll bars (below).
 TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
   XState x(DesktopEnvironment::desktop().display());
   testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
@@ -316,6 +319,81 @@ TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
   EXPECT_EQ(twice["result"]["frontmostUnchanged"], true);
   call(*service, "x", "postKey", Json{{"pid", qt.pid}, {"keyCode", 0x07}}.dump());
   EXPECT_TRUE(lineEditHolds("x"));
+
+  EXPECT_TRUE(x.above(cover.window, qt.window));
+  EXPECT_EQ(x.active(), active);
+  EXPECT_EQ(x.pointer(), (std::pair<int, int>{5, 5}));
+  service->closeInput();
+  EXPECT_EQ(service->wait(10s), 0);
+  EXPECT_EQ(service->errorOutput(), "");
+}
+
+// Qt ignores synthetic wheel presses: a scroll over a covered text edit sets its vertical scroll
+// bar through accessibility instead, three single steps a click, and the window stays covered
+// and inactive. Where nothing scrolls (the menu bar) the receipt does not claim it posted.
+TEST(BackgroundInputQt, ScrollMovesACoveredTextEditThroughItsScrollBar) {
+  XState x(DesktopEnvironment::desktop().display());
+  testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
+  Launched qt({"/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/richtext/textedit/textedit"},
+              "example.html - Rich Text");
+  Launched cover({std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window", "--title",
+                  "Tavren text cover", "--size", "800x700"},
+                 "Tavren text cover");
+  ASSERT_TRUE(qt.window && cover.window);
+  wm.clientOf(qt.pid);
+  wm.clientOf(cover.pid);
+  wm.moveResize(qt.window, {300, 200, 600, 500});
+  wm.moveResize(cover.window, {250, 150, 800, 700});
+  ASSERT_TRUE(wm.waitUntil([&] { return wm.frame(qt.window) == Frame{300, 200, 600, 500}; },
+                           kSettle));
+  ASSERT_TRUE(wm.waitUntil([&] { return wm.frame(cover.window) == Frame{250, 150, 800, 700}; },
+                           kSettle));
+  ASSERT_TRUE(x.above(cover.window, qt.window));
+  x.warpPointer(5, 5);
+  auto service = DesktopEnvironment::startService();
+  const uint32_t active = x.active();
+
+  // The vertical scroll bar's value, as the tree shows it; -1 until it shows.
+  auto verticalBar = [&] {
+    Json tree = call(*service, "t", "axTree",
+                     Json{{"pid", qt.pid}, {"maxElements", 200}, {"maxDepth", 12}}.dump());
+    for (const Json& row : tree["result"]["elements"]) {
+      if (row["role"] == "AXScrollBar" && row.value("h", 0) > row.value("w", 0)) {
+        return std::stod(row.value("value", "-1"));
+      }
+    }
+    return -1.0;
+  };
+  double before = -1;
+  const auto shown = std::chrono::steady_clock::now() + kSettle;
+  while ((before = verticalBar()) < 0 && std::chrono::steady_clock::now() < shown) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(before, 0);
+
+  auto scroll = [&](int x, int y, int dy) {
+    Json r = call(*service, "s", "postScroll",
+                  Json{{"pid", qt.pid}, {"x", 300 + x}, {"y", 200 + y}, {"dy", dy},
+                       {"windowId", qt.window}}
+                      .dump());
+    EXPECT_EQ(r["ok"], true) << r;
+    return r["result"];
+  };
+  Json down = scroll(300, 300, -3);
+  EXPECT_EQ(down["delivery"], "accessibility");
+  EXPECT_EQ(down["posted"], true);
+  EXPECT_EQ(down["frontmostUnchanged"], true);
+  EXPECT_EQ(down["cursorUnchanged"], true);
+  const double after = verticalBar();
+  EXPECT_GT(after, 0);
+  // Back up one click: a third of the way back.
+  EXPECT_EQ(scroll(300, 300, 1)["delivery"], "accessibility");
+  EXPECT_DOUBLE_EQ(verticalBar(), after * 2 / 3);
+
+  Json menu = scroll(300, 10, -3);
+  EXPECT_EQ(menu["delivery"], "ignored");
+  EXPECT_EQ(menu["posted"], false);
+  EXPECT_DOUBLE_EQ(verticalBar(), after * 2 / 3);
 
   EXPECT_TRUE(x.above(cover.window, qt.window));
   EXPECT_EQ(x.active(), active);

@@ -374,6 +374,27 @@ TEST_F(InputTest, ScrollIsOneEventOfLinesAtThePoint) {
             true);
 }
 
+// The receipt tells how the scroll went, and never says "posted" for wheel events the window's
+// toolkit is known to drop.
+TEST_F(InputTest, ScrollReceiptTellsHowTheScrollWent) {
+  const Json params = {{"pid", 201}, {"x", 160}, {"y", 160}, {"dy", -3}};
+  Json r = scroll(params).value();
+  EXPECT_EQ(r["posted"], true);
+  EXPECT_EQ(r["delivery"], "wheel");
+  poster().setScrollDelivery(ScrollDelivery::Accessibility);
+  r = scroll(params).value();
+  EXPECT_EQ(r["posted"], true);
+  EXPECT_EQ(r["delivery"], "accessibility");
+  poster().setScrollDelivery(ScrollDelivery::Ignored);
+  r = scroll(params).value();
+  EXPECT_EQ(r["posted"], false);
+  EXPECT_EQ(r["delivery"], "ignored");
+  EXPECT_EQ(r["targetPid"], 201);
+  EXPECT_EQ(r["cursorUnchanged"], true);
+  poster().setScrollDelivery(ScrollDelivery::Failed);
+  EXPECT_EQ(scroll(params).error().code, 5);
+}
+
 TEST_F(InputTest, BadRequestsFailWithTheirMethodsCodesBeforeAnythingIsPosted) {
   for (Json pid : {Json(), Json(0), Json(-3), Json("201"), Json(0.9)}) {
     Json params = {{"keyCode", 0}, {"x", 120}, {"y", 130}};

@@ -1,6 +1,9 @@
 // The AT-SPI role and action vocabulary mapped to the protocol's.
 #include <gtest/gtest.h>
 
+#include <limits>
+
+#include "platform/linux/atspi/accessible_scroll.h"
 #include "platform/linux/atspi/atspi_roles.h"
 #include "platform/linux/atspi/toolkit_traits.h"
 
@@ -81,6 +84,35 @@ TEST(ToolkitTraits, CallShapesPerToolkit) {
   EXPECT_FALSE(toolkitTraits("gtk", "3.24.38").selectsByAdding);
   EXPECT_FALSE(toolkitTraits("", "").answersGetAll);  // did not say
   EXPECT_FALSE(toolkitTraits("SomeToolkit", "1.0").answersGetAll);
+  // Only Qt is known to drop synthetic wheel presses; an unknown toolkit gets wheel events.
+  EXPECT_TRUE(toolkitTraits("Qt", "5.15.8").ignoresSyntheticWheel);
+  EXPECT_FALSE(toolkitTraits("gtk", "3.24.38").ignoresSyntheticWheel);
+  EXPECT_FALSE(toolkitTraits("", "").ignoresSyntheticWheel);
+}
+
+// Scrolling through a scroll bar in place of wheel clicks: three single steps a click, toward
+// the top lowering the value, within the bar's range.
+TEST(AccessibleScroll, ValueForWheelClicks) {
+  const ScrollBarValue bar{.current = 100, .minimum = 0, .maximum = 1082, .increment = 20};
+  EXPECT_EQ(scrolledValue(bar, -3), 280);  // down three clicks: 9 steps of 20
+  EXPECT_EQ(scrolledValue(bar, 1), 40);
+  EXPECT_EQ(scrolledValue(bar, 2), 0);     // clamped at the top
+  EXPECT_EQ(scrolledValue(bar, -100), 1082);
+  EXPECT_EQ(scrolledValue({.current = 5, .minimum = 0, .maximum = 10, .increment = 0}, -1), 8);
+  EXPECT_EQ(scrolledValue(bar, std::numeric_limits<int32_t>::min()), 1082);
+}
+
+TEST(AccessibleScroll, OrientationFromStatesElseShape) {
+  using E = std::optional<std::array<int32_t, 4>>;
+  const uint64_t vertical = uint64_t{1} << ATSPI_STATE_VERTICAL;
+  const uint64_t horizontal = uint64_t{1} << ATSPI_STATE_HORIZONTAL;
+  EXPECT_EQ(scrollBarAxis(vertical, std::nullopt), ScrollAxis::Vertical);
+  EXPECT_EQ(scrollBarAxis(horizontal, E{{0, 0, 10, 300}}), ScrollAxis::Horizontal);
+  // Qt 5 sets neither state: a bar taller than wide is vertical.
+  EXPECT_EQ(scrollBarAxis(0, E{{1186, 283, 14, 569}}), ScrollAxis::Vertical);
+  EXPECT_EQ(scrollBarAxis(0, E{{402, 840, 784, 14}}), ScrollAxis::Horizontal);
+  EXPECT_EQ(scrollBarAxis(0, E{{0, 0, 0, 0}}), std::nullopt);  // hidden
+  EXPECT_EQ(scrollBarAxis(0, std::nullopt), std::nullopt);
 }
 
 TEST(AtspiRoles, ActionNames) {

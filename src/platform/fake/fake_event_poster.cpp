@@ -22,8 +22,11 @@ bool FakeEventPoster::postToWindow(int32_t pid, const EventWindow& target, const
 bool FakeEventPoster::postToWindow(int32_t pid, const EventWindow& target, const KeyEvent& e) {
   return accept({pid, target, e});
 }
-bool FakeEventPoster::postToWindow(int32_t pid, const EventWindow& target, const ScrollEvent& e) {
-  return accept({pid, target, e});
+ScrollDelivery FakeEventPoster::postToWindow(int32_t pid, const EventWindow& target,
+                                             const ScrollEvent& e) {
+  if (!accept({pid, target, e})) return ScrollDelivery::Failed;
+  std::lock_guard lock(mutex_);
+  return scrollDelivery_;
 }
 bool FakeEventPoster::postGlobal(const PointerEvent& e) { return accept({0, {}, e, true}); }
 bool FakeEventPoster::postGlobal(const KeyEvent& e) { return accept({0, {}, e, true}); }
@@ -37,6 +40,11 @@ std::optional<Point> FakeEventPoster::pointerLocation() {
 std::chrono::milliseconds FakeEventPoster::doubleClickInterval() {
   std::lock_guard lock(mutex_);
   return doubleClick_;
+}
+
+void FakeEventPoster::setScrollDelivery(ScrollDelivery delivery) {
+  std::lock_guard lock(mutex_);
+  scrollDelivery_ = delivery;
 }
 
 std::vector<PostedEvent> FakeEventPoster::posted() const {

@@ -32,7 +32,8 @@ class FakeEventPoster final : public EventPoster {
 
   bool postToWindow(int32_t pid, const EventWindow& target, const PointerEvent& e) override;
   bool postToWindow(int32_t pid, const EventWindow& target, const KeyEvent& e) override;
-  bool postToWindow(int32_t pid, const EventWindow& target, const ScrollEvent& e) override;
+  ScrollDelivery postToWindow(int32_t pid, const EventWindow& target,
+                              const ScrollEvent& e) override;
   bool postGlobal(const PointerEvent& e) override;
   bool postGlobal(const KeyEvent& e) override;
   bool postGlobal(const ScrollEvent& e) override;
@@ -47,6 +48,8 @@ class FakeEventPoster final : public EventPoster {
 
   void setPointer(std::optional<Point> location);
   void setDoubleClickInterval(std::chrono::milliseconds interval);
+  // How accepted window-addressed scrolls say they went (Wheel unless set).
+  void setScrollDelivery(ScrollDelivery delivery);
   // While set, every post fails (the event "cannot be created") and is not journalled.
   void setFailing(bool failing);
   // After `count` more accepted posts, the next one fails; the rest succeed again.
@@ -61,6 +64,7 @@ class FakeEventPoster final : public EventPoster {
   std::vector<PostedEvent> posted_;
   std::optional<Point> pointer_ = Point{0, 0};
   std::chrono::milliseconds doubleClick_{400};
+  ScrollDelivery scrollDelivery_ = ScrollDelivery::Wheel;
   bool failing_ = false;
   int remaining_ = -1;
   std::function<void(const PostedEvent&)> hook_;

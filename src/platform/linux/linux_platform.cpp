@@ -84,7 +84,10 @@ class LinuxPlatform final : public Platform {
         focus_(x_.get()),
         pasteboard_(x_.get()),
         capture_(x_.get()),
-        eventPoster_(x_.get()),
+        eventPoster_(x_.get(),
+                     [this](int32_t pid, Point origin, Point at, std::array<int32_t, 2> clicks) {
+                       return toolkitAccessibility_.scrollInPlaceOfWheel(pid, origin, at, clicks);
+                     }),
         appWatcher_(x_.get()),
         inputMonitor_(x_.get()),
         startedAt_(std::chrono::steady_clock::now()),

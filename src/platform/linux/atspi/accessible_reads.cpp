@@ -18,11 +18,33 @@ constexpr size_t kSliceSize = 4096;
 // A batch that took this close to the call timeout ran into it.
 constexpr auto kTimeoutSlack = std::chrono::milliseconds(100);
 
+}  // namespace
+
 DbusCall accessibleCall(const AccessibleRef& ref, const char* interface, const char* method,
                         GVariant* parameters, const char* replyType) {
   return {ref.bus, ref.path,   interface,
           method,  parameters, replyType ? G_VARIANT_TYPE(replyType) : nullptr};
 }
+
+std::string stringProperty(const VariantRef& reply) {
+  VariantRef value = propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
+  return g_variant_get_string(value.get(), nullptr);
+}
+
+std::optional<int32_t> intProperty(const VariantRef& reply) {
+  VariantRef value = propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
+  return g_variant_get_int32(value.get());
+}
+
+std::optional<double> doubleProperty(const VariantRef& reply) {
+  VariantRef value = propertyValue(reply);
+  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_DOUBLE)) return std::nullopt;
+  return g_variant_get_double(value.get());
+}
+
+namespace {
 
 void dropParameters(DbusCall& call) {
   if (call.parameters) g_variant_unref(g_variant_ref_sink(call.parameters));
@@ -162,18 +184,6 @@ std::optional<std::vector<AccessibleRef>> childrenOf(const VariantRef& reply) {
   std::vector<AccessibleRef> out = refsOf(refs);
   g_variant_iter_free(refs);
   return out;
-}
-
-std::string stringProperty(const VariantRef& reply) {
-  VariantRef value = propertyValue(reply);
-  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
-  return g_variant_get_string(value.get(), nullptr);
-}
-
-std::optional<int32_t> intProperty(const VariantRef& reply) {
-  VariantRef value = propertyValue(reply);
-  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
-  return g_variant_get_int32(value.get());
 }
 
 std::vector<VariantRef> sliceCall(GDBusConnection* bus, std::vector<DbusCall> calls,
@@ -685,6 +695,14 @@ std::vector<TreeNode> takeTrees(const AppBatch& sent, TreeReads& reads) {
     }
   }
   return out;
+}
+
+size_t askActionCount(AppBatch& batch, const AccessibleNode& node) {
+  return batch.add(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
+}
+
+std::optional<int32_t> actionCount(const AppBatch& sent, size_t at) {
+  return intProperty(sent.replies[at]);
 }
 
 void askLabels(AppBatch& batch, std::span<const AccessibleNode* const> nodes, LabelReads& reads) {

@@ -61,6 +61,15 @@ struct AppLink {
   ToolkitTraits traits;
 };
 
+// A method call on an accessible; `replyType` (a GVariant type string) may be null.
+DbusCall accessibleCall(const AccessibleRef& ref, const char* interface, const char* method,
+                        GVariant* parameters, const char* replyType);
+// A property from its Properties.Get reply: none (empty for a string) where the read failed or
+// gave another type.
+std::string stringProperty(const VariantRef& reply);
+std::optional<int32_t> intProperty(const VariantRef& reply);
+std::optional<double> doubleProperty(const VariantRef& reply);
+
 // Sends the calls together (in slices, to stay within the bus's limit of pending replies).
 // Calls to the application itself go over the direct connection when there is one; there a
 // call's reader, when `readers` has one, takes its reply (see ReplyReader).
@@ -142,6 +151,11 @@ struct TreeReads {
 };
 void askTrees(AppBatch& batch, std::span<const AccessibleRef> roots, TreeReads& reads);
 std::vector<TreeNode> takeTrees(const AppBatch& sent, TreeReads& reads);
+
+// The number of actions of a node (Action.NActions), added to a batch; actionCount gives it
+// once the batch is sent (none where the read failed).
+size_t askActionCount(AppBatch& batch, const AccessibleNode& node);
+std::optional<int32_t> actionCount(const AppBatch& sent, size_t at);
 
 // Text that names a nameless field elsewhere: the name of the first element it is labelled by
 // (a mnemonic label) and its placeholder text ("placeholder-text" attribute). Two rounds, each

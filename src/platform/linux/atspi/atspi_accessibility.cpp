@@ -34,4 +34,13 @@ std::unique_ptr<AtspiSnapshot> AtspiAccessibility::read(int32_t pid) {
                                          reading_ == TreeReading::Bulk);
 }
 
+WheelStandIn AtspiAccessibility::scrollInPlaceOfWheel(int32_t pid, Point windowOrigin, Point at,
+                                                      std::array<int32_t, 2> clicks) {
+  if (clicks[0] == 0 && clicks[1] == 0) return WheelStandIn::NotNeeded;
+  std::optional<Reach> app = reach(pid);
+  if (!app) return WheelStandIn::NotNeeded;
+  AppLink link{app->bus.get(), app->direct.get(), app->busName, app->answering, {}};
+  return scrollUnderPoint(link, app->rootPath, windowOrigin, at, clicks);
+}
+
 }  // namespace tavren::atspi

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/accessibility.h"
+#include "platform/linux/atspi/accessible_scroll.h"
 #include "platform/linux/atspi/app_connections.h"
 #include "platform/linux/atspi/atspi_bus.h"
 #include "platform/linux/atspi/atspi_snapshot.h"
@@ -25,6 +26,10 @@ class AtspiAccessibility final : public Accessibility {
   std::unique_ptr<AtspiSnapshot> read(int32_t pid);
   std::unique_ptr<AccessibleElement> element(int32_t pid, PathRoot root, int64_t index,
                                              std::span<const int64_t> children) override;
+  // Scrolls the application with this pid through its scroll bars where its toolkit ignores
+  // synthetic wheel events (scrollUnderPoint); NotNeeded when the application cannot be reached.
+  WheelStandIn scrollInPlaceOfWheel(int32_t pid, Point windowOrigin, Point at,
+                                    std::array<int32_t, 2> clicks);
 
  private:
   // How to reach the application with this pid; none when it is not registered.

@@ -50,18 +50,6 @@ bool selectionDone(const VariantRef& reply) {
   return g_variant_n_children(reply.get()) == 0;
 }
 
-std::optional<double> doubleProperty(const VariantRef& reply) {
-  VariantRef value = propertyValue(reply);
-  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_DOUBLE)) return std::nullopt;
-  return g_variant_get_double(value.get());
-}
-
-std::optional<int32_t> intProperty(const VariantRef& reply) {
-  VariantRef value = propertyValue(reply);
-  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
-  return g_variant_get_int32(value.get());
-}
-
 // The whole string as a number, or none ("12abc", "" and "nan" are not numbers).
 std::optional<double> numberIn(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -89,12 +77,6 @@ uint64_t statesIn(const VariantRef& reply) {
   uint64_t states = 0;
   for (gsize k = 0; k < n && k < 2; ++k) states |= static_cast<uint64_t>(data[k]) << (32 * k);
   return states;
-}
-
-std::string stringProperty(const VariantRef& reply) {
-  VariantRef value = propertyValue(reply);
-  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
-  return g_variant_get_string(value.get(), nullptr);
 }
 
 DbusCall accessibleCall(const AccessibleRef& ref, const char* method) {

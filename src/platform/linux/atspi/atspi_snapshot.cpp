@@ -193,6 +193,16 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
   askLabels(first, namelessNodes, labels);
   TreeReads trees;
   askWholeWindows(first, missing, trees);
+  // The numbers of actions of the nodes the whole-window reads leave out go out alongside, so
+  // that all their action names can go out with the extents.
+  std::vector<size_t> countAt(missing.size(), SIZE_MAX);
+  if (!trees.at.empty()) {
+    for (size_t k = 0; k < missing.size(); ++k) {
+      if ((nodes[k]->interfaces & kActionInterface) && !wholeWindowTells(missing[k])) {
+        countAt[k] = askActionCount(first, *nodes[k]);
+      }
+    }
+  }
   first.send(link_);
   for (TreeNode& node : takeTrees(first, trees)) {
     std::string key = keyOf(node.ref);
@@ -209,6 +219,7 @@ std::vector<ElementDetails> AtspiSnapshot::details(std::span<const ElementIndex>
   std::vector<const std::array<int32_t, 4>*> known(nodes.size(), nullptr);
   std::vector<int32_t> actionCounts(nodes.size(), -1);
   for (size_t k = 0; k < nodes.size(); ++k) {
+    if (countAt[k] != SIZE_MAX) actionCounts[k] = actionCount(first, countAt[k]).value_or(-1);
     const TreeNode* told = treeNode(nodes[k]->ref);
     if (told == nullptr) continue;
     if (told->actionCount) actionCounts[k] = *told->actionCount;
@@ -321,6 +332,17 @@ void AtspiSnapshot::nameFields(std::span<const ElementIndex> nameless,
 void AtspiSnapshot::nameWindow(ElementIndex window, std::string title) {
   if (std::find(windows_.begin(), windows_.end(), window) == windows_.end()) return;
   elements_[window].title = std::move(title);
+}
+
+bool AtspiSnapshot::wholeWindowTells(ElementIndex element) const {
+  // Nothing below a node that manages its descendants (table cells). GTK's bridge leaves out
+  // some more (26 nodes of gtk3-widget-factory that its cache holds under the window) that
+  // nothing here tells apart: those are read as before, their number of actions with the
+  // extents and any further action names in a batch of their own.
+  for (auto up = elements_[element].parent; up; up = elements_[*up].parent) {
+    if (hasState(nodes_[*up].states, ATSPI_STATE_MANAGES_DESCENDANTS)) return false;
+  }
+  return true;
 }
 
 ElementIndex AtspiSnapshot::topLevelOf(ElementIndex element) const {

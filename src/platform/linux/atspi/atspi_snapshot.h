@@ -66,6 +66,8 @@ class AtspiSnapshot final : public AccessibilitySnapshot {
   // Showing elements whose children are not read yet, except lists of managed descendants
   // (table cells), which hold no pop-up and no focus worth their cost.
   std::vector<ElementIndex> showingUnread() const;
+  // Whether the read of the element's whole window is expected to tell of it.
+  bool wholeWindowTells(ElementIndex element) const;
   // What the read of its whole window told of this node, if that covered it.
   const TreeNode* treeNode(const AccessibleRef& ref) const;
 

@@ -25,7 +25,7 @@ constexpr std::array kKnown{
     KnownToolkit{"gtk", "", {.answersGetAll = true, .treeInOneCall = true}},
     KnownToolkit{"GAIL", "", {.answersGetAll = true, .treeInOneCall = true}},
     KnownToolkit{"Gecko", "", {.answersGetAll = true}},
-    KnownToolkit{"Qt", "", {}},
+    KnownToolkit{"Qt", "", {.ignoresSyntheticWheel = true}},
 };
 
 }  // namespace

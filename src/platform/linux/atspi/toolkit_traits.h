@@ -28,6 +28,10 @@ struct ToolkitTraits {
   // any selection), then AddSelection is sent expecting no answer; reading the selection back
   // tells whether it took.
   bool selectsByAdding = false;
+  // Synthetic core wheel presses (buttons 4 to 7) are ignored once the X server has XInput
+  // 2.1: the toolkit takes scrolling from XI2 scroll valuators only, which SendEvent cannot
+  // carry (Qt 5's xcb plugin). Not about the bridge, but known from its ToolkitName.
+  bool ignoresSyntheticWheel = false;
 };
 
 // The end offset that asks Text.GetText for the whole text under these traits.

@@ -68,7 +68,8 @@ int32_t wheelClicks(int32_t pixels, int32_t& remainder) {
   return static_cast<int32_t>(clicks);
 }
 
-LinuxEventPoster::LinuxEventPoster(const x11::XConnection* x) : x_(x), windows_(x) {}
+LinuxEventPoster::LinuxEventPoster(const x11::XConnection* x, ScrollStandIn standIn)
+    : x_(x), windows_(x), standIn_(std::move(standIn)) {}
 
 void LinuxEventPoster::connect() {
   if (x_ == nullptr || x_->displayName().empty()) return;
@@ -136,8 +137,16 @@ bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const Po
 bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const KeyEvent& e) {
   return windows_.post(target, e, doubleClickInterval());
 }
-bool LinuxEventPoster::postToWindow(int32_t, const EventWindow& target, const ScrollEvent& e) {
-  return windows_.post(target, e, doubleClickInterval());
+ScrollDelivery LinuxEventPoster::postToWindow(int32_t pid, const EventWindow& target,
+                                              const ScrollEvent& e) {
+  atspi::WheelStandIn standIn = atspi::WheelStandIn::NotNeeded;
+  if (standIn_ && x_ && x_->alive() && x_->extensions().xinput21) {
+    standIn = standIn_(pid, target.origin, e.location, {e.lines[0], e.lines[1]});
+  }
+  if (standIn == atspi::WheelStandIn::Scrolled) return ScrollDelivery::Accessibility;
+  if (!windows_.post(target, e, doubleClickInterval())) return ScrollDelivery::Failed;
+  return standIn == atspi::WheelStandIn::NotScrolled ? ScrollDelivery::Ignored
+                                                     : ScrollDelivery::Wheel;
 }
 
 // Modifier flags are not applied to global events: the modifier keys they stand for were pressed

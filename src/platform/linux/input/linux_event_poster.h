@@ -2,13 +2,16 @@
 
 #include <xcb/xcb.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 #include "platform/event_poster.h"
+#include "platform/linux/atspi/accessible_scroll.h"
 #include "platform/linux/input/typing_plan.h"
 #include "platform/linux/input/window_poster.h"
 #include "platform/linux/x11/x_connection.h"
@@ -22,16 +25,26 @@ namespace tavren::input {
 // for and a release before exit is never lost.
 class LinuxEventPoster final : public EventPoster {
  public:
+  // Scrolls a process's window at a global point through accessibility where its toolkit
+  // ignores synthetic wheel events (atspi::scrollUnderPoint): the window's origin, the point,
+  // and the wheel clicks, vertical then horizontal. Called from any thread.
+  using ScrollStandIn = std::function<atspi::WheelStandIn(int32_t pid, Point windowOrigin,
+                                                          Point at, std::array<int32_t, 2>)>;
+
   // Connects to $DISPLAY on first use, once the shared connection `x` answers (a server that
   // does not answer must not hold anybody up); every global post fails without a display or
   // without XTest. Window-addressed events go over `x`, which may be null and must outlive
-  // the poster.
-  explicit LinuxEventPoster(const x11::XConnection* x);
+  // the poster. Without `standIn` every window-addressed scroll is sent as wheel events.
+  explicit LinuxEventPoster(const x11::XConnection* x, ScrollStandIn standIn = {});
   ~LinuxEventPoster() override;
 
   bool postToWindow(int32_t pid, const EventWindow& target, const PointerEvent& e) override;
   bool postToWindow(int32_t pid, const EventWindow& target, const KeyEvent& e) override;
-  bool postToWindow(int32_t pid, const EventWindow& target, const ScrollEvent& e) override;
+  // Where the server has XInput 2.1 and the stand-in says the window's toolkit ignores
+  // synthetic wheel events, the stand-in scrolls; only when it finds nothing to scroll are the
+  // wheel events sent all the same (Ignored once the server took them).
+  ScrollDelivery postToWindow(int32_t pid, const EventWindow& target,
+                              const ScrollEvent& e) override;
   bool postGlobal(const PointerEvent& e) override;
   bool postGlobal(const KeyEvent& e) override;
   bool postGlobal(const ScrollEvent& e) override;
@@ -62,6 +75,7 @@ class LinuxEventPoster final : public EventPoster {
 
   const x11::XConnection* x_;
   WindowPoster windows_;
+  const ScrollStandIn standIn_;
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::unique_ptr<x11::XLink> link_;  // our own connection, none until connected

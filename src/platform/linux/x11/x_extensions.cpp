@@ -70,6 +70,7 @@ XExtensions probeExtensions(const XLink& link, const AtomTable& atoms) {
   if (hasInput) {
     auto reply = link.reply(xcb_input_xi_query_version_reply, input);
     found.xinput2 = reply && reply->major_version >= 2;
+    found.xinput21 = reply && atLeast(reply->major_version, reply->minor_version, 2, 1);
   }
   if (hasRandr) {
     auto reply = link.reply(xcb_randr_query_version_reply, randr);

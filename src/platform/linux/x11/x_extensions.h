@@ -16,6 +16,7 @@ struct XExtensions {
   bool clientIds = false;      // X-Resource >= 1.2 (QueryClientIds)
   bool record = false;         // RECORD
   bool xinput2 = false;        // XInputExtension 2.x
+  bool xinput21 = false;       // XInputExtension >= 2.1 (scroll valuators, smooth scrolling)
   bool randrMonitors = false;  // RandR >= 1.5 (GetMonitors)
   bool shm = false;            // MIT-SHM, before its version is asked
   // The EWMH window manager's check window, or none when no such manager runs.
