@@ -5,14 +5,12 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/linux/atspi/atspi_names.h"
 #include "platform/linux/atspi/atspi_roles.h"
 
 namespace tavren::atspi {
 namespace {
 
-constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
-constexpr const char* kApplication = "org.a11y.atspi.Application";
-constexpr const char* kCachePath = "/org/a11y/atspi/cache";
 // The bus allows a connection 50,000 pending replies; concurrent requests share ours.
 constexpr size_t kSliceSize = 4096;
 // A batch that took this close to the call timeout ran into it.
@@ -52,11 +50,11 @@ void dropParameters(DbusCall& call) {
 }
 
 uint32_t interfaceBit(const char* name) {
-  if (std::strcmp(name, "org.a11y.atspi.Component") == 0) return kComponentInterface;
-  if (std::strcmp(name, "org.a11y.atspi.Action") == 0) return kActionInterface;
-  if (std::strcmp(name, "org.a11y.atspi.Text") == 0) return kTextInterface;
-  if (std::strcmp(name, "org.a11y.atspi.Value") == 0) return kValueInterface;
-  if (std::strcmp(name, "org.a11y.atspi.EditableText") == 0) return kEditableTextInterface;
+  if (std::strcmp(name, spi::kComponent) == 0) return kComponentInterface;
+  if (std::strcmp(name, spi::kAction) == 0) return kActionInterface;
+  if (std::strcmp(name, spi::kText) == 0) return kTextInterface;
+  if (std::strcmp(name, spi::kValue) == 0) return kValueInterface;
+  if (std::strcmp(name, spi::kEditableText) == 0) return kEditableTextInterface;
   return 0;
 }
 
@@ -219,8 +217,8 @@ void callOver(AppLink& link, Connection* connection, std::vector<DbusCall>& call
     }
     const auto began = std::chrono::steady_clock::now();
     std::vector<bool> refused;
-    std::vector<VariantRef> answered = sliceCall(connection, std::move(slice),
-                                                 std::move(sliceReaders), &refused);
+    std::vector<VariantRef> answered =
+        sliceCall(connection, std::move(slice), std::move(sliceReaders), &refused);
     for (size_t k = 0; unreadable && k < refused.size(); ++k) {
       if (refused[k]) unreadable->push_back(which[start + k]);
     }
@@ -261,8 +259,8 @@ std::vector<VariantRef> callApp(AppLink& link, std::vector<DbusCall> calls,
     names.resize(calls.size());
     for (size_t i : direct) {
       if (calls[i].parameters) held[i].reset(g_variant_ref_sink(calls[i].parameters));
-      names[i] = {link.busName, calls[i].path, calls[i].interface, calls[i].method, nullptr,
-                  calls[i].replyType};
+      names[i] = {link.busName,    calls[i].path, calls[i].interface,
+                  calls[i].method, nullptr,       calls[i].replyType};
     }
   }
   std::vector<size_t> unreadable;
@@ -295,15 +293,14 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
   // The root's children first: an application answers in order, and a cache that takes too
   // long must not cost the list of windows too.
   std::vector<DbusCall> calls;
-  calls.push_back(
-      accessibleCall({link.busName, rootPath}, kAccessible, "GetChildren", nullptr, "(a(so))"));
-  calls.push_back(propertyGet(link.busName, rootPath, kApplication, "ToolkitName"));
-  calls.push_back(propertyGet(link.busName, rootPath, kApplication, "Version"));
+  calls.push_back(accessibleCall({link.busName, rootPath}, spi::kAccessible, "GetChildren", nullptr,
+                                 "(a(so))"));
+  calls.push_back(propertyGet(link.busName, rootPath, spi::kApplication, "ToolkitName"));
+  calls.push_back(propertyGet(link.busName, rootPath, spi::kApplication, "Version"));
   std::optional<std::vector<AccessibleNode>> direct;  // read from the message itself
   std::vector<ReplyReader> readers;
   if (withCache) {
-    calls.push_back(
-        {link.busName, kCachePath, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr});
+    calls.push_back({link.busName, spi::kCachePath, spi::kCache, "GetItems", nullptr, nullptr});
     readers.resize(calls.size());
     readers.back() = [&direct](sd_bus_message* reply) {
       direct.emplace();
@@ -314,6 +311,7 @@ RootRead readRoot(AppLink& link, const std::string& rootPath, bool withCache) {
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls), std::move(readers));
   link.traits = toolkitTraits(stringProperty(replies[1]), stringProperty(replies[2]));
+  link.toolkitAnswered = static_cast<bool>(replies[1]);
   if (!withCache) return {std::nullopt, childrenOf(replies[0])};
   if (replies[3] && direct) return {std::move(direct), childrenOf(replies[0])};
   return {cacheItems(replies[3]), childrenOf(replies[0])};
@@ -327,16 +325,16 @@ std::vector<AccessibleNode> readNodes(AppLink& link, std::span<const AccessibleR
   std::vector<DbusCall> calls;
   calls.reserve(refs.size() * perNode);
   for (const AccessibleRef& ref : refs) {
-    calls.push_back(accessibleCall(ref, kAccessible, "GetRole", nullptr, "(u)"));
-    calls.push_back(accessibleCall(ref, kAccessible, "GetState", nullptr, "(au)"));
-    calls.push_back(accessibleCall(ref, kAccessible, "GetInterfaces", nullptr, "(as)"));
+    calls.push_back(accessibleCall(ref, spi::kAccessible, "GetRole", nullptr, "(u)"));
+    calls.push_back(accessibleCall(ref, spi::kAccessible, "GetState", nullptr, "(au)"));
+    calls.push_back(accessibleCall(ref, spi::kAccessible, "GetInterfaces", nullptr, "(as)"));
     if (getAll) {
       calls.push_back(accessibleCall(ref, "org.freedesktop.DBus.Properties", "GetAll",
-                                     g_variant_new("(s)", kAccessible), "(a{sv})"));
+                                     g_variant_new("(s)", spi::kAccessible), "(a{sv})"));
     } else {
-      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Name"));
-      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "Description"));
-      calls.push_back(propertyGet(ref.bus, ref.path, kAccessible, "ChildCount"));
+      calls.push_back(propertyGet(ref.bus, ref.path, spi::kAccessible, "Name"));
+      calls.push_back(propertyGet(ref.bus, ref.path, spi::kAccessible, "Description"));
+      calls.push_back(propertyGet(ref.bus, ref.path, spi::kAccessible, "ChildCount"));
     }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
@@ -375,12 +373,13 @@ std::vector<std::optional<uint64_t>> readStates(AppLink& link,
   std::vector<DbusCall> calls;
   calls.reserve(refs.size());
   for (const AccessibleRef& ref : refs) {
-    calls.push_back(accessibleCall(ref, kAccessible, "GetState", nullptr, "(au)"));
+    calls.push_back(accessibleCall(ref, spi::kAccessible, "GetState", nullptr, "(au)"));
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
   std::vector<std::optional<uint64_t>> states(refs.size());
   for (size_t i = 0; i < refs.size(); ++i) {
-    if (replies[i]) states[i] = statesOf(VariantRef(g_variant_get_child_value(replies[i].get(), 0)).get());
+    if (replies[i])
+      states[i] = statesOf(VariantRef(g_variant_get_child_value(replies[i].get(), 0)).get());
   }
   return states;
 }
@@ -390,9 +389,10 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
   std::vector<DbusCall> calls;
   for (const AccessibleNode* node : nodes) {
     if (hasState(node->states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
-      calls.push_back(propertyGet(node->ref.bus, node->ref.path, kAccessible, "ChildCount"));
+      calls.push_back(propertyGet(node->ref.bus, node->ref.path, spi::kAccessible, "ChildCount"));
     } else {
-      calls.push_back(accessibleCall(node->ref, kAccessible, "GetChildren", nullptr, "(a(so))"));
+      calls.push_back(
+          accessibleCall(node->ref, spi::kAccessible, "GetChildren", nullptr, "(a(so))"));
     }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
@@ -414,7 +414,7 @@ std::vector<std::optional<std::vector<AccessibleRef>>> readChildLists(
     const size_t wanted = std::min<size_t>(static_cast<size_t>(std::max(*count, 0)), atMost);
     for (size_t c = 0; c < wanted; ++c) {
       managed.push_back(i);
-      childCalls.push_back(accessibleCall(nodes[i]->ref, kAccessible, "GetChildAtIndex",
+      childCalls.push_back(accessibleCall(nodes[i]->ref, spi::kAccessible, "GetChildAtIndex",
                                           g_variant_new("(i)", static_cast<gint32>(c)), "((so))"));
     }
   }
@@ -439,8 +439,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
   constexpr int32_t kMostActions = 64;
   const uint32_t coordinates = link.traits.windowRelativeExtents ? 1u : 0u;
   auto nameCall = [](const AccessibleNode& node, int32_t index) {
-    return accessibleCall(node.ref, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", index),
-                          "(s)");
+    return accessibleCall(node.ref, spi::kAction, "GetName", g_variant_new("(i)", index), "(s)");
   };
   AppBatch own;
   AppBatch& batch = along != nullptr ? *along : own;
@@ -449,7 +448,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
   for (size_t i = 0; i < nodes.size(); ++i) {
     const AccessibleNode& node = *nodes[i];
     if (node.interfaces & kComponentInterface) {
-      extentsAt[i] = batch.add(accessibleCall(node.ref, "org.a11y.atspi.Component", "GetExtents",
+      extentsAt[i] = batch.add(accessibleCall(node.ref, spi::kComponent, "GetExtents",
                                               g_variant_new("(u)", coordinates), "((iiii))"));
     }
     if (!(node.interfaces & kActionInterface)) continue;
@@ -461,7 +460,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
       }
       continue;
     }
-    batch.add(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
+    batch.add(propertyGet(node.ref.bus, node.ref.path, spi::kAction, "NActions"));
     batch.add(nameCall(node, 0));
   }
   batch.send(link);
@@ -533,7 +532,7 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
       }
       at[i] = calls.size();
       // The whole text: asking for a prefix by offset makes some toolkits read past the end.
-      calls.push_back(accessibleCall(node.ref, "org.a11y.atspi.Text", "GetText",
+      calls.push_back(accessibleCall(node.ref, spi::kText, "GetText",
                                      g_variant_new("(ii)", 0, wholeTextEnd(link.traits)), "(s)"));
     } else if (node.interfaces & kValueInterface) {
       if (told && told->currentValue) {
@@ -541,8 +540,7 @@ std::vector<NodeValue> readValues(AppLink& link, std::span<const AccessibleNode*
         continue;
       }
       at[i] = calls.size();
-      calls.push_back(
-          propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Value", "CurrentValue"));
+      calls.push_back(propertyGet(node.ref.bus, node.ref.path, spi::kValue, "CurrentValue"));
     }
   }
   std::vector<VariantRef> replies = callApp(link, std::move(calls));
@@ -634,15 +632,15 @@ void askTrees(AppBatch& batch, std::span<const AccessibleRef> roots, TreeReads& 
     const char* properties[] = {"Component.ScreenExtents", "Action.NActions", "Text.CharacterCount",
                                 "Value.CurrentValue", nullptr};
     std::vector<TreeNode>* nodes = &reads.direct.emplace_back();  // a deque: stays put
-    reads.at.push_back(batch.add(
-        accessibleCall(roots[r], "org.a11y.atspi.Collection", "GetTree",
-                       g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
-                       "(a((so)a{sv}))"),
-        [nodes](sd_bus_message* reply) {
-          if (readTreeNodes(reply, *nodes)) return true;
-          nodes->clear();
-          return false;
-        }));
+    reads.at.push_back(
+        batch.add(accessibleCall(roots[r], spi::kCollection, "GetTree",
+                                 g_variant_new("(@(aiia{ss}iaiiasib)^as)", rule, properties),
+                                 "(a((so)a{sv}))"),
+                  [nodes](sd_bus_message* reply) {
+                    if (readTreeNodes(reply, *nodes)) return true;
+                    nodes->clear();
+                    return false;
+                  }));
   }
 }
 
@@ -698,7 +696,7 @@ std::vector<TreeNode> takeTrees(const AppBatch& sent, TreeReads& reads) {
 }
 
 size_t askActionCount(AppBatch& batch, const AccessibleNode& node) {
-  return batch.add(propertyGet(node.ref.bus, node.ref.path, "org.a11y.atspi.Action", "NActions"));
+  return batch.add(propertyGet(node.ref.bus, node.ref.path, spi::kAction, "NActions"));
 }
 
 std::optional<int32_t> actionCount(const AppBatch& sent, size_t at) {
@@ -708,8 +706,8 @@ std::optional<int32_t> actionCount(const AppBatch& sent, size_t at) {
 void askLabels(AppBatch& batch, std::span<const AccessibleNode* const> nodes, LabelReads& reads) {
   for (const AccessibleNode* node : nodes) {
     reads.at.push_back(batch.add(
-        accessibleCall(node->ref, kAccessible, "GetRelationSet", nullptr, "(a(ua(so)))")));
-    batch.add(accessibleCall(node->ref, kAccessible, "GetAttributes", nullptr, "(a{ss})"));
+        accessibleCall(node->ref, spi::kAccessible, "GetRelationSet", nullptr, "(a(ua(so)))")));
+    batch.add(accessibleCall(node->ref, spi::kAccessible, "GetAttributes", nullptr, "(a{ss})"));
   }
   reads.labels.resize(nodes.size());
   reads.nameAt.assign(nodes.size(), SIZE_MAX);
@@ -741,7 +739,7 @@ void askLabelNames(const AppBatch& sent, AppBatch& next, LabelReads& reads,
         if (name != nullptr) {
           reads.labels[i].labelledBy = *name;
         } else {
-          reads.nameAt[i] = next.add(propertyGet(bus, path, kAccessible, "Name"));
+          reads.nameAt[i] = next.add(propertyGet(bus, path, spi::kAccessible, "Name"));
         }
         found = true;
       }
@@ -766,8 +764,7 @@ void announceClient(GDBusConnection* bus) {
   // An event no toolkit sends in practice: listening to it costs nothing, but it makes every
   // application's bridge count us as a client and build its cache.
   VariantRef reply = callOne(
-      bus, {"org.a11y.atspi.Registry", "/org/a11y/atspi/registry", "org.a11y.atspi.Registry",
-            "RegisterEvent",
+      bus, {spi::kRegistry, spi::kRegistryPath, spi::kRegistry, "RegisterEvent",
             g_variant_new("(s@ass)", "object:announcement", g_variant_new_strv(nullptr, 0), ""),
             nullptr});
   if (reply) g_object_set_data(G_OBJECT(bus), kAnnounced, GINT_TO_POINTER(1));

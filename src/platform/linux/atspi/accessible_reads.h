@@ -59,6 +59,7 @@ struct AppLink {
   // Known once readRoot has asked the application which toolkit it is; until then only the
   // call shapes every toolkit takes are used.
   ToolkitTraits traits;
+  bool toolkitAnswered = false;  // readRoot had the toolkit's name answered
 };
 
 // A method call on an accessible; `replyType` (a GVariant type string) may be null.

@@ -5,15 +5,12 @@
 #include <limits>
 #include <string_view>
 
+#include "platform/linux/atspi/atspi_names.h"
 #include "platform/linux/atspi/atspi_roles.h"
 
 namespace tavren::atspi {
 namespace {
 
-constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
-constexpr const char* kComponent = "org.a11y.atspi.Component";
-constexpr const char* kValue = "org.a11y.atspi.Value";
-constexpr const char* kNullPath = "/org/a11y/atspi/null";
 // Deeper than any widget tree met; a parent chain that loops ends here too.
 constexpr size_t kMostAncestors = 32;
 // A scroll area has a handful of children (viewport, bar containers, corner): a longer list is
@@ -37,12 +34,13 @@ bool holds(const std::array<int32_t, 4>& e, Point p) {
 
 std::optional<AccessibleRef> refIn(const VariantRef& reply, bool property) {
   if (!reply) return std::nullopt;
-  VariantRef ref = property ? propertyValue(reply) : VariantRef(g_variant_get_child_value(reply.get(), 0));
+  VariantRef ref =
+      property ? propertyValue(reply) : VariantRef(g_variant_get_child_value(reply.get(), 0));
   if (!ref || !g_variant_is_of_type(ref.get(), G_VARIANT_TYPE("(so)"))) return std::nullopt;
   const gchar* bus = nullptr;
   const gchar* path = nullptr;
   g_variant_get(ref.get(), "(&s&o)", &bus, &path);
-  if (std::string_view(path) == kNullPath) return std::nullopt;
+  if (std::string_view(path) == spi::kNullPath) return std::nullopt;
   return AccessibleRef{bus, path};
 }
 
@@ -52,8 +50,9 @@ std::optional<AccessibleRef> windowAt(AppLink& link, const std::vector<Accessibl
                                       Point origin, Point at) {
   std::vector<DbusCall> calls;
   for (const AccessibleRef& w : windows) {
-    calls.push_back(accessibleCall(w, kComponent, "GetExtents",
-                         g_variant_new("(u)", uint32_t{ATSPI_COORD_TYPE_SCREEN}), "((iiii))"));
+    calls.push_back(accessibleCall(w, spi::kComponent, "GetExtents",
+                                   g_variant_new("(u)", uint32_t{ATSPI_COORD_TYPE_SCREEN}),
+                                   "((iiii))"));
   }
   const std::vector<VariantRef> replies = callApp(link, std::move(calls));
   std::optional<AccessibleRef> best;
@@ -73,15 +72,15 @@ std::optional<AccessibleRef> windowAt(AppLink& link, const std::vector<Accessibl
 // The deepest accessible at the point, then its ancestors up to the window, innermost first.
 std::vector<AccessibleRef> chainAt(AppLink& link, const AccessibleRef& window, Point at) {
   std::vector<DbusCall> hit;
-  hit.push_back(accessibleCall(window, kComponent, "GetAccessibleAtPoint",
-                     g_variant_new("(iiu)", whole(at.x), whole(at.y),
-                                   uint32_t{ATSPI_COORD_TYPE_SCREEN}),
-                     "((so))"));
+  hit.push_back(accessibleCall(
+      window, spi::kComponent, "GetAccessibleAtPoint",
+      g_variant_new("(iiu)", whole(at.x), whole(at.y), uint32_t{ATSPI_COORD_TYPE_SCREEN}),
+      "((so))"));
   std::vector<AccessibleRef> chain;
   if (auto found = refIn(callApp(link, std::move(hit))[0], false)) chain.push_back(*found);
   while (!chain.empty() && chain.back() != window && chain.size() < kMostAncestors) {
     std::vector<DbusCall> up;
-    up.push_back(propertyGet(chain.back().bus, chain.back().path, kAccessible, "Parent"));
+    up.push_back(propertyGet(chain.back().bus, chain.back().path, spi::kAccessible, "Parent"));
     const auto parent = refIn(callApp(link, std::move(up))[0], true);
     if (!parent || std::find(chain.begin(), chain.end(), *parent) != chain.end()) break;
     chain.push_back(*parent);
@@ -188,16 +187,17 @@ WheelStandIn scrollUnderPoint(AppLink& link, const std::string& rootPath, Point 
   }
   std::vector<DbusCall> extentCalls;
   for (const Bar& bar : bars) {
-    extentCalls.push_back(accessibleCall(bar.node.ref, kComponent, "GetExtents",
-                               g_variant_new("(u)", uint32_t{ATSPI_COORD_TYPE_SCREEN}),
-                               "((iiii))"));
+    extentCalls.push_back(accessibleCall(bar.node.ref, spi::kComponent, "GetExtents",
+                                         g_variant_new("(u)", uint32_t{ATSPI_COORD_TYPE_SCREEN}),
+                                         "((iiii))"));
   }
   const std::vector<VariantRef> extents = callApp(link, std::move(extentCalls));
 
   // Per axis, the bar of the innermost element that has one.
   std::array<const Bar*, 2> chosen{};
   for (size_t b = 0; b < bars.size(); ++b) {
-    const std::optional<ScrollAxis> axis = scrollBarAxis(bars[b].node.states, extentsIn(extents[b]));
+    const std::optional<ScrollAxis> axis =
+        scrollBarAxis(bars[b].node.states, extentsIn(extents[b]));
     if (!axis) continue;
     const Bar*& slot = chosen[*axis == ScrollAxis::Vertical ? 0 : 1];
     if (!slot || bars[b].level < slot->level) slot = &bars[b];
@@ -209,7 +209,7 @@ WheelStandIn scrollUnderPoint(AppLink& link, const std::string& rootPath, Point 
     if (clicks[a] == 0 || !chosen[a]) continue;
     const AccessibleRef& ref = chosen[a]->node.ref;
     for (const char* p : {"CurrentValue", "MinimumValue", "MaximumValue", "MinimumIncrement"}) {
-      reads.push_back(propertyGet(ref.bus, ref.path, kValue, p));
+      reads.push_back(propertyGet(ref.bus, ref.path, spi::kValue, p));
     }
     axes.push_back(a);
   }
@@ -221,17 +221,18 @@ WheelStandIn scrollUnderPoint(AppLink& link, const std::string& rootPath, Point 
     const std::optional<double> current = doubleProperty(r[0]);
     if (!current) continue;
     const ScrollBarValue bar{*current, doubleProperty(r[1]).value_or(*current),
-                             doubleProperty(r[2]).value_or(*current), doubleProperty(r[3]).value_or(0)};
+                             doubleProperty(r[2]).value_or(*current),
+                             doubleProperty(r[3]).value_or(0)};
     const AccessibleRef& ref = chosen[axes[k]]->node.ref;
-    writes.push_back(accessibleCall(ref, "org.freedesktop.DBus.Properties", "Set",
-                          g_variant_new("(ssv)", kValue, "CurrentValue",
-                                        g_variant_new_double(scrolledValue(bar, clicks[axes[k]]))),
-                          nullptr));
+    writes.push_back(
+        accessibleCall(ref, "org.freedesktop.DBus.Properties", "Set",
+                       g_variant_new("(ssv)", spi::kValue, "CurrentValue",
+                                     g_variant_new_double(scrolledValue(bar, clicks[axes[k]]))),
+                       nullptr));
   }
   const std::vector<VariantRef> written = callApp(link, std::move(writes));
-  const bool any = std::any_of(written.begin(), written.end(), [](const VariantRef& r) {
-    return static_cast<bool>(r);
-  });
+  const bool any = std::any_of(written.begin(), written.end(),
+                               [](const VariantRef& r) { return static_cast<bool>(r); });
   return any ? WheelStandIn::Scrolled : WheelStandIn::NotScrolled;
 }
 

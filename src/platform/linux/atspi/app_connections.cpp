@@ -1,6 +1,7 @@
 #include "platform/linux/atspi/app_connections.h"
 
 #include "platform/linux/atspi/atspi_bus.h"
+#include "platform/linux/atspi/atspi_names.h"
 #include "platform/linux/atspi/dbus_batch.h"
 
 namespace tavren::atspi {
@@ -15,8 +16,8 @@ constexpr size_t kRememberedApps = 256;
 std::string offeredAddress(GDBusConnection* bus, const std::string& busName,
                            const std::string& rootPath, bool& silent) {
   const auto began = std::chrono::steady_clock::now();
-  VariantRef reply = callOne(bus, {busName, rootPath, "org.a11y.atspi.Application",
-                                   "GetApplicationBusAddress", nullptr, G_VARIANT_TYPE("(s)")});
+  VariantRef reply = callOne(bus, {busName, rootPath, spi::kApplication, "GetApplicationBusAddress",
+                                   nullptr, G_VARIANT_TYPE("(s)")});
   if (!reply) {
     silent = std::chrono::steady_clock::now() - began >= std::chrono::milliseconds(kCallTimeoutMs);
     return {};
@@ -62,8 +63,20 @@ std::optional<AppConnections::Reached> AppConnections::reachable(GDBusConnection
   return std::nullopt;
 }
 
-AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus,
-                                                    const RegisteredApp& app,
+std::optional<ToolkitTraits> AppConnections::traitsOf(const std::string& busName) {
+  std::lock_guard lock(mutex_);
+  auto found = entries_.find(busName);
+  if (found == entries_.end()) return std::nullopt;
+  return found->second.traits;
+}
+
+void AppConnections::rememberTraits(const std::string& busName, const ToolkitTraits& traits) {
+  std::lock_guard lock(mutex_);
+  auto found = entries_.find(busName);
+  if (found != entries_.end()) found->second.traits = traits;
+}
+
+AppConnections::Direct AppConnections::connectionTo(GDBusConnection* bus, const RegisteredApp& app,
                                                     const std::string& busAddress) {
   const std::string& busName = app.busName;
   if (bus == nullptr || busName.empty()) return {};

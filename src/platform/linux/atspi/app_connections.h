@@ -13,6 +13,7 @@
 #include "platform/linux/atspi/glib_ref.h"
 #include "platform/linux/atspi/peer_connection.h"
 #include "platform/linux/atspi/registered_apps.h"
+#include "platform/linux/atspi/toolkit_traits.h"
 
 namespace tavren::atspi {
 
@@ -44,6 +45,12 @@ class AppConnections {
   };
   std::optional<Reached> reachable(GDBusConnection* bus, int32_t pid);
 
+  // The traits of the toolkit of the application with this bus name, once remembered: a bus
+  // name is one connection of one process for the run of the bus, so its toolkit never changes.
+  std::optional<ToolkitTraits> traitsOf(const std::string& busName);
+  // Kept with the application's entry, if it has one (connectionTo made it).
+  void rememberTraits(const std::string& busName, const ToolkitTraits& traits);
+
   static constexpr int kOpenTimeoutMs = 1000;
 
  private:
@@ -52,13 +59,14 @@ class AppConnections {
     std::shared_ptr<PeerConnection> connection;
     bool opening = false;
     bool refused = false;
+    std::optional<ToolkitTraits> traits;
   };
   void forgetEnded();
   // Forgets every application when `bus` is another run of the bus than the last one seen.
   void followBus(GDBusConnection* bus);
 
   std::mutex mutex_;
-  std::string busGuid_;  // the run of the bus the entries belong to
+  std::string busGuid_;                             // the run of the bus the entries belong to
   std::unordered_map<std::string, Entry> entries_;  // by bus name, never reused in one run
 };
 

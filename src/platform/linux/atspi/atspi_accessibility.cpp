@@ -39,8 +39,14 @@ WheelStandIn AtspiAccessibility::scrollInPlaceOfWheel(int32_t pid, Point windowO
   if (clicks[0] == 0 && clicks[1] == 0) return WheelStandIn::NotNeeded;
   std::optional<Reach> app = reach(pid);
   if (!app) return WheelStandIn::NotNeeded;
+  // Most scrolls go to toolkits that take wheel events: once their toolkit is known, they cost
+  // no call at all.
+  const std::optional<ToolkitTraits> known = direct_.traitsOf(app->busName);
+  if (known && !known->ignoresSyntheticWheel) return WheelStandIn::NotNeeded;
   AppLink link{app->bus.get(), app->direct.get(), app->busName, app->answering, {}};
-  return scrollUnderPoint(link, app->rootPath, windowOrigin, at, clicks);
+  const WheelStandIn done = scrollUnderPoint(link, app->rootPath, windowOrigin, at, clicks);
+  if (link.toolkitAnswered) direct_.rememberTraits(app->busName, link.traits);
+  return done;
 }
 
 }  // namespace tavren::atspi

@@ -2,19 +2,16 @@
 
 #include <climits>
 
+#include "platform/linux/atspi/atspi_names.h"
 #include "platform/linux/atspi/dbus_batch.h"
 
 namespace tavren::atspi {
 
 namespace {
 
-constexpr const char* kRegistry = "org.a11y.atspi.Registry";
-constexpr const char* kRootPath = "/org/a11y/atspi/accessible/root";
-constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
-
 std::vector<RegisteredApp> registryChildren(GDBusConnection* bus, bool* answered) {
-  VariantRef reply = callOne(
-      bus, {kRegistry, kRootPath, kAccessible, "GetChildren", nullptr, G_VARIANT_TYPE("(a(so))")});
+  VariantRef reply = callOne(bus, {spi::kRegistry, spi::kRootPath, spi::kAccessible, "GetChildren",
+                                   nullptr, G_VARIANT_TYPE("(a(so))")});
   std::vector<RegisteredApp> apps;
   if (answered) *answered = reply != nullptr;
   if (!reply) return apps;
@@ -53,7 +50,7 @@ std::vector<std::string> applicationNames(GDBusConnection* bus,
                                           std::span<const RegisteredApp> apps) {
   std::vector<DbusCall> calls;
   for (const RegisteredApp& app : apps) {
-    calls.push_back(propertyGet(app.busName, app.path, kAccessible, "Name"));
+    calls.push_back(propertyGet(app.busName, app.path, spi::kAccessible, "Name"));
   }
   std::vector<VariantRef> replies = callAll(bus, std::move(calls));
   std::vector<std::string> names(apps.size());

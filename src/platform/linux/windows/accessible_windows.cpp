@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "platform/linux/atspi/accessible_reads.h"
+#include "platform/linux/atspi/atspi_names.h"
 #include "platform/linux/atspi/atspi_roles.h"
 #include "platform/linux/atspi/dbus_batch.h"
 #include "platform/linux/atspi/registered_apps.h"
@@ -13,9 +15,8 @@ namespace {
 
 using atspi::DbusCall;
 using atspi::VariantRef;
+namespace spi = atspi::spi;
 
-constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
-constexpr const char* kComponent = "org.a11y.atspi.Component";
 constexpr uint32_t kScreenCoordinates = 0;  // ATSPI_COORD_TYPE_SCREEN
 
 struct Child {
@@ -24,28 +25,21 @@ struct Child {
   bool windowRelative = false;  // its toolkit places windows at the origin (ToolkitTraits)
 };
 
-std::string stringOf(const VariantRef& reply) {
-  VariantRef value = atspi::propertyValue(reply);
-  if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return {};
-  return g_variant_get_string(value.get(), nullptr);
-}
-
 std::vector<Child> childrenOf(GDBusConnection* bus, const std::vector<atspi::RegisteredApp>& apps) {
-  constexpr const char* kApplication = "org.a11y.atspi.Application";
   std::vector<DbusCall> calls;
   for (const atspi::RegisteredApp& app : apps) {
-    calls.push_back({app.busName, app.path, kAccessible, "GetChildren", nullptr,
+    calls.push_back({app.busName, app.path, spi::kAccessible, "GetChildren", nullptr,
                      G_VARIANT_TYPE("(a(so))")});
-    calls.push_back(atspi::propertyGet(app.busName, app.path, kApplication, "ToolkitName"));
-    calls.push_back(atspi::propertyGet(app.busName, app.path, kApplication, "Version"));
+    calls.push_back(atspi::propertyGet(app.busName, app.path, spi::kApplication, "ToolkitName"));
+    calls.push_back(atspi::propertyGet(app.busName, app.path, spi::kApplication, "Version"));
   }
   std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
   std::vector<Child> children;
   for (size_t i = 0; i + 2 < replies.size(); i += 3) {
     if (!replies[i]) continue;
-    const bool windowRelative =
-        atspi::toolkitTraits(stringOf(replies[i + 1]), stringOf(replies[i + 2]))
-            .windowRelativeExtents;
+    const bool windowRelative = atspi::toolkitTraits(atspi::stringProperty(replies[i + 1]),
+                                                     atspi::stringProperty(replies[i + 2]))
+                                    .windowRelativeExtents;
     GVariantIter* iter = nullptr;
     g_variant_get(replies[i].get(), "(a(so))", &iter);
     const gchar* name = nullptr;
@@ -67,8 +61,8 @@ std::vector<bool> menuHolders(GDBusConnection* bus, const std::vector<Child>& ch
   if (unsure.empty()) return holders;
   std::vector<DbusCall> calls;
   for (size_t i : unsure) {
-    calls.push_back({children[i].busName, children[i].path, kAccessible, "GetChildren", nullptr,
-                     G_VARIANT_TYPE("(a(so))")});
+    calls.push_back({children[i].busName, children[i].path, spi::kAccessible, "GetChildren",
+                     nullptr, G_VARIANT_TYPE("(a(so))")});
   }
   std::vector<VariantRef> lists = atspi::callAll(bus, std::move(calls));
   std::vector<size_t> single;
@@ -81,7 +75,8 @@ std::vector<bool> menuHolders(GDBusConnection* bus, const std::vector<Child>& ch
     const gchar* path = nullptr;
     if (g_variant_iter_n_children(iter) == 1 && g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
       single.push_back(unsure[k]);
-      roleCalls.push_back({name, path, kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
+      roleCalls.push_back(
+          {name, path, spi::kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
     }
     g_variant_iter_free(iter);
   }
@@ -139,10 +134,12 @@ std::vector<AccessibleWindow> accessibleWindows(GDBusConnection* bus, int32_t pi
   std::vector<DbusCall> calls;
   calls.reserve(children.size() * kPerChild);
   for (const Child& c : children) {
-    calls.push_back({c.busName, c.path, kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
-    calls.push_back({c.busName, c.path, kAccessible, "GetState", nullptr, G_VARIANT_TYPE("(au)")});
-    calls.push_back(atspi::propertyGet(c.busName, c.path, kAccessible, "Name"));
-    calls.push_back({c.busName, c.path, kComponent, "GetExtents",
+    calls.push_back(
+        {c.busName, c.path, spi::kAccessible, "GetRole", nullptr, G_VARIANT_TYPE("(u)")});
+    calls.push_back(
+        {c.busName, c.path, spi::kAccessible, "GetState", nullptr, G_VARIANT_TYPE("(au)")});
+    calls.push_back(atspi::propertyGet(c.busName, c.path, spi::kAccessible, "Name"));
+    calls.push_back({c.busName, c.path, spi::kComponent, "GetExtents",
                      g_variant_new("(u)", kScreenCoordinates), G_VARIANT_TYPE("((iiii))")});
   }
   std::vector<VariantRef> replies = atspi::callAll(bus, std::move(calls));
