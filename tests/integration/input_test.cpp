@@ -261,27 +261,37 @@ TEST_F(BackgroundInput, TheGuardRefusesAMovedWindowBeforeAnythingIsSent) {
   EXPECT_TRUE(waitFor("clicks", "1"));  // only the second one
 }
 
+// Places a Qt example at `frame` under a window of our own at `coverFrame`, the pointer away
+// from both; true once the window manager has placed them so.
+bool placeUnderCover(XState& x, const Launched& qt, Frame frame, const Launched& cover,
+                     Frame coverFrame) {
+  testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
+  wm.clientOf(qt.pid);
+  wm.clientOf(cover.pid);
+  wm.moveResize(qt.window, frame);
+  wm.moveResize(cover.window, coverFrame);
+  if (!wm.waitUntil([&] { return wm.frame(qt.window) == frame; }, kSettle) ||
+      !wm.waitUntil([&] { return wm.frame(cover.window) == coverFrame; }, kSettle) ||
+      !x.above(cover.window, qt.window)) {
+    return false;
+  }
+  x.warpPointer(5, 5);
+  return true;
+}
+
 // Qt 5 asks the window manager to activate a window pressed while it is not its focus window;
 // the click lends it focus for the press, so the covered window stays covered and inactive.
 // Clicks, keys and double clicks reach it; wheel buttons do not (it expects XI2 scrolling), so
 // scrolling goes through its scroll bars (below).
 TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
   XState x(DesktopEnvironment::desktop().display());
-  testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
   Launched qt({"/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/widgets/lineedits/lineedits"},
               "Line Edits");
   Launched cover({std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window", "--title",
                   "Tavren Qt cover", "--size", "700x600"},
                  "Tavren Qt cover");
   ASSERT_TRUE(qt.window && cover.window);
-  wm.clientOf(qt.pid);
-  wm.clientOf(cover.pid);
-  wm.moveResize(qt.window, {300, 200, 452, 334});
-  wm.moveResize(cover.window, {250, 150, 700, 600});
-  ASSERT_TRUE(wm.waitUntil([&] { return wm.frame(cover.window) == Frame{250, 150, 700, 600}; },
-                           kSettle));
-  ASSERT_TRUE(x.above(cover.window, qt.window));
-  x.warpPointer(5, 5);
+  ASSERT_TRUE(placeUnderCover(x, qt, {300, 200, 452, 334}, cover, {250, 150, 700, 600}));
   auto service = DesktopEnvironment::startService();
   const uint32_t active = x.active();
 
@@ -333,23 +343,13 @@ TEST(BackgroundInputQt, ClickAndKeysLeaveACoveredQtWindowWhereItIs) {
 // and inactive. Where nothing scrolls (the menu bar) the receipt does not claim it posted.
 TEST(BackgroundInputQt, ScrollMovesACoveredTextEditThroughItsScrollBar) {
   XState x(DesktopEnvironment::desktop().display());
-  testing::XWindowProbe wm(DesktopEnvironment::desktop().display());
   Launched qt({"/usr/lib/x86_64-linux-gnu/qt5/examples/widgets/richtext/textedit/textedit"},
               "example.html - Rich Text");
   Launched cover({std::string(TAVREN_BIN_DIR) + "/tavren-fixture-titled-window", "--title",
                   "Tavren text cover", "--size", "800x700"},
                  "Tavren text cover");
   ASSERT_TRUE(qt.window && cover.window);
-  wm.clientOf(qt.pid);
-  wm.clientOf(cover.pid);
-  wm.moveResize(qt.window, {300, 200, 600, 500});
-  wm.moveResize(cover.window, {250, 150, 800, 700});
-  ASSERT_TRUE(wm.waitUntil([&] { return wm.frame(qt.window) == Frame{300, 200, 600, 500}; },
-                           kSettle));
-  ASSERT_TRUE(wm.waitUntil([&] { return wm.frame(cover.window) == Frame{250, 150, 800, 700}; },
-                           kSettle));
-  ASSERT_TRUE(x.above(cover.window, qt.window));
-  x.warpPointer(5, 5);
+  ASSERT_TRUE(placeUnderCover(x, qt, {300, 200, 600, 500}, cover, {250, 150, 800, 700}));
   auto service = DesktopEnvironment::startService();
   const uint32_t active = x.active();
 
