@@ -460,7 +460,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
       }
       continue;
     }
-    batch.add(propertyGet(node.ref.bus, node.ref.path, spi::kAction, "NActions"));
+    askActionCount(batch, node);
     batch.add(nameCall(node, 0));
   }
   batch.send(link);
@@ -480,7 +480,7 @@ std::vector<NodeDetails> readDetails(AppLink& link, std::span<const AccessibleNo
     }
     const bool known = counted[i] >= 0;
     const std::optional<int32_t> count =
-        known ? std::optional<int32_t>(counted[i]) : intProperty(replies[actionsAt[i]]);
+        known ? std::optional<int32_t>(counted[i]) : actionCount(batch, actionsAt[i]);
     if (!count) continue;
     std::vector<std::string>& actions = details[i].actions.emplace();
     const size_t firstName = known ? actionsAt[i] : actionsAt[i] + 1;
